@@ -1,0 +1,66 @@
+#pragma once
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Unified-logging stand-in: subsystem, category, level and a format whose arguments are
+// marked public or private. Private arguments never reach a sink in clear text.
+
+enum class LogLevel { Debug, Info, Default, Error, Fault };
+
+const char* logLevelName(LogLevel level);
+
+struct LogRecord {
+    std::string subsystem; // empty for NSLog lines
+    std::string category;  // empty for NSLog lines
+    LogLevel level = LogLevel::Default;
+    std::string message; // already rendered, private arguments shown as "<private>"
+    bool isNSLog = false;
+};
+
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    virtual void write(const LogRecord& record) = 0;
+};
+
+// One sink per process; stderr until someone installs another. Safe from any thread.
+// The stderr sink leaves out debug lines unless SCRIVLET_LOG_DEBUG is set.
+void setLogSink(std::shared_ptr<LogSink> sink);
+std::shared_ptr<LogSink> currentLogSink();
+std::shared_ptr<LogSink> makeStderrLogSink();
+
+// Renders an os_log style format. Supported: %{public}s, %{private}s, %{public}@,
+// %{private}@, %s and %@ (private unless marked public, as the system does), %d (public), %%.
+// Missing arguments render as "<missing>"; extra ones are ignored.
+std::string renderLogFormat(std::string_view format, const std::vector<std::string>& args,
+                            bool revealPrivate = false);
+
+class Logger {
+public:
+    Logger(std::string subsystem, std::string category);
+
+    void log(LogLevel level, std::string_view format, std::vector<std::string> args = {}) const;
+    void debug(std::string_view format, std::vector<std::string> args = {}) const {
+        log(LogLevel::Debug, format, std::move(args));
+    }
+    void info(std::string_view format, std::vector<std::string> args = {}) const {
+        log(LogLevel::Info, format, std::move(args));
+    }
+    void error(std::string_view format, std::vector<std::string> args = {}) const {
+        log(LogLevel::Error, format, std::move(args));
+    }
+
+    const std::string& subsystem() const { return subsystem_; }
+    const std::string& category() const { return category_; }
+
+private:
+    std::string subsystem_;
+    std::string category_;
+};
+
+// Foundation's NSLog: a plain line, arguments shown in full, kept apart from the unified log.
+void NSLog(std::string_view format, std::vector<std::string> args = {});

@@ -1,0 +1,246 @@
+#include "Scrivcore/AnnotationStore.h"
+
+#include "Platform/UserDirectories.h"
+#include "Scrivcore/ScrivcoreLog.h"
+#include "Scrivcore/detail/SqliteConnection.h"
+#include "Scrivcore/detail/StoreSchema.h"
+#include "Scrivcore/detail/TagList.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+
+using scrivcore::detail::ImmediateTransaction;
+using scrivcore::detail::SqliteConnection;
+using scrivcore::detail::Statement;
+using scrivcore::detail::StatementScope;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* storeFileName = "annotations.sqlite";
+
+constexpr const char* columns = "id, path, file_name, file_extension, note, tags, rating, status, "
+                                "synced_tags, bookmark, created_at, modified_at";
+
+std::int64_t microsecondsSinceEpoch(Date date) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(date.time_since_epoch()).count();
+}
+
+Date dateFromMicroseconds(std::int64_t micros) {
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::microseconds(micros)));
+}
+
+Date roundedToStoredPrecision(Date date) {
+    return dateFromMicroseconds(microsecondsSinceEpoch(date));
+}
+
+[[noreturn]] void throwInvalid(const std::string& path, const std::string& reason) {
+    throw StoreError(StoreError::Kind::invalidRecord,
+                     "The annotation for " + path + " cannot be saved: " + reason);
+}
+
+void validate(const Annotation& record) {
+    if (record.path.empty() || record.path.front() != '/') {
+        throwInvalid(record.path, "its path is not absolute.");
+    }
+    if (record.path.find('\0') != std::string::npos) {
+        throwInvalid(record.path, "its path contains a NUL character.");
+    }
+    if (record.rating < 0 || record.rating > 5) {
+        throwInvalid(record.path,
+                     "the rating " + std::to_string(record.rating) + " is outside 0 to 5.");
+    }
+}
+
+// Refuses what SQLite would otherwise silently misread, before the engine touches it.
+bool prepareLocation(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            throw StoreError(StoreError::Kind::cannotOpen,
+                             "The annotation store at " + path +
+                                 " could not be opened: a folder is in the place of the file.");
+        }
+        return false;
+    }
+    const fs::path parent = fs::path(path).parent_path();
+    if (std::error_code error = UserDirectories::ensureDirectory(parent)) {
+        throw StoreError(StoreError::Kind::cannotOpen,
+                         "The annotation store at " + path + " could not be created: its folder " +
+                             parent.string() + " is not available (" + error.message() + ").");
+    }
+    return true;
+}
+
+} // namespace
+
+std::string AnnotationStore::defaultPath() {
+    return (UserDirectories::groupContainer() / storeFileName).string();
+}
+
+AnnotationStore::AnnotationStore(const std::string& path) : path_(path) {
+    if (path.empty()) {
+        throw StoreError(StoreError::Kind::cannotOpen,
+                         "No path was given for the annotation store.");
+    }
+    const bool creating = prepareLocation(path);
+    connection_ = std::make_unique<SqliteConnection>(path, creating);
+    scrivcore::detail::verifyStoreFile(*connection_);
+    scrivcore::detail::prepareSchema(*connection_);
+
+    fetchStatement_ = connection_->prepare(std::string("SELECT ") + columns +
+                                           " FROM annotations WHERE path = ?1");
+    fetchAllStatement_ =
+        connection_->prepare(std::string("SELECT ") + columns + " FROM annotations ORDER BY path");
+    upsertStatement_ = connection_->prepare(
+        std::string("INSERT INTO annotations (") + columns +
+        ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"
+        " ON CONFLICT (path) DO UPDATE SET file_name = excluded.file_name,"
+        " file_extension = excluded.file_extension, note = excluded.note,"
+        " tags = excluded.tags, rating = excluded.rating, status = excluded.status,"
+        " synced_tags = excluded.synced_tags, bookmark = excluded.bookmark,"
+        " created_at = excluded.created_at, modified_at = excluded.modified_at"
+        " RETURNING id");
+    deleteStatement_ = connection_->prepare("DELETE FROM annotations WHERE path = ?1");
+    existsStatement_ = connection_->prepare("SELECT 1 FROM annotations WHERE path = ?1");
+    rekeyStatement_ = connection_->prepare(
+        "UPDATE annotations SET path = ?2, file_name = ?3, file_extension = ?4 WHERE path = ?1");
+    ScrivcoreLog::store().debug("Opened annotation store at %{private}s", {path});
+}
+
+AnnotationStore::~AnnotationStore() = default;
+
+Annotation AnnotationStore::readRecord(const Statement& row) const {
+    Annotation record;
+    record.id = row.columnText(0);
+    record.path = row.columnText(1);
+    record.fileName = row.columnText(2);
+    record.fileExtension = row.columnText(3);
+    record.note = row.columnText(4);
+    try {
+        record.tags = scrivcore::detail::decodeTagList(row.columnText(5));
+        record.syncedTags = scrivcore::detail::decodeTagList(row.columnText(8));
+    } catch (const std::invalid_argument& error) {
+        throw StoreError(StoreError::Kind::corrupt,
+                         "The annotation for " + record.path + " is damaged: " + error.what());
+    }
+    record.rating = static_cast<int>(row.columnInt(6));
+    const auto status = statusFromRawValue(row.columnText(7));
+    if (!status) {
+        throw StoreError(StoreError::Kind::corrupt,
+                         "The annotation for " + record.path + " has an unknown status.");
+    }
+    record.status = *status;
+    record.bookmarkData = row.columnBlob(9);
+    record.createdAt = dateFromMicroseconds(row.columnInt(10));
+    record.modifiedAt = dateFromMicroseconds(row.columnInt(11));
+    return record;
+}
+
+std::optional<Annotation> AnnotationStore::fetch(std::string_view path) {
+    StatementScope scope(*fetchStatement_);
+    fetchStatement_->bind(1, path);
+    if (!fetchStatement_->step()) {
+        return std::nullopt;
+    }
+    return readRecord(*fetchStatement_);
+}
+
+std::vector<Annotation> AnnotationStore::fetchAll() {
+    StatementScope scope(*fetchAllStatement_);
+    std::vector<Annotation> records;
+    while (fetchAllStatement_->step()) {
+        records.push_back(readRecord(*fetchAllStatement_));
+    }
+    return records;
+}
+
+void AnnotationStore::save(Annotation& record) {
+    writeRecord(record);
+}
+
+void AnnotationStore::saveAll(std::vector<Annotation>& records) {
+    ImmediateTransaction transaction(*connection_);
+    for (Annotation& record : records) {
+        writeRecord(record);
+    }
+    transaction.commit();
+}
+
+void AnnotationStore::writeRecord(Annotation& record) {
+    validate(record);
+    Annotation stored = record;
+    if (stored.id.empty()) {
+        stored.id = Annotation::makeID();
+    }
+    if (stored.fileName.empty()) {
+        stored.fileName = fileNameOfPath(stored.path);
+        stored.fileExtension = fileExtensionOfName(stored.fileName);
+    }
+    stored.createdAt = roundedToStoredPrecision(stored.createdAt);
+    stored.modifiedAt = roundedToStoredPrecision(stored.modifiedAt);
+
+    StatementScope scope(*upsertStatement_);
+    Statement& upsert = *upsertStatement_;
+    upsert.bind(1, stored.id).bind(2, stored.path).bind(3, stored.fileName);
+    upsert.bind(4, stored.fileExtension).bind(5, stored.note);
+    upsert.bind(6, scrivcore::detail::encodeTagList(stored.tags));
+    upsert.bind(7, std::int64_t{stored.rating}).bind(8, rawValue(stored.status));
+    upsert.bind(9, scrivcore::detail::encodeTagList(stored.syncedTags));
+    if (stored.bookmarkData) {
+        upsert.bindBlob(10, *stored.bookmarkData);
+    } else {
+        upsert.bindNull(10);
+    }
+    upsert.bind(11, microsecondsSinceEpoch(stored.createdAt));
+    upsert.bind(12, microsecondsSinceEpoch(stored.modifiedAt));
+    if (upsert.step()) {
+        stored.id = upsert.columnText(0);
+    }
+    // Drain the statement so the write is committed before we report success.
+    while (upsert.step()) {
+    }
+    record = std::move(stored);
+}
+
+void AnnotationStore::deleteByPath(std::string_view path) {
+    StatementScope scope(*deleteStatement_);
+    deleteStatement_->bind(1, path);
+    deleteStatement_->step();
+}
+
+bool AnnotationStore::hasAnnotation(std::string_view path) {
+    StatementScope scope(*existsStatement_);
+    existsStatement_->bind(1, path);
+    return existsStatement_->step();
+}
+
+void AnnotationStore::updatePath(std::string_view from, std::string_view to) {
+    const std::string quotedFrom(from), quotedTo(to);
+    if (to.empty() || to.front() != '/') {
+        throw StoreError(StoreError::Kind::invalidRecord, "Cannot move the annotation of " +
+                                                              quotedFrom + " to " + quotedTo +
+                                                              ": the new path is not absolute.");
+    }
+    ImmediateTransaction transaction(*connection_);
+    if (from != to && hasAnnotation(to)) {
+        throw StoreError(StoreError::Kind::duplicatePath,
+                         "Cannot move the annotation of " + quotedFrom + " to " + quotedTo +
+                             ": that path already has an annotation.");
+    }
+    {
+        StatementScope scope(*rekeyStatement_);
+        const std::string fileName = fileNameOfPath(to);
+        rekeyStatement_->bind(1, from).bind(2, to).bind(3, fileName);
+        rekeyStatement_->bind(4, fileExtensionOfName(fileName));
+        rekeyStatement_->step();
+    }
+    if (connection_->changes() == 0) {
+        throw StoreError(StoreError::Kind::missingRecord, "Cannot move the annotation of " +
+                                                              quotedFrom +
+                                                              ": that path has no annotation.");
+    }
+    transaction.commit();
+}

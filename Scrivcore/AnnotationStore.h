@@ -1,0 +1,67 @@
+#pragma once
+
+#include "Scrivcore/Annotation.h"
+#include "Scrivcore/StoreError.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scrivcore::detail {
+class SqliteConnection;
+class Statement;
+} // namespace scrivcore::detail
+
+// The annotation store: one SQLite database in the folder that the app and the extension
+// share, one record per file keyed by its absolute path. The app writes it; the extension
+// only reads it, from another process, at the same time.
+//
+// Every operation throws StoreError with a readable description. An object is used from one
+// thread at a time.
+class AnnotationStore {
+public:
+    // <group container>/annotations.sqlite; the container moves with $SCRIVLET_CONTAINER.
+    static std::string defaultPath();
+
+    // Opens the store at `path`, creating the file and its folder when missing. A file that
+    // is damaged, is not an annotation store, was written by a newer version, or a folder
+    // in its place makes this throw, and such a file is left exactly as it was.
+    explicit AnnotationStore(const std::string& path);
+    ~AnnotationStore();
+    AnnotationStore(const AnnotationStore&) = delete;
+    AnnotationStore& operator=(const AnnotationStore&) = delete;
+
+    std::optional<Annotation> fetch(std::string_view path);
+    // Every record, ordered by path.
+    std::vector<Annotation> fetchAll();
+    // Inserts or replaces the record with the same path. On return `record` is what was
+    // stored: a new record gets its id, an existing path keeps its first id, and the dates
+    // are rounded to the microseconds the store keeps.
+    void save(Annotation& record);
+    // Saves many records in one transaction: all of them, or (when it throws) none.
+    void saveAll(std::vector<Annotation>& records);
+    // Removes the record of `path`; a path without a record is not an error.
+    // (`delete` is a keyword, hence the name.)
+    void deleteByPath(std::string_view path);
+    // Re-keys one record. Throws when `from` has no record or `to` already has one: a move
+    // never overwrites another file's annotation.
+    void updatePath(std::string_view from, std::string_view to);
+    bool hasAnnotation(std::string_view path);
+
+    const std::string& path() const { return path_; }
+
+private:
+    void writeRecord(Annotation& record);
+    Annotation readRecord(const scrivcore::detail::Statement& row) const;
+
+    std::string path_;
+    std::unique_ptr<scrivcore::detail::SqliteConnection> connection_;
+    std::unique_ptr<scrivcore::detail::Statement> fetchStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> fetchAllStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> upsertStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> deleteStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> existsStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> rekeyStatement_;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+// The small attribute the file-manager extension reads to draw a badge without opening the
+// store. None of these throws: a file that cannot carry the badge only loses the badge, and
+// the failure is logged.
+namespace BadgeXattr {
+
+inline constexpr const char* attributeName = "user.scrivlet.badge";
+inline constexpr const char* annotatedValue = "annotated";
+inline constexpr const char* flaggedValue = "flagged";
+
+// Runs for every record at each launch, so it only writes when the value is not right yet.
+void markAnnotated(const std::filesystem::path& fileURL, bool flagged);
+
+// A file that has no badge is left alone without a word.
+void clearAnnotated(const std::filesystem::path& fileURL);
+
+// "annotated", "flagged", or nullopt when the file carries no badge or cannot be read.
+std::optional<std::string> badgeValue(const std::filesystem::path& fileURL);
+
+} // namespace BadgeXattr

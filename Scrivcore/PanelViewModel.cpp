@@ -1,0 +1,223 @@
+#include "Scrivcore/PanelViewModel.h"
+
+#include "Platform/FileBookmark.h"
+#include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/BadgeRefreshNotifier.h"
+#include "Scrivcore/BadgeXattr.h"
+#include "Scrivcore/FinderCommentSync.h"
+#include "Scrivcore/FinderTagSync.h"
+#include "Scrivcore/ScrivcoreLog.h"
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Date::duration secondsToDuration(double seconds) {
+    return std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
+}
+
+} // namespace
+
+PanelViewModel::PanelViewModel(std::shared_ptr<AnnotationStore> store, Scheduler& scheduler,
+                               SaveTiming timing)
+    : store_(std::move(store)), scheduler_(scheduler), timing_(timing) {}
+
+PanelViewModel::~PanelViewModel() {
+    cancelSaveTimer();
+    saveCurrent();
+    retryFailedSaves();
+    for (const Annotation& lost : failedSaves_) {
+        ScrivcoreLog::store().error("Could not save the annotation of %{private}s before closing",
+                                    {lost.path});
+    }
+}
+
+void PanelViewModel::editAnnotation(const std::function<void(Annotation&)>& edit) {
+    mainThread_.check("PanelViewModel::editAnnotation");
+    if (!annotation_) {
+        return;
+    }
+    edit(*annotation_);
+    notifyObservers();
+}
+
+void PanelViewModel::selectFile(const std::optional<fs::path>& fileURL) {
+    mainThread_.check("PanelViewModel::selectFile");
+    show(fileURL, false);
+}
+
+void PanelViewModel::beginAnnotation(const fs::path& fileURL) {
+    mainThread_.check("PanelViewModel::beginAnnotation");
+    show(fileURL, true);
+}
+
+void PanelViewModel::show(const std::optional<fs::path>& fileURL, bool ensureRecord) {
+    saveNow();
+    if (dirty_ && annotation_) {
+        // The save failed: keep the edits for a later attempt instead of dropping them.
+        failedSaves_.push_back(*annotation_);
+    }
+    dirty_ = false;
+    firstUnsavedEdit_.reset();
+    annotation_.reset();
+    selectedFileURL_ = fileURL;
+    if (fileURL) {
+        annotation_ = loadAnnotation(*fileURL);
+        if (ensureRecord && annotation_ && isDraft_) {
+            dirty_ = true;
+            saveNow();
+        }
+    }
+    notifyObservers();
+}
+
+std::optional<Annotation> PanelViewModel::loadAnnotation(const fs::path& fileURL) {
+    const std::string path = fileURL.lexically_normal().string();
+    isDraft_ = false;
+    // Unsaved edits of this file are newer than the store's copy.
+    auto failed = std::find_if(failedSaves_.begin(), failedSaves_.end(),
+                               [&](const Annotation& record) { return record.path == path; });
+    if (failed != failedSaves_.end()) {
+        Annotation record = std::move(*failed);
+        failedSaves_.erase(failed);
+        dirty_ = true;
+        firstUnsavedEdit_ = scheduler_.now();
+        armSaveTimer();
+        return record;
+    }
+    try {
+        if (std::optional<Annotation> record = store_->fetch(path)) {
+            return record;
+        }
+        isDraft_ = true;
+        return Annotation::forFile(path, scheduler_.now());
+    } catch (const StoreError& error) {
+        // Showing a draft here could overwrite a record we failed to read; show nothing.
+        ScrivcoreLog::store().error("Failed to load the annotation of %{private}s: %{public}s",
+                                    {path, error.what()});
+        return std::nullopt;
+    }
+}
+
+void PanelViewModel::scheduleSave() {
+    mainThread_.check("PanelViewModel::scheduleSave");
+    if (!annotation_) {
+        return;
+    }
+    dirty_ = true;
+    if (!firstUnsavedEdit_) {
+        firstUnsavedEdit_ = scheduler_.now();
+    }
+    armSaveTimer();
+}
+
+void PanelViewModel::saveNow() {
+    mainThread_.check("PanelViewModel::saveNow");
+    cancelSaveTimer();
+    const bool savedCurrent = saveCurrent();
+    retryFailedSaves();
+    if (!savedCurrent || !failedSaves_.empty()) {
+        // Try again after the save delay rather than spinning on a store that just failed.
+        firstUnsavedEdit_ = scheduler_.now();
+        armSaveTimer();
+    }
+}
+
+bool PanelViewModel::saveCurrent() {
+    if (!dirty_ || !annotation_) {
+        return true;
+    }
+    Annotation record = *annotation_;
+    if (!persist(record)) {
+        return false;
+    }
+    annotation_ = std::move(record);
+    dirty_ = false;
+    isDraft_ = false;
+    firstUnsavedEdit_.reset();
+    notifyObservers();
+    return true;
+}
+
+void PanelViewModel::retryFailedSaves() {
+    std::erase_if(failedSaves_, [this](Annotation& record) { return persist(record); });
+}
+
+bool PanelViewModel::persist(Annotation& record) {
+    record.modifiedAt = scheduler_.now();
+    if (!record.bookmarkData) {
+        std::error_code ignored; // a file we cannot stat simply gets no bookmark yet
+        record.bookmarkData = FileBookmark::create(record.path, ignored);
+    }
+    try {
+        store_->save(record);
+    } catch (const StoreError& error) {
+        lastSaveError_ = error.what();
+        ScrivcoreLog::store().error("Failed to save the annotation of %{private}s: %{public}s",
+                                    {record.path, error.what()});
+        return false;
+    }
+    lastSaveError_.reset();
+    syncFileAttributes(record);
+    BadgeRefreshNotifier::notifyChange(record.path);
+    return true;
+}
+
+void PanelViewModel::syncFileAttributes(Annotation& record) {
+    const fs::path file(record.path);
+    BadgeXattr::markAnnotated(file, record.isFlagged());
+    FinderCommentSync::syncComment(record.note, file);
+    std::vector<std::string> owned = FinderTagSync::syncTags(record.tags, record.syncedTags, file);
+    if (owned == record.syncedTags) {
+        return;
+    }
+    // The file's tags changed: remember which ones are ours so a removal takes only those.
+    record.syncedTags = std::move(owned);
+    try {
+        store_->save(record);
+    } catch (const StoreError& error) {
+        ScrivcoreLog::store().error("Failed to record the synced tags of %{private}s: %{public}s",
+                                    {record.path, error.what()});
+    }
+}
+
+void PanelViewModel::armSaveTimer() {
+    cancelSaveTimer();
+    const Date now = scheduler_.now();
+    Date deadline = now + secondsToDuration(timing_.saveDelay);
+    if (firstUnsavedEdit_) {
+        deadline = std::min(deadline, *firstUnsavedEdit_ + secondsToDuration(timing_.maxSaveDelay));
+    }
+    const double delay = std::max(0.0, std::chrono::duration<double>(deadline - now).count());
+    saveTimer_ = scheduler_.scheduleAfter(delay, [this] {
+        saveTimer_ = Scheduler::invalidTimer;
+        saveNow();
+    });
+}
+
+void PanelViewModel::cancelSaveTimer() {
+    if (saveTimer_ != Scheduler::invalidTimer) {
+        scheduler_.cancel(saveTimer_);
+        saveTimer_ = Scheduler::invalidTimer;
+    }
+}
+
+PanelViewModel::ObserverID PanelViewModel::addObserver(std::function<void()> observer) {
+    const ObserverID id = nextObserverID_++;
+    observers_.emplace(id, std::move(observer));
+    return id;
+}
+
+void PanelViewModel::removeObserver(ObserverID id) {
+    observers_.erase(id);
+}
+
+void PanelViewModel::notifyObservers() {
+    // Copy: an observer may add or remove observers while being told.
+    const auto observers = observers_;
+    for (const auto& [id, observer] : observers) {
+        observer();
+    }
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "Platform/Clock.h"
+#include "Platform/ThreadAffinity.h"
+#include "Scrivcore/Annotation.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class AnnotationStore;
+
+// How long edits wait before they are written (seconds).
+struct PanelSaveTiming {
+    double saveDelay = 0.5;    // quiet time after the last edit
+    double maxSaveDelay = 2.0; // longest wait after the first unsaved edit
+};
+
+// What the annotation panel shows and edits: the selected file and its annotation.
+// Main thread only; observers are told after every change.
+//
+// Selecting a file with no record shows a fresh draft that is stored at its first edit, so
+// merely browsing files creates no records. `isVisible` is true while a file is selected and
+// its annotation (record or draft) is loaded.
+//
+// Saves are coalesced: `scheduleSave()` writes `saveDelay` after the last edit, and never
+// later than `maxSaveDelay` after the first unsaved one, so typing costs a few writes and an
+// edit reaches the store within a bounded time. Pending edits are also written before another
+// file is shown and when the view model is destroyed. A failed save is logged, kept pending
+// and tried again.
+class PanelViewModel {
+public:
+    using ObserverID = std::uint64_t;
+
+    using SaveTiming = PanelSaveTiming;
+
+    PanelViewModel(std::shared_ptr<AnnotationStore> store, Scheduler& scheduler,
+                   SaveTiming timing = {});
+    ~PanelViewModel();
+    PanelViewModel(const PanelViewModel&) = delete;
+    PanelViewModel& operator=(const PanelViewModel&) = delete;
+
+    const std::optional<Annotation>& annotation() const { return annotation_; }
+    // Changes the annotation in place (nothing happens without one) and tells observers.
+    // Callers follow an edit with `scheduleSave()`.
+    void editAnnotation(const std::function<void(Annotation&)>& edit);
+
+    const std::optional<std::filesystem::path>& selectedFileURL() const { return selectedFileURL_; }
+    bool isVisible() const { return selectedFileURL_.has_value() && annotation_.has_value(); }
+
+    // Shows the file's annotation (or a draft); none clears the selection.
+    void selectFile(const std::optional<std::filesystem::path>& fileURL);
+    // Shows the file's annotation and makes sure the store holds a record for it.
+    void beginAnnotation(const std::filesystem::path& fileURL);
+    void scheduleSave();
+    // Writes pending edits now (the app calls this before it terminates).
+    void saveNow();
+    bool hasUnsavedChanges() const { return dirty_; }
+    // Description of the last failed save, cleared by the next successful one.
+    const std::optional<std::string>& lastSaveError() const { return lastSaveError_; }
+
+    ObserverID addObserver(std::function<void()> observer);
+    void removeObserver(ObserverID id);
+
+private:
+    void show(const std::optional<std::filesystem::path>& fileURL, bool ensureRecord);
+    std::optional<Annotation> loadAnnotation(const std::filesystem::path& fileURL);
+    bool saveCurrent();
+    void retryFailedSaves();
+    bool persist(Annotation& record);
+    void syncFileAttributes(Annotation& record);
+    void armSaveTimer();
+    void cancelSaveTimer();
+    void notifyObservers();
+
+    std::shared_ptr<AnnotationStore> store_;
+    Scheduler& scheduler_;
+    SaveTiming timing_;
+    ThreadAffinity mainThread_;
+
+    std::optional<Annotation> annotation_;
+    std::optional<std::filesystem::path> selectedFileURL_;
+    bool dirty_ = false;
+    bool isDraft_ = false;
+    // Edits of files no longer shown whose save failed; written again on the next attempt.
+    std::vector<Annotation> failedSaves_;
+    std::optional<Date> firstUnsavedEdit_;
+    Scheduler::TimerID saveTimer_ = Scheduler::invalidTimer;
+    std::optional<std::string> lastSaveError_;
+
+    std::map<ObserverID, std::function<void()>> observers_;
+    ObserverID nextObserverID_ = 1;
+};

@@ -1,0 +1,20 @@
+#include "Scrivcore/ScrivcoreLog.h"
+
+namespace ScrivcoreLog {
+
+const Logger& store() {
+    static const Logger logger(subsystem, "store");
+    return logger;
+}
+
+const Logger& attributes() {
+    static const Logger logger(subsystem, "attributes");
+    return logger;
+}
+
+const Logger& badges() {
+    static const Logger logger(subsystem, "badges");
+    return logger;
+}
+
+} // namespace ScrivcoreLog

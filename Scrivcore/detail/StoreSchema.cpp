@@ -1,0 +1,95 @@
+#include "Scrivcore/detail/StoreSchema.h"
+
+#include <array>
+#include <string>
+
+namespace scrivcore::detail {
+
+namespace {
+
+// Migration N takes a store from version N to N + 1. Never edit a shipped step: add one.
+constexpr std::array<std::string_view, currentSchemaVersion> migrations{
+    R"sql(
+    CREATE TABLE annotations (
+        id             TEXT    NOT NULL UNIQUE,
+        path           TEXT    NOT NULL PRIMARY KEY,
+        file_name      TEXT    NOT NULL,
+        file_extension TEXT    NOT NULL DEFAULT '',
+        note           TEXT    NOT NULL DEFAULT '',
+        tags           TEXT    NOT NULL DEFAULT '[]',
+        rating         INTEGER NOT NULL DEFAULT 0 CHECK (rating BETWEEN 0 AND 5),
+        status         TEXT    NOT NULL DEFAULT 'none'
+                       CHECK (status IN ('none', 'reviewed', 'flagged', 'approved', 'needs-work')),
+        synced_tags    TEXT    NOT NULL DEFAULT '[]',
+        bookmark       BLOB,
+        created_at     INTEGER NOT NULL,
+        modified_at    INTEGER NOT NULL
+    ) WITHOUT ROWID;
+    )sql",
+};
+
+void requireIntact(SqliteConnection& connection) {
+    // quick_check reads every page but skips the costly index cross-checks; it is what
+    // tells a damaged file from a healthy one before we write anything to it.
+    const std::string verdict = connection.queryText("PRAGMA quick_check(1)");
+    if (verdict != "ok") {
+        throw StoreError(StoreError::Kind::corrupt, "The annotation store at " + connection.path() +
+                                                        " is damaged: " + verdict);
+    }
+}
+
+} // namespace
+
+void verifyStoreFile(SqliteConnection& connection) {
+    // The first read of the schema is where the engine notices a file that is no database.
+    const std::int64_t objectCount = connection.queryInt("SELECT count(*) FROM sqlite_schema");
+    requireIntact(connection);
+    const std::int64_t version = connection.queryInt("PRAGMA user_version");
+    if (version > currentSchemaVersion) {
+        throw StoreError(StoreError::Kind::newerVersion,
+                         "The annotation store at " + connection.path() +
+                             " was written by a newer version of Scrivlet (format " +
+                             std::to_string(version) + "); this version reads format " +
+                             std::to_string(currentSchemaVersion) + " or older.");
+    }
+    if (version == 0 && objectCount > 0) {
+        throw StoreError(StoreError::Kind::notADatabase,
+                         "The file at " + connection.path() +
+                             " is a database of another program, not an annotation store.");
+    }
+    if (connection.isReadOnly()) {
+        throw StoreError(StoreError::Kind::readOnly,
+                         "The annotation store at " + connection.path() + " is read-only.");
+    }
+}
+
+void prepareSchema(SqliteConnection& connection) {
+    if (connection.queryText("PRAGMA journal_mode") != "wal") {
+        const std::string mode = connection.queryText("PRAGMA journal_mode=WAL");
+        if (mode != "wal") {
+            throw StoreError(StoreError::Kind::io, "The annotation store at " + connection.path() +
+                                                       " cannot use write-ahead logging.");
+        }
+    }
+    // FULL makes each committed save durable across a power cut, not only a crash.
+    connection.execute("PRAGMA synchronous=FULL");
+
+    // A store that is already current needs no write lock: opening it must not queue behind
+    // a busy writer in the other process.
+    if (connection.queryInt("PRAGMA user_version") >= currentSchemaVersion) {
+        return;
+    }
+    ImmediateTransaction transaction(connection);
+    // Re-read inside the lock: the other process may have migrated while we waited.
+    std::int64_t version = connection.queryInt("PRAGMA user_version");
+    if (version >= currentSchemaVersion) {
+        return;
+    }
+    for (; version < currentSchemaVersion; ++version) {
+        connection.execute(migrations[static_cast<std::size_t>(version)]);
+    }
+    connection.execute("PRAGMA user_version=" + std::to_string(currentSchemaVersion));
+    transaction.commit();
+}
+
+} // namespace scrivcore::detail

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "Scrivcore/detail/SqliteConnection.h"
+
+namespace scrivcore::detail {
+
+inline constexpr std::int64_t currentSchemaVersion = 1;
+
+// Reads the file without writing to it and throws unless it is an intact annotation store
+// of a version we know, or an empty database we may turn into one.
+void verifyStoreFile(SqliteConnection& connection);
+
+// Switches to write-ahead logging and runs the forward migrations up to the current version.
+void prepareSchema(SqliteConnection& connection);
+
+} // namespace scrivcore::detail

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scrivcore::detail {
+
+// Tag lists are stored as JSON arrays of strings, readable with the sqlite3 shell.
+std::string encodeTagList(const std::vector<std::string>& tags);
+// Throws std::invalid_argument when the text is not an array of strings.
+std::vector<std::string> decodeTagList(std::string_view text);
+
+} // namespace scrivcore::detail

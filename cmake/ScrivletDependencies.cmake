@@ -1,0 +1,15 @@
+# Every dependency is a Debian package found through CMake's config files or pkg-config.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(SQLite3 REQUIRED IMPORTED_TARGET sqlite3>=3.37)
+pkg_check_modules(utf8proc REQUIRED IMPORTED_TARGET libutf8proc)
+pkg_check_modules(uuid REQUIRED IMPORTED_TARGET uuid)
+find_package(nlohmann_json 3.10 REQUIRED)
+
+if(SCRIVLET_BUILD_TESTS)
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+endif()
+if(SCRIVLET_BUILD_BENCHMARKS)
+    find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,20 @@
+# Build options shared by every target of the project.
+option(SCRIVLET_WERROR "Treat compiler warnings as errors" OFF)
+option(SCRIVLET_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(SCRIVLET_BUILD_TESTS "Build the GoogleTest suites" ON)
+option(SCRIVLET_BUILD_BENCHMARKS "Build the Google Benchmark programs" ON)
+
+# Warning flags live on an interface target so that only our own targets get them.
+add_library(scrivlet_warnings INTERFACE)
+target_compile_options(scrivlet_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow
+                                                   -Wnon-virtual-dtor -Wold-style-cast)
+if(SCRIVLET_WERROR)
+    target_compile_options(scrivlet_warnings INTERFACE -Werror)
+endif()
+
+if(SCRIVLET_SANITIZE)
+    set(scrivlet_sanitizer_flags -fsanitize=address,undefined -fno-omit-frame-pointer
+                                 -fno-sanitize-recover=undefined)
+    add_compile_options(${scrivlet_sanitizer_flags})
+    add_link_options(${scrivlet_sanitizer_flags})
+endif()

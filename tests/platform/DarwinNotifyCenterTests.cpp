@@ -1,0 +1,121 @@
+#include "Platform/DarwinNotifyCenter.h"
+#include "support/LogCapture.h"
+#include "support/TempHome.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto patience = 10s; // only bounds a hang; a passing run never waits this long
+
+const std::string noticeName = "com.scrivlet.test.notice";
+
+int postFromChildProcess(const std::string& name) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(DarwinNotifyCenter::post(name) ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::unique_ptr<NotifyObserver> observe(const std::string& name) {
+    std::error_code error;
+    auto observer = NotifyObserver::create(name, error);
+    EXPECT_TRUE(observer) << error.message();
+    return observer;
+}
+
+} // namespace
+
+TEST(DarwinNotifyCenterTest, RefusesNamesThatAreNotASingleFileName) {
+    TempHome home;
+    LogCapture logs;
+    const std::string invalid[] = {
+        "", ".", "..", "a/b", "/abs", std::string("a\0b", 3), std::string(256, 'n')};
+    for (const std::string& name : invalid) {
+        EXPECT_FALSE(DarwinNotifyCenter::isValidName(name)) << name;
+        EXPECT_EQ(DarwinNotifyCenter::post(name), std::errc::invalid_argument) << name;
+        std::error_code error;
+        EXPECT_EQ(NotifyObserver::create(name, error), nullptr) << name;
+        EXPECT_EQ(error, std::errc::invalid_argument) << name;
+    }
+    EXPECT_TRUE(DarwinNotifyCenter::isValidName("com.scrivlet.badgeRefresh"));
+    EXPECT_TRUE(DarwinNotifyCenter::isValidName("...") && DarwinNotifyCenter::isValidName(".a"));
+    EXPECT_TRUE(DarwinNotifyCenter::isValidName(std::string(255, 'n')));
+    EXPECT_EQ(logs.messages("notify").size(), 2 * std::size(invalid));
+    // Refused before touching the disk: nothing was created, inside the folder or outside it.
+    EXPECT_FALSE(std::filesystem::exists(DarwinNotifyCenter::noticeDirectory()));
+}
+
+TEST(DarwinNotifyCenterTest, PostingWithNobodyListeningSucceeds) {
+    TempHome home;
+    EXPECT_FALSE(DarwinNotifyCenter::post(noticeName));
+    EXPECT_EQ(DarwinNotifyCenter::noticeDirectory(), home.path() / "run/scrivlet/notices");
+}
+
+TEST(DarwinNotifyCenterTest, ObserverWakesOnAPostFromAnotherProcess) {
+    TempHome home;
+    auto observer = observe(noticeName);
+    ASSERT_TRUE(observer);
+    EXPECT_FALSE(observer->waitForNotice(0ms));
+
+    ASSERT_EQ(postFromChildProcess(noticeName), 0);
+    EXPECT_TRUE(observer->waitForNotice(patience));
+    // Consumed: the same post does not wake it twice.
+    EXPECT_FALSE(observer->waitForNotice(0ms));
+}
+
+TEST(DarwinNotifyCenterTest, DescriptorBecomesReadableAndConsumingDrainsIt) {
+    TempHome home;
+    auto observer = observe(noticeName);
+    ASSERT_TRUE(observer);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_FALSE(DarwinNotifyCenter::post(noticeName));
+    }
+    pollfd watched{observer->fileDescriptor(), POLLIN, 0};
+    ASSERT_EQ(::poll(&watched, 1, 10'000), 1);
+    const std::size_t seen = observer->consumePendingNotices();
+    EXPECT_GE(seen, 1u);
+    EXPECT_LE(seen, 5u);
+    EXPECT_EQ(observer->consumePendingNotices(), 0u); // must not block either
+    EXPECT_EQ(::poll(&watched, 1, 0), 0);
+}
+
+TEST(DarwinNotifyCenterTest, ObserversOnlyHearTheirOwnNameAndEachHearsIt) {
+    TempHome home;
+    auto first = observe(noticeName);
+    auto second = observe(noticeName);
+    auto other = observe("com.scrivlet.test.other");
+    ASSERT_TRUE(first && second && other);
+
+    ASSERT_FALSE(DarwinNotifyCenter::post("com.scrivlet.test.other"));
+    ASSERT_FALSE(DarwinNotifyCenter::post(noticeName + ".suffix"));
+    EXPECT_TRUE(other->waitForNotice(patience));
+    EXPECT_EQ(first->consumePendingNotices(), 0u);
+
+    ASSERT_FALSE(DarwinNotifyCenter::post(noticeName));
+    EXPECT_TRUE(first->waitForNotice(patience));
+    EXPECT_TRUE(second->waitForNotice(patience));
+    EXPECT_EQ(other->consumePendingNotices(), 0u);
+}
+
+TEST(DarwinNotifyCenterTest, ObserverSurvivesTheFolderBeingRemoved) {
+    TempHome home;
+    auto observer = observe(noticeName);
+    ASSERT_TRUE(observer);
+    std::filesystem::remove_all(DarwinNotifyCenter::noticeDirectory());
+    // Posts in the gap cannot be told apart, so the loss is reported as a notice.
+    EXPECT_TRUE(observer->waitForNotice(patience));
+    EXPECT_EQ(observer->consumePendingNotices(), 0u);
+
+    ASSERT_EQ(postFromChildProcess(noticeName), 0);
+    EXPECT_TRUE(observer->waitForNotice(patience));
+}

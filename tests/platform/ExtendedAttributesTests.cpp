@@ -1,0 +1,51 @@
+#include "Platform/ExtendedAttributes.h"
+#include "support/TempHome.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+namespace xattr = ExtendedAttributes;
+
+namespace {
+
+TEST(ExtendedAttributes, RoundTripThroughSymlinkReachesTheTarget) {
+    TempHome home;
+    const fs::path file = home.makeFile("doc.txt", "text");
+    const fs::path link = home.path() / "link.txt";
+    fs::create_symlink(file, link);
+
+    ASSERT_FALSE(xattr::set(link, "user.a", "one"));
+    ASSERT_FALSE(xattr::set(file, "user.empty", ""));
+    std::error_code error;
+    EXPECT_EQ(xattr::get(file, "user.a", error), "one");
+    EXPECT_EQ(xattr::get(link, "user.empty", error), ""); // empty is not absent
+    EXPECT_EQ(xattr::get(file, "user.absent", error), std::nullopt);
+    EXPECT_FALSE(error);
+    EXPECT_THAT(xattr::list(link, error), ::testing::IsSupersetOf({"user.a", "user.empty"}));
+
+    EXPECT_FALSE(xattr::remove(link, "user.a"));
+    EXPECT_FALSE(xattr::remove(link, "user.a")) << "removing an absent attribute succeeds";
+    EXPECT_EQ(xattr::get(file, "user.a", error), std::nullopt);
+}
+
+TEST(ExtendedAttributes, ReadSurvivesTheValueChangingSizeUnderIt) {
+    TempHome home;
+    const fs::path file = home.makeFile("doc.txt");
+    const std::string small(8, 's'), large(2000, 'L');
+    ASSERT_FALSE(xattr::set(file, "user.v", small));
+    std::jthread writer([&](std::stop_token stop) {
+        for (bool big = true; !stop.stop_requested(); big = !big) {
+            xattr::set(file, "user.v", big ? large : small);
+        }
+    });
+    for (int i = 0; i < 5000; ++i) {
+        std::error_code error;
+        const auto value = xattr::get(file, "user.v", error);
+        ASSERT_FALSE(error) << error.message();
+        ASSERT_TRUE(value == small || value == large);
+    }
+}
+
+} // namespace

@@ -1,0 +1,188 @@
+#include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/BadgeRefreshNotifier.h"
+#include "Scrivcore/BadgeXattr.h"
+#include "Scrivcore/FinderCommentSync.h"
+#include "Scrivcore/FinderTagSync.h"
+#include "Scrivcore/PanelViewModel.h"
+#include "support/LogCapture.h"
+#include "support/ManualScheduler.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void runSql(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+class PanelViewModelTest : public ::testing::Test {
+protected:
+    TempHome home;
+    LogCapture log;
+    ManualScheduler scheduler;
+    std::shared_ptr<AnnotationStore> store =
+        std::make_shared<AnnotationStore>(home.storePath().string());
+    fs::path report = home.makeFile("Documents/report.txt", "text");
+    fs::path photo = home.makeFile("Pictures/photo.jpg", "jpeg");
+
+    std::unique_ptr<PanelViewModel> makeViewModel() {
+        return std::make_unique<PanelViewModel>(store, scheduler);
+    }
+
+    void typeNote(PanelViewModel& model, const std::string& text) {
+        model.editAnnotation([&](Annotation& record) { record.note = text; });
+        model.scheduleSave();
+    }
+};
+
+TEST_F(PanelViewModelTest, SelectingShowsADraftAndCreatesNoRecord) {
+    auto model = makeViewModel();
+    model->selectFile(report);
+    ASSERT_TRUE(model->annotation());
+    EXPECT_TRUE(model->isVisible());
+    EXPECT_EQ(model->selectedFileURL(), report);
+    EXPECT_EQ(model->annotation()->fileName, "report.txt");
+    scheduler.advance(10);
+    EXPECT_FALSE(store->hasAnnotation(report.string()));
+    EXPECT_FALSE(BadgeXattr::badgeValue(report));
+
+    model->selectFile(std::nullopt);
+    EXPECT_FALSE(model->annotation());
+    EXPECT_FALSE(model->isVisible());
+    EXPECT_FALSE(model->selectedFileURL());
+}
+
+TEST_F(PanelViewModelTest, FirstEditStoresTheDraftWithItsFileAttributes) {
+    auto model = makeViewModel();
+    model->selectFile(report);
+    model->editAnnotation([](Annotation& record) {
+        record.rating = 3;
+        record.status = Annotation::Status::flagged;
+        record.tags = {"urgent", "a,b"};
+        record.note = "check figures";
+    });
+    model->scheduleSave();
+    EXPECT_FALSE(store->hasAnnotation(report.string())) << "saves wait for the typing to pause";
+    BadgeRefreshNotifier::drainPendingPaths();
+    scheduler.advance(1);
+
+    const auto stored = store->fetch(report.string());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->rating, 3);
+    EXPECT_EQ(stored->modifiedAt, scheduler.now() - std::chrono::milliseconds(500));
+    EXPECT_TRUE(stored->bookmarkData);
+    EXPECT_EQ(stored->syncedTags, std::vector<std::string>{"urgent"});
+    EXPECT_EQ(BadgeXattr::badgeValue(report), "flagged");
+    EXPECT_EQ(FinderTagSync::readTags(report), std::vector<std::string>{"urgent"});
+    EXPECT_EQ(FinderCommentSync::readComment(report), "check figures");
+    EXPECT_EQ(BadgeRefreshNotifier::drainPendingPaths(), std::vector<std::string>{report.string()});
+    EXPECT_EQ(model->annotation(), stored);
+}
+
+TEST_F(PanelViewModelTest, BeginAnnotationMakesSureARecordExists) {
+    auto model = makeViewModel();
+    model->beginAnnotation(photo);
+    const auto created = store->fetch(photo.string());
+    ASSERT_TRUE(created);
+    EXPECT_TRUE(model->isVisible());
+    EXPECT_EQ(BadgeXattr::badgeValue(photo), "annotated");
+
+    scheduler.advance(60);
+    model->beginAnnotation(photo);
+    EXPECT_EQ(store->fetch(photo.string()), created) << "an existing record is left as it was";
+    EXPECT_EQ(model->annotation(), created);
+}
+
+TEST_F(PanelViewModelTest, TypingABurstCostsAFewWritesAndStoresTheLastText) {
+    auto model = makeViewModel();
+    model->beginAnnotation(report);
+    BadgeRefreshNotifier::drainPendingPaths();
+    std::string text;
+    int writes = 0;
+    for (int key = 0; key < 1000; ++key) {
+        text += static_cast<char>('a' + key % 26);
+        typeNote(*model, text);
+        scheduler.advance(0.005);
+        // Each save announces the file once; saves are at least a save delay apart.
+        writes += static_cast<int>(BadgeRefreshNotifier::drainPendingPaths().size());
+    }
+    scheduler.advance(1);
+    writes += static_cast<int>(BadgeRefreshNotifier::drainPendingPaths().size());
+    EXPECT_LE(writes, 5);
+    EXPECT_GE(writes, 2) << "a long burst is still written within the bounded delay";
+    EXPECT_EQ(store->fetch(report.string())->note, text);
+}
+
+TEST_F(PanelViewModelTest, PendingEditsAreWrittenBeforeAnotherFileAndAtDestruction) {
+    auto model = makeViewModel();
+    model->selectFile(report);
+    typeNote(*model, "first");
+    model->selectFile(photo);
+    EXPECT_EQ(store->fetch(report.string())->note, "first");
+
+    typeNote(*model, "second");
+    model.reset();
+    EXPECT_EQ(store->fetch(photo.string())->note, "second");
+    EXPECT_EQ(scheduler.pendingTimers(), 0u);
+}
+
+TEST_F(PanelViewModelTest, ObserversHearSelectionsEditsAndSaves) {
+    auto model = makeViewModel();
+    int changes = 0;
+    const auto id = model->addObserver([&] { ++changes; });
+    model->selectFile(report);
+    EXPECT_EQ(changes, 1);
+    typeNote(*model, "x");
+    EXPECT_EQ(changes, 2);
+    scheduler.advance(1);
+    EXPECT_EQ(changes, 3) << "the stored modification date is shown";
+    model->removeObserver(id);
+    model->selectFile(std::nullopt);
+    EXPECT_EQ(changes, 3);
+}
+
+TEST_F(PanelViewModelTest, EditsWithoutAnAnnotationDoNothing) {
+    auto model = makeViewModel();
+    typeNote(*model, "lost in the void");
+    EXPECT_FALSE(model->hasUnsavedChanges());
+    EXPECT_EQ(scheduler.pendingTimers(), 0u);
+}
+
+TEST_F(PanelViewModelTest, AFailedSaveKeepsTheEditsAndRetries) {
+    auto model = makeViewModel();
+    model->selectFile(report);
+    typeNote(*model, "precious");
+    // Another program wrecks the table under us: every write now fails.
+    runSql(store->path(), "DROP TABLE annotations; PRAGMA user_version = 0;");
+    model->selectFile(photo);
+    EXPECT_TRUE(log.contains("Failed to save the annotation of"));
+    EXPECT_FALSE(model->isVisible()) << "a file whose record cannot be read is not shown";
+
+    // The table comes back (a fresh open migrates the empty store again).
+    AnnotationStore repaired(store->path());
+    scheduler.advance(1);
+    const auto stored = store->fetch(report.string());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->note, "precious");
+}
+
+TEST_F(PanelViewModelTest, UnsavedEditsWinOverTheStoreWhenTheFileComesBack) {
+    auto model = makeViewModel();
+    model->selectFile(report);
+    typeNote(*model, "draft text");
+    runSql(store->path(), "DROP TABLE annotations; PRAGMA user_version = 0;");
+    model->selectFile(photo);
+    AnnotationStore repaired(store->path());
+    model->selectFile(report);
+    ASSERT_TRUE(model->annotation());
+    EXPECT_EQ(model->annotation()->note, "draft text");
+}
+
+} // namespace
