@@ -4,6 +4,8 @@ find_package(Threads REQUIRED)
 pkg_check_modules(SQLite3 REQUIRED IMPORTED_TARGET sqlite3>=3.37)
 pkg_check_modules(utf8proc REQUIRED IMPORTED_TARGET libutf8proc)
 pkg_check_modules(uuid REQUIRED IMPORTED_TARGET uuid)
+pkg_check_modules(systemd REQUIRED IMPORTED_TARGET libsystemd)
+pkg_check_modules(uriparser REQUIRED IMPORTED_TARGET liburiparser)
 find_package(nlohmann_json 3.10 REQUIRED)
 
 if(SCRIVLET_BUILD_TESTS)

@@ -1,11 +1,11 @@
 #include "Platform/DarwinNotifyCenter.h"
+#include "support/ChildProcess.h"
 #include "support/LogCapture.h"
 #include "support/TempHome.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -17,13 +17,7 @@ constexpr auto patience = 10s; // only bounds a hang; a passing run never waits 
 const std::string noticeName = "com.scrivlet.test.notice";
 
 int postFromChildProcess(const std::string& name) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(DarwinNotifyCenter::post(name) ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return waitForChild(runInChild([&] { return DarwinNotifyCenter::post(name) ? 1 : 0; }));
 }
 
 std::unique_ptr<NotifyObserver> observe(const std::string& name) {

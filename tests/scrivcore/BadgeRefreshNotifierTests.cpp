@@ -1,18 +1,16 @@
 #include "Platform/UserDirectories.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
+#include "support/ChildProcess.h"
 #include "support/LogCapture.h"
 #include "support/TempHome.h"
 
 #include <algorithm>
 #include <climits>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -21,21 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Paths = std::vector<std::string>;
-
-// Runs `body` in a forked child, which leaves through _exit with its result as exit status.
-pid_t spawn(const std::function<int()>& body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(body());
-    }
-    return child;
-}
-
-int exitStatus(pid_t child) {
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 std::string longPath(int index, std::size_t length) {
     std::string path = "/f" + std::to_string(index) + "/";
@@ -50,14 +33,14 @@ TEST(BadgeRefreshNotifierTest, NotifyInAnotherProcessReachesTheDrainInOrderWitho
     EXPECT_TRUE(BadgeRefreshNotifier::drainPendingPaths().empty());
     EXPECT_FALSE(fs::exists(BadgeRefreshNotifier::queuePath())); // a drain creates nothing
 
-    const pid_t child = spawn([] {
+    const pid_t child = runInChild([] {
         bool ok = true;
         for (const char* path : {"/b", "/a", "/b", "/c", "/a"}) {
             ok = BadgeRefreshNotifier::notifyChange(path) && ok;
         }
         return ok ? 0 : 1;
     });
-    ASSERT_EQ(exitStatus(child), 0);
+    ASSERT_EQ(waitForChild(child), 0);
 
     EXPECT_EQ(BadgeRefreshNotifier::queuePath().parent_path(), UserDirectories::groupContainer());
     EXPECT_EQ(BadgeRefreshNotifier::drainPendingPaths(), (Paths{"/b", "/a", "/c"}));
@@ -71,10 +54,10 @@ TEST(BadgeRefreshNotifierTest, ObserverWakesAndDrainsWhatAnotherProcessQueued) {
     ASSERT_TRUE(observer) << error.message();
 
     const pid_t child =
-        spawn([] { return BadgeRefreshNotifier::notifyChange("/doc.txt") ? 0 : 1; });
+        runInChild([] { return BadgeRefreshNotifier::notifyChange("/doc.txt") ? 0 : 1; });
+    EXPECT_EQ(waitForChild(child), 0);
     ASSERT_TRUE(observer->waitForNotice(10s));
     EXPECT_EQ(BadgeRefreshNotifier::drainPendingPaths(), Paths{"/doc.txt"});
-    EXPECT_EQ(exitStatus(child), 0);
 }
 
 TEST(BadgeRefreshNotifierTest, UnusualPathsRoundTripAndUnusablePathsAreRefused) {
@@ -150,7 +133,7 @@ TEST(BadgeRefreshNotifierTest, ConcurrentDrainersShareEveryPathExactlyOnce) {
     ASSERT_EQ(::pipe(stop), 0);
 
     auto drainer = [&](int index) {
-        return spawn([&, index] {
+        return runInChild([&, index] {
             ::close(stop[1]);
             std::error_code error;
             auto observer = BadgeRefreshNotifier::makeObserver(error);
@@ -175,7 +158,7 @@ TEST(BadgeRefreshNotifierTest, ConcurrentDrainersShareEveryPathExactlyOnce) {
     };
     const pid_t drainers[] = {drainer(0), drainer(1)};
     ::close(stop[0]);
-    const pid_t notifier = spawn([] {
+    const pid_t notifier = runInChild([] {
         for (int i = 0; i < pathCount; ++i) {
             if (!BadgeRefreshNotifier::notifyChange("/p/" + std::to_string(i))) {
                 return 1;
@@ -183,10 +166,10 @@ TEST(BadgeRefreshNotifierTest, ConcurrentDrainersShareEveryPathExactlyOnce) {
         }
         return 0;
     });
-    EXPECT_EQ(exitStatus(notifier), 0);
+    EXPECT_EQ(waitForChild(notifier), 0);
     ::close(stop[1]);
     for (pid_t child : drainers) {
-        EXPECT_EQ(exitStatus(child), 0);
+        EXPECT_EQ(waitForChild(child), 0);
     }
 
     std::map<std::string, int> deliveries;

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>

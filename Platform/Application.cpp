@@ -1,0 +1,54 @@
+#include "Platform/Application.h"
+
+#include "Platform/RunLoop.h"
+#include "Platform/Services.h"
+
+Application& Application::shared() {
+    return Services::current().application();
+}
+
+void Application::finishLaunching(const std::vector<URL>& launchURLs) {
+    RunLoop::main().assertOwnerThread("Application::finishLaunching");
+    if (!launchURLs.empty()) {
+        openURLs(launchURLs);
+    }
+    finishedLaunching_ = true;
+    if (delegate_ != nullptr && !terminationRequested_) {
+        delegate_->applicationDidFinishLaunching();
+    }
+}
+
+void Application::run(const std::vector<URL>& launchURLs) {
+    finishLaunching(launchURLs);
+    if (!terminationRequested_) {
+        RunLoop::main().run();
+    }
+}
+
+void Application::openURLs(const std::vector<URL>& urls) {
+    RunLoop::main().assertOwnerThread("Application::openURLs");
+    if (delegate_ != nullptr && !urls.empty()) {
+        delegate_->applicationOpenURLs(urls);
+    }
+}
+
+void Application::terminate(const void* /*sender*/) {
+    RunLoop::main().assertOwnerThread("Application::terminate");
+    terminationRequested_ = true;
+    ++terminationRequests_;
+    RunLoop::main().stop();
+}
+
+void Application::activateIgnoringOtherApps(bool /*flag*/) {
+    active_ = true;
+}
+
+bool Application::respondsToSelector(const Selector& selector) const {
+    return selector == "terminate:";
+}
+
+void Application::performSelector(const Selector& selector, const void* sender) {
+    if (selector == "terminate:") {
+        terminate(sender);
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Platform/Responder.h"
+#include "Platform/URL.h"
+
+#include <vector>
+
+// What the application tells its delegate. Every call comes on the main thread.
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+    virtual void applicationDidFinishLaunching() {}
+    virtual void applicationOpenURLs(const std::vector<URL>& urls) { (void)urls; }
+    virtual bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
+};
+
+// The application object: its delegate, its run, its termination and its activation.
+// Termination stops the main run loop and is recorded; a real process ends once `run`
+// returns, a simulated one lets the test look at the request.
+class Application final : public Responder {
+public:
+    static Application& shared();
+
+    // The application does not own its delegate.
+    void setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }
+    ApplicationDelegate* delegate() const { return delegate_; }
+
+    // Delivers the URLs that started the process, then tells the delegate that launching
+    // finished. `run` does this before it runs the main loop.
+    void finishLaunching(const std::vector<URL>& launchURLs = {});
+    bool isFinishedLaunching() const { return finishedLaunching_; }
+    // Runs the main loop until the application terminates.
+    void run(const std::vector<URL>& launchURLs = {});
+
+    // A delivery of URLs of the app's schemes (from the system or another process).
+    void openURLs(const std::vector<URL>& urls);
+
+    void terminate(const void* sender);
+    bool isTerminationRequested() const { return terminationRequested_; }
+    int terminationRequestCount() const { return terminationRequests_; }
+
+    void activateIgnoringOtherApps(bool flag);
+    bool isActive() const { return active_; }
+    void setActive(bool active) { active_ = active; }
+
+    // Where actions without a target go: the application is the end of every chain.
+    std::vector<Responder*> responderChain() { return {this}; }
+
+    bool respondsToSelector(const Selector& selector) const override;
+    void performSelector(const Selector& selector, const void* sender) override;
+
+private:
+    ApplicationDelegate* delegate_ = nullptr;
+    bool finishedLaunching_ = false;
+    bool terminationRequested_ = false;
+    int terminationRequests_ = 0;
+    bool active_ = false;
+};

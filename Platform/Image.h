@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+// An image made from a named system symbol. The desktop draws it; the code only names it.
+struct Image {
+    std::string systemSymbolName;
+    std::string accessibilityDescription;
+
+    static Image systemSymbol(std::string name, std::string accessibilityDescription) {
+        return Image{std::move(name), std::move(accessibilityDescription)};
+    }
+    friend bool operator==(const Image&, const Image&) = default;
+};

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "Platform/Clock.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Where a run loop gets its time and waits for events. The real backend waits in epoll on a
+// monotonic clock; the virtual backend never sleeps: time moves only when a test says so.
+class RunLoopBackend {
+public:
+    virtual ~RunLoopBackend() = default;
+    // Seconds on a monotonic clock; timers are scheduled on it.
+    virtual double monotonicNow() const = 0;
+    // The wall-clock date that corresponds to monotonicNow().
+    virtual Date wallNow() const = 0;
+    // Waits until one of `fds` is readable or `timeoutSeconds` passed (nothing: no limit,
+    // 0: just look). Appends the readable descriptors to `ready`. A virtual backend never
+    // blocks and never moves time here.
+    virtual void wait(std::optional<double> timeoutSeconds, const std::vector<int>& fds,
+                      std::vector<int>& ready) = 0;
+    // Interrupts a wait from another thread.
+    virtual void wake() = 0;
+    // The loop stopped watching `fd` and its owner may close it next. A backend that keeps
+    // registrations between waits drops this one now: the number can come back for another
+    // file before the next wait, and the descriptor list alone would not show the change.
+    virtual void forgetDescriptor(int /*fd*/) {}
+    virtual bool isVirtual() const = 0;
+    // Virtual backends only: sets the clock (never backwards).
+    virtual void setVirtualTime(double monotonicSeconds) = 0;
+};
+
+std::unique_ptr<RunLoopBackend> makeRealRunLoopBackend();
+// Starts at monotonic time 0, wall-clock `start`.
+std::unique_ptr<RunLoopBackend> makeVirtualRunLoopBackend(Date start);
+
+enum class RunLoopMode {
+    defaultMode,   // ordinary running
+    eventTracking, // while a menu is open or the mouse tracks; default-mode timers wait
+    commonModes,   // for registrations only: fire in every mode
+};
+
+// The main run loop of a process: file-descriptor sources, timers, the main queue (`async`,
+// `asyncAfter`) and main-actor tasks, all run on the thread that runs the loop. Work posted
+// while an event is handled runs after that event, in posting order.
+class RunLoop final : public Scheduler {
+public:
+    using SourceID = std::uint64_t;
+
+    explicit RunLoop(std::unique_ptr<RunLoopBackend> backend);
+    ~RunLoop() override;
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+
+    // The process's main run loop; it must have been installed with setMain first.
+    static RunLoop& main();
+    static bool hasMain();
+    static void setMain(RunLoop* loop);
+
+    // The loop belongs to the thread that created it.
+    bool isOwnerThread() const;
+    // Stops the process with a message when called off the owner thread.
+    void assertOwnerThread(const char* entryPoint) const;
+
+    // Scheduler: wall-clock now and one-shot timers in the common modes.
+    Date now() const override;
+    TimerID scheduleAfter(double delaySeconds, std::function<void()> action) override;
+    void cancel(TimerID timer) override;
+
+    double monotonicNow() const;
+
+    // Timers (owner thread). A repeating timer that fell behind skips the missed ticks.
+    TimerID addTimer(double intervalSeconds, bool repeats, std::function<void()> action,
+                     RunLoopMode mode = RunLoopMode::commonModes);
+    void invalidateTimer(TimerID timer);
+    bool isTimerValid(TimerID timer) const;
+    std::size_t timerCount() const;
+
+    // Main queue. `async` may be called from any thread.
+    void async(std::function<void()> block);
+    void asyncAfter(double delaySeconds, std::function<void()> block);
+    // A main-actor task: runs after the current event, like an `async` block.
+    void postTask(std::function<void()> task);
+
+    // Readable file descriptors (owner thread). The callback must consume what woke it.
+    SourceID addFileDescriptorSource(int fd, std::function<void()> onReadable);
+    void removeSource(SourceID source);
+
+    // Runs until stop(). stop() may be called from any thread.
+    void run();
+    void stop();
+    bool isRunning() const;
+
+    // The mode the loop runs in now (defaultMode unless something tracks).
+    RunLoopMode currentMode() const;
+    void setCurrentMode(RunLoopMode mode);
+
+    // Handles everything that is ready now (queue, tasks, readable sources, due timers)
+    // without waiting or moving time. Answers whether anything ran.
+    bool runUntilIdle();
+    // Virtual backends: moves time forward by `seconds`, running timers at their instants
+    // and everything they post, in order. Real backends: runs the loop for that long.
+    void advance(double seconds);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};

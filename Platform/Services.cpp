@@ -1,0 +1,39 @@
+#include "Platform/Services.h"
+
+#include "Platform/Application.h"
+#include "Platform/Bundle.h"
+#include "Platform/RunLoop.h"
+#include "Platform/simulated/Desktop.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+Services* installed = nullptr;
+}
+
+Services::Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<Desktop> desktop,
+                   std::unique_ptr<Bundle> mainBundle)
+    : runLoop_(std::move(runLoop)), desktop_(std::move(desktop)),
+      mainBundle_(std::move(mainBundle)), application_(std::make_unique<Application>()),
+      previous_(installed) {
+    installed = this;
+    RunLoop::setMain(runLoop_.get());
+}
+
+Services::~Services() {
+    installed = previous_;
+    RunLoop::setMain(previous_ ? &previous_->runLoop() : nullptr);
+}
+
+Services& Services::current() {
+    if (installed == nullptr) {
+        std::fputs("platform services used before they were installed\n", stderr);
+        std::abort();
+    }
+    return *installed;
+}
+
+bool Services::isInstalled() {
+    return installed != nullptr;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+
+class Application;
+class Bundle;
+class Desktop;
+class RunLoop;
+
+// The platform services of this process, chosen once at start-up: the program hands in a
+// real run loop, tests a virtual one; the desktop model; the main bundle. Constructing the
+// object installs it (and its run loop as the main one); destroying it uninstalls it.
+class Services {
+public:
+    Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<Desktop> desktop,
+             std::unique_ptr<Bundle> mainBundle);
+    ~Services();
+    Services(const Services&) = delete;
+    Services& operator=(const Services&) = delete;
+
+    static Services& current();
+    static bool isInstalled();
+
+    RunLoop& runLoop() { return *runLoop_; }
+    Desktop& desktop() { return *desktop_; }
+    Application& application() { return *application_; }
+    const Bundle& mainBundle() const { return *mainBundle_; }
+
+private:
+    std::unique_ptr<RunLoop> runLoop_;
+    std::unique_ptr<Desktop> desktop_;
+    std::unique_ptr<Bundle> mainBundle_;
+    std::unique_ptr<Application> application_;
+    Services* previous_ = nullptr;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// A URL as RFC 3986 reads it. Components are kept as written (percent-encoded).
+class URL {
+public:
+    // Nothing when `text` is not a URL.
+    static std::optional<URL> fromString(std::string_view text);
+    // file:// URL of an absolute path, percent-encoded where needed.
+    static URL fileURL(const std::filesystem::path& path);
+
+    const std::string& absoluteString() const { return absoluteString_; }
+    const std::optional<std::string>& scheme() const { return scheme_; }
+    const std::optional<std::string>& host() const { return host_; }
+    const std::string& path() const { return path_; }
+    const std::optional<std::string>& query() const { return query_; }
+
+    friend bool operator==(const URL& a, const URL& b) {
+        return a.absoluteString_ == b.absoluteString_;
+    }
+
+private:
+    std::string absoluteString_;
+    std::optional<std::string> scheme_;
+    std::optional<std::string> host_;
+    std::string path_;
+    std::optional<std::string> query_;
+};

@@ -1,0 +1,132 @@
+#include "Platform/simulated/DesktopControl.h"
+
+#include "Platform/RunLoop.h"
+#include "Platform/Services.h"
+#include "Platform/StatusBar.h"
+#include "Platform/simulated/Desktop.h"
+
+DesktopControl::DesktopControl(Services& services) : services_(services) {}
+
+void DesktopControl::setScreens(std::vector<Screen> screens) {
+    services_.desktop().setScreens(std::move(screens));
+}
+
+std::vector<std::shared_ptr<StatusItem>> DesktopControl::statusItems() const {
+    return services_.desktop().statusBar().items();
+}
+
+bool DesktopControl::openStatusMenu(std::size_t index) {
+    const auto items = statusItems();
+    if (index >= items.size() || !items[index]->menu()) {
+        return false;
+    }
+    services_.desktop().setTrackedMenu(items[index]->menu());
+    // Menus track events in their own mode; default-mode timers wait meanwhile.
+    services_.runLoop().setCurrentMode(RunLoopMode::eventTracking);
+    return true;
+}
+
+void DesktopControl::closeMenu() {
+    services_.desktop().setTrackedMenu(nullptr);
+    services_.runLoop().setCurrentMode(RunLoopMode::defaultMode);
+}
+
+bool DesktopControl::isMenuOpen() const {
+    return services_.desktop().trackedMenu() != nullptr;
+}
+
+std::vector<DesktopControl::MenuEntry> DesktopControl::openMenuEntries() const {
+    std::vector<MenuEntry> entries;
+    const std::shared_ptr<Menu> menu = services_.desktop().trackedMenu();
+    if (!menu) {
+        return entries;
+    }
+    for (const auto& item : menu->items()) {
+        entries.push_back({item->title(), item->isSeparatorItem(), menu->isEnabled(*item),
+                           item->keyEquivalent(), item->keyEquivalentModifierMask()});
+    }
+    return entries;
+}
+
+bool DesktopControl::chooseMenuItem(const std::string& title) {
+    const std::shared_ptr<Menu> menu = services_.desktop().trackedMenu();
+    if (!menu) {
+        return false;
+    }
+    for (const auto& item : menu->items()) {
+        if (!item->isSeparatorItem() && item->title() == title && menu->isEnabled(*item)) {
+            closeMenu();
+            return menu->performActionForItem(*item);
+        }
+    }
+    return false;
+}
+
+bool DesktopControl::pressKey(const std::string& key, unsigned modifiers) {
+    const std::shared_ptr<Menu> menu = services_.desktop().trackedMenu();
+    if (!menu) {
+        return false;
+    }
+    const std::shared_ptr<MenuItem> item = menu->itemForKeyEquivalent(key, modifiers);
+    if (!item) {
+        return false;
+    }
+    closeMenu();
+    return menu->performActionForItem(*item);
+}
+
+std::string describeModifiers(unsigned modifiers) {
+    std::string text;
+    if (modifiers & modifierControl) {
+        text += "Control-";
+    }
+    if (modifiers & modifierOption) {
+        text += "Option-";
+    }
+    if (modifiers & modifierShift) {
+        text += "Shift-";
+    }
+    if (modifiers & modifierCommand) {
+        text += "Command-";
+    }
+    return text;
+}
+
+std::vector<std::string> DesktopControl::describeStatusBar() const {
+    std::vector<std::string> lines;
+    for (const auto& item : statusItems()) {
+        std::string line = "status item";
+        if (item->length() == squareStatusItemLength) {
+            line += " (square)";
+        }
+        if (const auto& image = item->button()->image()) {
+            line += " symbol \"" + image->systemSymbolName + "\" labelled \"" +
+                    image->accessibilityDescription + "\"";
+        }
+        line += item->menu() ? ", with a menu" : ", without a menu";
+        lines.push_back(line);
+    }
+    if (lines.empty()) {
+        lines.push_back("no status item");
+    }
+    return lines;
+}
+
+std::vector<std::string> DesktopControl::describeOpenMenu() const {
+    std::vector<std::string> lines;
+    for (const MenuEntry& entry : openMenuEntries()) {
+        if (entry.isSeparator) {
+            lines.push_back("  ----");
+            continue;
+        }
+        std::string line = "  " + entry.title;
+        if (!entry.keyEquivalent.empty()) {
+            line += "  [" + describeModifiers(entry.modifiers) + entry.keyEquivalent + "]";
+        }
+        if (!entry.isEnabled) {
+            line += "  (disabled)";
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Platform/Screen.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Menu;
+class Services;
+class StatusItem;
+
+// The control and observation side of the simulated desktop, for tests and scenarios: it
+// acts as the user would (open the status menu, choose an item, press a key) and reads what
+// is on screen. Production code never uses it.
+class DesktopControl {
+public:
+    explicit DesktopControl(Services& services);
+
+    void setScreens(std::vector<Screen> screens);
+
+    std::vector<std::shared_ptr<StatusItem>> statusItems() const;
+
+    struct MenuEntry {
+        std::string title;
+        bool isSeparator = false;
+        bool isEnabled = false;
+        std::string keyEquivalent;
+        unsigned modifiers = 0;
+    };
+    // Opens the menu of the status item at `index` (a click on the icon); false when there
+    // is no such item or it has no menu.
+    bool openStatusMenu(std::size_t index = 0);
+    void closeMenu();
+    bool isMenuOpen() const;
+    std::vector<MenuEntry> openMenuEntries() const;
+    // Chooses the enabled item with this title in the open menu: the menu closes, then the
+    // action is sent. False when the menu is closed or the item is missing or disabled.
+    bool chooseMenuItem(const std::string& title);
+    // A key press while the menu is open ("q" with modifierCommand for Command-Q).
+    bool pressKey(const std::string& key, unsigned modifiers);
+
+    // What the menu bar and the open menu look like, as transcript lines.
+    std::vector<std::string> describeStatusBar() const;
+    std::vector<std::string> describeOpenMenu() const;
+
+private:
+    Services& services_;
+};
+
+std::string describeModifiers(unsigned modifiers);

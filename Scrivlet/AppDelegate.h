@@ -1,0 +1,72 @@
+#pragma once
+
+#include "Platform/Application.h"
+#include "Platform/Cancellable.h"
+#include "Platform/Clock.h"
+#include "Platform/Geometry.h"
+#include "Platform/RunLoop.h"
+#include "Platform/URL.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class AnnotationStore;
+class PanelController;
+class PanelViewModel;
+class SelectionTracker;
+class StatusItem;
+
+// The application delegate and the one owner of all app state. Every field and method is
+// used on the main thread only; entry points from the platform check it.
+class AppDelegate final : public ApplicationDelegate,
+                          public Responder,
+                          public std::enable_shared_from_this<AppDelegate> {
+public:
+    AppDelegate();
+    ~AppDelegate() override;
+
+    // State, in declaration order. The parts of the app are methods of this class and share
+    // these fields; nothing outside the app writes them.
+    std::shared_ptr<StatusItem> statusItem;
+    std::shared_ptr<AnnotationStore> store;
+    std::shared_ptr<SelectionTracker> selectionTracker;
+    std::shared_ptr<PanelController> panelController;
+    std::shared_ptr<PanelViewModel> viewModel;
+    std::vector<AnyCancellable> cancellables;
+    Date selectionLockedUntil = Date::min();
+    bool finderIsActive = false;
+    bool userDismissed = false;
+    std::vector<URL> pendingURLs;
+    std::optional<RunLoop::TimerID> dragPollTimer;
+    std::optional<CGRect> dragLastFrame;
+    std::int64_t dragStillTicks = 0;
+    bool dragIsFullscreen = false;
+    std::optional<std::uint32_t> dragWindowID;
+
+    // Application delegate entry points.
+    void applicationDidFinishLaunching() override;
+    void applicationOpenURLs(const std::vector<URL>& urls) override;
+    bool applicationShouldTerminateAfterLastWindowClosed() override;
+
+    // Menu actions, by selector.
+    bool respondsToSelector(const Selector& selector) const override;
+    void performSelector(const Selector& selector, const void* sender) override;
+    void uninstallApp();
+
+    // Launch steps.
+    bool ensureSingleInstance();
+    bool checkInstallLocation();
+    void resolveBookmarks();
+    void syncBadgeXattrs();
+    void setUpStatusItem();
+    void registerLoginItem();
+    void setUpFinderTracking();
+    void handleURL(const URL& url);
+    void runUninstall();
+
+private:
+    bool openStore();
+    void processQueuedURLs();
+};

@@ -1,0 +1,21 @@
+// Launch steps whose behaviour arrives with later features. Each reports success so the
+// launch sequence runs in its final order today.
+#include "Scrivlet/AppDelegate.h"
+
+bool AppDelegate::ensureSingleInstance() {
+    return true;
+}
+
+bool AppDelegate::checkInstallLocation() {
+    return true;
+}
+
+void AppDelegate::resolveBookmarks() {}
+
+void AppDelegate::syncBadgeXattrs() {}
+
+void AppDelegate::setUpFinderTracking() {}
+
+void AppDelegate::handleURL(const URL& /*url*/) {}
+
+void AppDelegate::runUninstall() {}

@@ -1,0 +1,102 @@
+#include "Platform/Application.h"
+#include "Platform/Services.h"
+#include "Platform/StatusBar.h"
+#include "Platform/UserDirectories.h"
+#include "Platform/simulated/DesktopControl.h"
+#include "Scrivlet/AppDelegate.h"
+#include "scenario/AppSession.h"
+#include "support/LogCapture.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace {
+
+class StatusMenuTest : public ::testing::Test {
+protected:
+    AppSession session;
+    void SetUp() override { session.launch(); }
+    std::shared_ptr<Menu> menu() { return session.delegate()->statusItem->menu(); }
+};
+
+TEST_F(StatusMenuTest, IconIsASquareSymbolItem) {
+    const auto items = session.desktop().statusItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0], session.delegate()->statusItem);
+    EXPECT_EQ(items[0]->length(), squareStatusItemLength);
+    EXPECT_EQ(items[0]->button()->image(), Image::systemSymbol("note.text", "Scrivlet"));
+}
+
+TEST_F(StatusMenuTest, HasFiveEntriesWithTheirActionsTargetsAndKeys) {
+    const auto& items = menu()->items();
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[0]->title(), "Preferences\u2026");
+    EXPECT_FALSE(items[0]->action());
+    EXPECT_TRUE(items[1]->isSeparatorItem());
+    EXPECT_EQ(items[2]->title(), "Uninstall Scrivlet\u2026");
+    EXPECT_EQ(items[2]->action(), "uninstallApp");
+    EXPECT_EQ(items[2]->target().get(), static_cast<Responder*>(session.delegate()));
+    EXPECT_TRUE(items[3]->isSeparatorItem());
+    EXPECT_EQ(items[4]->title(), "Quit Scrivlet");
+    EXPECT_EQ(items[4]->action(), "terminate:");
+    EXPECT_FALSE(items[4]->target());
+    EXPECT_EQ(items[4]->keyEquivalent(), "q");
+    EXPECT_EQ(items[4]->keyEquivalentModifierMask(), unsigned{modifierCommand});
+
+    EXPECT_FALSE(menu()->isEnabled(*items[0]));
+    EXPECT_TRUE(menu()->isEnabled(*items[2]));
+    EXPECT_TRUE(menu()->isEnabled(*items[4]));
+}
+
+TEST_F(StatusMenuTest, PreferencesCannotBeChosen) {
+    ASSERT_TRUE(session.desktop().openStatusMenu());
+    EXPECT_FALSE(session.desktop().chooseMenuItem("Preferences\u2026"));
+    EXPECT_FALSE(session.isTerminated());
+}
+
+TEST_F(StatusMenuTest, CommandQQuitsOnlyWithCommand) {
+    ASSERT_TRUE(session.desktop().openStatusMenu());
+    EXPECT_FALSE(session.desktop().pressKey("q", modifierNone));
+    EXPECT_FALSE(session.isTerminated());
+    EXPECT_TRUE(session.desktop().pressKey("q", modifierCommand));
+    EXPECT_TRUE(session.isTerminated());
+    EXPECT_FALSE(session.desktop().isMenuOpen());
+}
+
+TEST_F(StatusMenuTest, QuitItemTerminatesWithoutConfirmation) {
+    ASSERT_TRUE(session.desktop().openStatusMenu());
+    EXPECT_TRUE(session.desktop().chooseMenuItem("Quit Scrivlet"));
+    EXPECT_TRUE(session.isTerminated());
+    EXPECT_EQ(session.services().application().terminationRequestCount(), 1);
+}
+
+TEST_F(StatusMenuTest, UninstallActionReachesTheDelegateAndKeepsRunning) {
+    ASSERT_TRUE(session.desktop().openStatusMenu());
+    EXPECT_TRUE(session.desktop().chooseMenuItem("Uninstall Scrivlet\u2026"));
+    EXPECT_FALSE(session.isTerminated());
+}
+
+TEST(LoginItem, RegistersAtEveryLaunch) {
+    AppSession session;
+    session.launch();
+    const auto entry =
+        UserDirectories::configHome() / "autostart" / "com.scrivlet.Scrivlet.desktop";
+    EXPECT_TRUE(std::filesystem::exists(entry));
+    EXPECT_TRUE(session.log().messages("").empty());
+}
+
+TEST(LoginItem, FailureLeavesOneNSLogLineAndNothingInTheAppLog) {
+    AppSession session;
+    const auto autostart = UserDirectories::configHome() / "autostart";
+    std::filesystem::create_directories(autostart.parent_path());
+    std::ofstream(autostart) << "not a folder";
+    session.launch();
+    const auto nslog = session.log().messages("");
+    ASSERT_EQ(nslog.size(), 1u);
+    EXPECT_TRUE(nslog[0].starts_with("Scrivlet: Auto-start registration failed: ")) << nslog[0];
+    EXPECT_GT(nslog[0].size(), std::string("Scrivlet: Auto-start registration failed: ").size());
+    EXPECT_EQ(session.log().messages("app").size(), 5u);
+    EXPECT_TRUE(session.delegate()->statusItem);
+}
+
+} // namespace

@@ -1,0 +1,76 @@
+#include "scenario/AppSession.h"
+
+#include "Platform/Application.h"
+#include "Platform/Bundle.h"
+#include "Platform/RunLoop.h"
+#include "Platform/Services.h"
+#include "Platform/simulated/Desktop.h"
+#include "Platform/simulated/DesktopControl.h"
+#include "Scrivlet/AppDelegate.h"
+#include "Scrivlet/EntryPoint.h"
+#include "support/LogCapture.h"
+#include "support/TempHome.h"
+
+namespace {
+
+// Noon, 7 December 2026 UTC: scenarios read the same dates on every run.
+const Date scenarioStart = Date(std::chrono::seconds(1'796'644'800));
+
+constexpr int simulatedProcessIdentifier = 4242;
+
+} // namespace
+
+AppSession::AppSession()
+    : home_(std::make_unique<TempHome>()), log_(std::make_unique<LogCapture>()) {
+    auto bundle = std::make_unique<Bundle>("com.scrivlet.Scrivlet",
+                                           home_->path() / "Applications" / "Scrivlet.app",
+                                           "Scrivlet", std::vector<std::string>{"scrivlet"});
+    services_ = std::make_unique<Services>(
+        std::make_unique<RunLoop>(makeVirtualRunLoopBackend(scenarioStart)),
+        std::make_unique<Desktop>(), std::move(bundle));
+    services_->desktop().addRunningApplication(
+        {"com.scrivlet.Scrivlet", simulatedProcessIdentifier, "Scrivlet", false});
+    desktop_ = std::make_unique<DesktopControl>(*services_);
+}
+
+AppSession::~AppSession() {
+    // The app goes first, while the platform it uses still exists.
+    if (launched_) {
+        Application::shared().setDelegate(nullptr);
+        sharedAppDelegate().reset();
+    }
+    desktop_.reset();
+    services_.reset();
+}
+
+void AppSession::deliverURLs(const std::vector<URL>& urls) {
+    if (!launched_) {
+        earlyDeliveries_.push_back(urls);
+        return;
+    }
+    Application::shared().openURLs(urls);
+    services_->runLoop().runUntilIdle();
+}
+
+void AppSession::launch() {
+    launched_ = true;
+    installAppDelegate();
+    for (const auto& delivery : earlyDeliveries_) {
+        Application::shared().openURLs(delivery);
+    }
+    earlyDeliveries_.clear();
+    Application::shared().finishLaunching();
+    services_->runLoop().runUntilIdle();
+}
+
+AppDelegate* AppSession::delegate() const {
+    return sharedAppDelegate().get();
+}
+
+bool AppSession::isTerminated() const {
+    return services_->application().isTerminationRequested();
+}
+
+void AppSession::advance(double seconds) {
+    services_->runLoop().advance(seconds);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Platform/URL.h"
+
+#include <memory>
+#include <vector>
+
+class AppDelegate;
+class DesktopControl;
+class LogCapture;
+class Services;
+class TempHome;
+
+// One run of the app in a sandbox: a temporary home, the simulated desktop on a virtual
+// clock, captured logs, and the app's own entry-point steps. Tests and the scenario runner
+// act on it as a user and the system would.
+class AppSession {
+public:
+    AppSession();
+    ~AppSession();
+    AppSession(const AppSession&) = delete;
+    AppSession& operator=(const AppSession&) = delete;
+
+    TempHome& home() { return *home_; }
+    Services& services() { return *services_; }
+    DesktopControl& desktop() { return *desktop_; }
+    LogCapture& log() { return *log_; }
+
+    // One delivery of URLs by the system. Before launch these are URLs that start the app:
+    // they reach the delegate before launching finishes, one delivery after another.
+    // Afterwards a delivery reaches it at once.
+    void deliverURLs(const std::vector<URL>& urls);
+    // The entry point: the shared application, one delegate, launch.
+    void launch();
+    bool isLaunched() const { return launched_; }
+    AppDelegate* delegate() const;
+    bool isTerminated() const;
+    // Moves the virtual clock, running everything that falls due.
+    void advance(double seconds);
+
+private:
+    std::unique_ptr<TempHome> home_;
+    std::unique_ptr<LogCapture> log_;
+    std::unique_ptr<Services> services_;
+    std::unique_ptr<DesktopControl> desktop_;
+    std::vector<std::vector<URL>> earlyDeliveries_;
+    bool launched_ = false;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class AppSession;
+
+// Runs a scenario: a plain-text script of user actions and expectations played against the
+// simulated desktop with the real app code in this process, on a virtual clock. Every step
+// is echoed to `transcript` with what it caused (log lines, what is on screen).
+class ScenarioRunner {
+public:
+    explicit ScenarioRunner(std::ostream& transcript);
+    ~ScenarioRunner();
+
+    // Answers the number of failed expectations (an unknown verb or a bad line counts too).
+    int runFile(const std::filesystem::path& file);
+    int runText(const std::string& text, const std::string& name = "scenario");
+
+private:
+    using Arguments = std::vector<std::string>;
+    using Verb = std::function<void(const Arguments&)>;
+
+    void registerVerbs();
+    void registerSetupVerbs();
+    void registerActionVerbs();
+    void registerExpectations();
+    void expect(bool condition, const std::string& failure);
+    std::vector<std::string> logMessages(const std::string& category) const;
+    void runLine(const std::string& line);
+    void fail(const std::string& message);
+    void echoNewLogLines();
+
+    std::ostream& out_;
+    std::unique_ptr<AppSession> session_;
+    std::map<std::string, Verb> verbs_;
+    std::string scenarioName_;
+    int lineNumber_ = 0;
+    int failures_ = 0;
+    std::size_t shownRecords_ = 0;
+    // "expect log" looks for its line after the one the previous expectation matched.
+    std::size_t appLogCursor_ = 0;
+    // The store file as a setup verb wrote it, for "expect store-unchanged".
+    std::optional<std::string> storeSnapshot_;
+};
+
+// Splits a scenario line into words; "double quotes" keep spaces, # starts a comment.
+std::vector<std::string> splitScenarioLine(const std::string& line);
