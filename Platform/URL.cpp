@@ -50,3 +50,15 @@ URL URL::fileURL(const std::filesystem::path& path) {
     uriUnixFilenameToUriStringA(text.c_str(), buffer.data());
     return *fromString(buffer.data());
 }
+
+std::optional<std::filesystem::path> URL::fileSystemPath() const {
+    if (!isFileURL()) {
+        return std::nullopt;
+    }
+    // Decoding never makes the text longer.
+    std::vector<char> buffer(absoluteString_.size() + 1);
+    if (uriUriStringToUnixFilenameA(absoluteString_.c_str(), buffer.data()) != URI_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(buffer.data());
+}

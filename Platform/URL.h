@@ -18,6 +18,9 @@ public:
     const std::optional<std::string>& host() const { return host_; }
     const std::string& path() const { return path_; }
     const std::optional<std::string>& query() const { return query_; }
+    bool isFileURL() const { return scheme_ == "file"; }
+    // The decoded path of a file URL; nothing for other URLs.
+    std::optional<std::filesystem::path> fileSystemPath() const;
 
     friend bool operator==(const URL& a, const URL& b) {
         return a.absoluteString_ == b.absoluteString_;

@@ -29,3 +29,145 @@ void Desktop::removeRunningApplication(pid_t processIdentifier) {
         return application.processIdentifier == processIdentifier;
     });
 }
+
+bool Desktop::activateApplication(pid_t processIdentifier) {
+    const bool running = std::any_of(running_.begin(), running_.end(), [&](const auto& app) {
+        return app.processIdentifier == processIdentifier;
+    });
+    if (running) {
+        for (RunningApplicationInfo& application : running_) {
+            application.active = application.processIdentifier == processIdentifier;
+        }
+    }
+    return running;
+}
+
+std::optional<RunningApplicationInfo> Desktop::frontmostApplication() const {
+    for (const RunningApplicationInfo& application : running_) {
+        if (application.active) {
+            return application;
+        }
+    }
+    return std::nullopt;
+}
+
+SimulatedWindow* Desktop::window(std::uint32_t windowNumber) {
+    for (SimulatedWindow& window : windows_) {
+        if (window.windowNumber == windowNumber) {
+            return &window;
+        }
+    }
+    return nullptr;
+}
+
+std::uint32_t Desktop::addWindow(SimulatedWindow window) {
+    window.windowNumber = nextWindowNumber_++;
+    windows_.insert(windows_.begin(), window);
+    return window.windowNumber;
+}
+
+void Desktop::removeWindow(std::uint32_t windowNumber) {
+    std::erase_if(windows_,
+                  [&](const SimulatedWindow& w) { return w.windowNumber == windowNumber; });
+}
+
+void Desktop::bringToFront(std::uint32_t windowNumber) {
+    auto found = std::find_if(windows_.begin(), windows_.end(), [&](const SimulatedWindow& w) {
+        return w.windowNumber == windowNumber;
+    });
+    if (found != windows_.end()) {
+        std::rotate(windows_.begin(), found, found + 1);
+    }
+}
+
+CGRect Desktop::flippedRect(const CGRect& rect) const {
+    if (screens_.empty()) {
+        return rect;
+    }
+    const auto primary = std::find_if(screens_.begin(), screens_.end(), [](const Screen& s) {
+        return s.frame.origin.x == 0 && s.frame.origin.y == 0;
+    });
+    const double height = (primary != screens_.end() ? *primary : screens_.front()).frame.height();
+    return CGRect(rect.minX(), height - rect.minY() - rect.height(), rect.width(), rect.height());
+}
+
+AXError Desktop::readAttribute(const AXUIElement& element, const std::string& attribute,
+                               AXAttributeValue& value) const {
+    value = std::monostate{};
+    if (!accessibilityTrusted_) {
+        return AXError::apiDisabled;
+    }
+    if (!finder_.isRunning() || *finder_.processIdentifier() != element.processIdentifier) {
+        return AXError::cannotComplete; // only Finder's elements are modelled
+    }
+    if (element.isApplication()) {
+        if (attribute != "AXFocusedWindow") {
+            return AXError::attributeUnsupported;
+        }
+        if (!finder_.focusedWindow()) {
+            return AXError::noValue;
+        }
+        value = AXUIElement{element.processIdentifier, *finder_.focusedWindow()};
+        return AXError::success;
+    }
+    const auto found = std::find_if(windows_.begin(), windows_.end(), [&](const auto& w) {
+        return w.windowNumber == element.windowNumber && w.ownerPID == element.processIdentifier;
+    });
+    if (found == windows_.end()) {
+        return AXError::invalidUIElement;
+    }
+    if (attribute == "AXRole") {
+        value = std::string("AXWindow");
+    } else if (attribute == "AXSubrole") {
+        value = found->subrole;
+    } else if (attribute == "AXPosition") {
+        value = AXValue::ofPoint(found->bounds.origin);
+    } else if (attribute == "AXSize") {
+        value = AXValue::ofSize(found->bounds.size);
+    } else if (attribute == "AXFullScreen" && found->fullScreen) {
+        value = *found->fullScreen;
+    } else {
+        return AXError::attributeUnsupported;
+    }
+    return AXError::success;
+}
+
+void Desktop::registerObserver(const AXObserverRef& observer) {
+    observers_.push_back(observer);
+}
+
+void Desktop::postAccessibilityNotification(const AXUIElement& element, const std::string& name) {
+    std::erase_if(observers_, [](const auto& observer) { return observer.expired(); });
+    for (const auto& weak : observers_) {
+        if (AXObserverRef observer = weak.lock();
+            observer && observer->processIdentifier() == element.processIdentifier) {
+            observer->deliver(element, name);
+        }
+    }
+}
+
+std::size_t Desktop::liveObserverCount() const {
+    std::erase_if(observers_, [](const auto& observer) { return observer.expired(); });
+    return observers_.size();
+}
+
+void Desktop::registerPanel(const std::shared_ptr<Panel>& panel) {
+    panels_.insert(panels_.begin(), panel);
+}
+
+void Desktop::bringPanelToFront(const Panel* panel) {
+    auto found = std::find_if(panels_.begin(), panels_.end(),
+                              [&](const auto& weak) { return weak.lock().get() == panel; });
+    if (found != panels_.end()) {
+        std::rotate(panels_.begin(), found, found + 1);
+    }
+}
+
+std::vector<std::shared_ptr<Panel>> Desktop::panels() const {
+    std::erase_if(panels_, [](const auto& panel) { return panel.expired(); });
+    std::vector<std::shared_ptr<Panel>> live;
+    for (const auto& panel : panels_) {
+        live.push_back(panel.lock());
+    }
+    return live;
+}

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "Platform/Accessibility.h"
+#include "Platform/Panel.h"
 #include "Platform/Screen.h"
 #include "Platform/StatusBar.h"
+#include "Platform/simulated/SimulatedFinder.h"
 
 #include <memory>
 #include <string>
@@ -16,10 +19,23 @@ struct RunningApplicationInfo {
     friend bool operator==(const RunningApplicationInfo&, const RunningApplicationInfo&) = default;
 };
 
+// A window as the window server knows it.
+struct SimulatedWindow {
+    std::uint32_t windowNumber = 0;
+    pid_t ownerPID = 0;
+    std::string ownerName;
+    int layer = 0;
+    // Top-left-origin global coordinates, as the window server and accessibility report them.
+    CGRect bounds;
+    std::string subrole = "AXStandardWindow";
+    std::optional<bool> fullScreen = false; // nothing: the attribute cannot be read
+    bool onScreen = true;
+};
+
 // The model of what the app sees of the desktop where Linux has no equivalent: screens, the
-// menu bar, running applications and the menu being tracked. Production code reaches it
-// through the platform classes (Screen, StatusBar, ...); tests and scenarios drive and read
-// it through DesktopControl.
+// menu bar, running applications, windows, Finder, accessibility and the menu being tracked.
+// Production code reaches it through the platform classes (Screen, StatusBar, ...); tests and
+// scenarios drive and read it through DesktopControl.
 class Desktop {
 public:
     // One 1440 x 900 screen with a 25-point menu bar.
@@ -35,6 +51,40 @@ public:
     void addRunningApplication(RunningApplicationInfo application);
     void removeRunningApplication(pid_t processIdentifier);
     const std::vector<RunningApplicationInfo>& runningApplications() const { return running_; }
+    // Makes the application frontmost; false when no such application runs.
+    bool activateApplication(pid_t processIdentifier);
+    std::optional<RunningApplicationInfo> frontmostApplication() const;
+
+    // Windows, front to back.
+    const std::vector<SimulatedWindow>& windows() const { return windows_; }
+    SimulatedWindow* window(std::uint32_t windowNumber);
+    // Puts the window in front and answers its new window number.
+    std::uint32_t addWindow(SimulatedWindow window);
+    void removeWindow(std::uint32_t windowNumber);
+    void bringToFront(std::uint32_t windowNumber);
+    // Converts between window-server (top-left) and screen (bottom-left) coordinates with
+    // the primary screen's height; the rectangle is unchanged when there is no screen.
+    CGRect flippedRect(const CGRect& rect) const;
+
+    SimulatedFinder& finder() { return finder_; }
+    const SimulatedFinder& finder() const { return finder_; }
+
+    // Accessibility: the trust flag, the prompts shown, attribute reads and notifications.
+    bool isAccessibilityTrusted() const { return accessibilityTrusted_; }
+    void setAccessibilityTrusted(bool trusted) { accessibilityTrusted_ = trusted; }
+    int accessibilityPromptCount() const { return accessibilityPrompts_; }
+    void recordAccessibilityPrompt() { ++accessibilityPrompts_; }
+    AXError readAttribute(const AXUIElement& element, const std::string& attribute,
+                          AXAttributeValue& value) const;
+    void registerObserver(const AXObserverRef& observer);
+    // Delivers to every live observer of the element's process, through their run loops.
+    void postAccessibilityNotification(const AXUIElement& element, const std::string& name);
+    std::size_t liveObserverCount() const;
+
+    // Panels, front to back; the desktop does not keep them alive.
+    void registerPanel(const std::shared_ptr<Panel>& panel);
+    void bringPanelToFront(const Panel* panel);
+    std::vector<std::shared_ptr<Panel>> panels() const;
 
     // The menu the user has open, if any.
     const std::shared_ptr<Menu>& trackedMenu() const { return trackedMenu_; }
@@ -48,4 +98,11 @@ private:
     StatusBar statusBar_;
     std::vector<RunningApplicationInfo> running_;
     std::shared_ptr<Menu> trackedMenu_;
+    std::vector<SimulatedWindow> windows_;
+    std::uint32_t nextWindowNumber_ = 100;
+    SimulatedFinder finder_{*this};
+    bool accessibilityTrusted_ = true;
+    int accessibilityPrompts_ = 0;
+    mutable std::vector<std::weak_ptr<AXObserverObject>> observers_;
+    mutable std::vector<std::weak_ptr<Panel>> panels_;
 };

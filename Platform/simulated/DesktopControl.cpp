@@ -11,6 +11,22 @@ void DesktopControl::setScreens(std::vector<Screen> screens) {
     services_.desktop().setScreens(std::move(screens));
 }
 
+SimulatedFinder& DesktopControl::finder() {
+    return services_.desktop().finder();
+}
+
+void DesktopControl::setAccessibilityTrusted(bool trusted) {
+    services_.desktop().setAccessibilityTrusted(trusted);
+}
+
+int DesktopControl::accessibilityPromptCount() const {
+    return services_.desktop().accessibilityPromptCount();
+}
+
+void DesktopControl::settle() {
+    services_.runLoop().runUntilIdle();
+}
+
 std::vector<std::shared_ptr<StatusItem>> DesktopControl::statusItems() const {
     return services_.desktop().statusBar().items();
 }

@@ -9,6 +9,7 @@
 
 class Menu;
 class Services;
+class SimulatedFinder;
 class StatusItem;
 
 // The control and observation side of the simulated desktop, for tests and scenarios: it
@@ -19,6 +20,15 @@ public:
     explicit DesktopControl(Services& services);
 
     void setScreens(std::vector<Screen> screens);
+
+    // Finder: launch and quit it, open and arrange its windows, select items.
+    SimulatedFinder& finder();
+    // The user's accessibility permission for the app, and how often it was asked for.
+    void setAccessibilityTrusted(bool trusted);
+    int accessibilityPromptCount() const;
+    // Delivers what is pending on the run loop (notifications, queued blocks) without moving
+    // the clock.
+    void settle();
 
     std::vector<std::shared_ptr<StatusItem>> statusItems() const;
 

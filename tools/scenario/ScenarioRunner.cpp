@@ -68,6 +68,7 @@ int ScenarioRunner::runText(const std::string& text, const std::string& name) {
     shownRecords_ = 0;
     appLogCursor_ = 0;
     storeSnapshot_.reset();
+    windowNames_.clear();
     session_ = std::make_unique<AppSession>();
     out_ << "=== " << name << "\n";
     std::istringstream lines(text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -31,6 +32,9 @@ private:
     void registerSetupVerbs();
     void registerActionVerbs();
     void registerExpectations();
+    void registerFinderVerbs();
+    std::optional<std::uint32_t> namedWindow(const std::string& name);
+    std::string finderPath(const std::string& text) const;
     void expect(bool condition, const std::string& failure);
     std::vector<std::string> logMessages(const std::string& category) const;
     void runLine(const std::string& line);
@@ -48,6 +52,8 @@ private:
     std::size_t appLogCursor_ = 0;
     // The store file as a setup verb wrote it, for "expect store-unchanged".
     std::optional<std::string> storeSnapshot_;
+    // Finder windows by the names the scenario gave them.
+    std::map<std::string, std::uint32_t> windowNames_;
 };
 
 // Splits a scenario line into words; "double quotes" keep spaces, # starts a comment.

@@ -51,6 +51,7 @@ void ScenarioRunner::registerVerbs() {
     registerSetupVerbs();
     registerActionVerbs();
     registerExpectations();
+    registerFinderVerbs();
 }
 
 void ScenarioRunner::expect(bool condition, const std::string& failure) {

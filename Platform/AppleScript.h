@@ -1,0 +1,33 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+// The result of a script.
+class AppleEventDescriptor {
+public:
+    explicit AppleEventDescriptor(std::optional<std::string> text) : text_(std::move(text)) {}
+    const std::optional<std::string>& stringValue() const { return text_; }
+
+private:
+    std::optional<std::string> text_;
+};
+
+// A script sent to another application, which answers it (or not).
+class AppleScript {
+public:
+    // Nothing for an empty source.
+    static std::unique_ptr<AppleScript> withSource(std::string source);
+
+    // The result, or nothing with `errorInfo` filled in when the script failed.
+    std::optional<AppleEventDescriptor>
+    executeAndReturnError(std::map<std::string, std::string>* errorInfo) const;
+
+    const std::string& source() const { return source_; }
+
+private:
+    explicit AppleScript(std::string source) : source_(std::move(source)) {}
+    std::string source_;
+};

@@ -1,0 +1,58 @@
+#include "Platform/Panel.h"
+
+#include "Platform/AnimationContext.h"
+#include "Platform/Services.h"
+#include "Platform/simulated/Desktop.h"
+
+#include <algorithm>
+
+void PanelAnimator::setAlphaValue(double alpha) {
+    if (AnimationContext* group = AnimationContext::currentContext()) {
+        group->addAlphaAnimation(panel_, alpha);
+    } else {
+        panel_->setAlphaValue(alpha);
+    }
+}
+
+Panel::Panel(const CGRect& contentRect, unsigned styleMask)
+    : contentRect_(contentRect), styleMask_(styleMask), frame_(contentRect) {}
+
+std::shared_ptr<Panel> Panel::create(const CGRect& contentRect, unsigned styleMask, int /*backing*/,
+                                     bool /*defer*/) {
+    if (contentRect.isEmpty() || !contentRect.isFinite()) {
+        return nullptr;
+    }
+    std::shared_ptr<Panel> panel(new Panel(contentRect, styleMask));
+    Services::current().desktop().registerPanel(panel);
+    return panel;
+}
+
+void Panel::setCollectionBehavior(unsigned behavior) {
+    collectionBehavior_ = behavior;
+    ++collectionBehaviorChanges_;
+}
+
+void Panel::setFrame(const CGRect& frame, bool /*display*/) {
+    frame_ = frame;
+    ++frameChanges_;
+}
+
+void Panel::setAlphaValue(double alpha) {
+    alpha_ = std::clamp(alpha, 0.0, 1.0);
+}
+
+void Panel::orderFront(const void* /*sender*/) {
+    visible_ = true;
+    Services::current().desktop().bringPanelToFront(this);
+}
+
+void Panel::orderOut(const void* /*sender*/) {
+    visible_ = false;
+}
+
+void Panel::close() {
+    if (std::shared_ptr<WindowDelegate> delegate = delegate_.lock()) {
+        delegate->windowWillClose(*this);
+    }
+    orderOut(nullptr);
+}

@@ -1,0 +1,37 @@
+#include "Platform/RunningApplication.h"
+
+#include "Platform/Services.h"
+#include "Platform/simulated/Desktop.h"
+
+std::vector<RunningApplication> RunningApplication::runningApplications() {
+    std::vector<RunningApplication> applications;
+    for (const RunningApplicationInfo& info : Services::current().desktop().runningApplications()) {
+        applications.push_back(
+            RunningApplication(info.bundleIdentifier, info.processIdentifier, info.localizedName));
+    }
+    return applications;
+}
+
+std::vector<RunningApplication>
+RunningApplication::runningApplicationsWithBundleIdentifier(const std::string& bundleIdentifier) {
+    std::vector<RunningApplication> matching;
+    for (RunningApplication& application : runningApplications()) {
+        if (application.bundleIdentifier() == bundleIdentifier) {
+            matching.push_back(std::move(application));
+        }
+    }
+    return matching;
+}
+
+std::optional<RunningApplication> RunningApplication::withProcessIdentifier(pid_t pid) {
+    for (RunningApplication& application : runningApplications()) {
+        if (application.processIdentifier() == pid) {
+            return application;
+        }
+    }
+    return std::nullopt;
+}
+
+bool RunningApplication::activate() const {
+    return Services::current().desktop().activateApplication(processIdentifier_);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Another application (or this one) as the workspace lists it.
+class RunningApplication {
+public:
+    static std::vector<RunningApplication>
+    runningApplicationsWithBundleIdentifier(const std::string& bundleIdentifier);
+    static std::vector<RunningApplication> runningApplications();
+    static std::optional<RunningApplication> withProcessIdentifier(pid_t processIdentifier);
+
+    const std::string& bundleIdentifier() const { return bundleIdentifier_; }
+    pid_t processIdentifier() const { return processIdentifier_; }
+    const std::string& localizedName() const { return localizedName_; }
+    // Brings the application to the front; false when it has quit.
+    bool activate() const;
+
+private:
+    RunningApplication(std::string bundleIdentifier, pid_t processIdentifier, std::string name)
+        : bundleIdentifier_(std::move(bundleIdentifier)), processIdentifier_(processIdentifier),
+          localizedName_(std::move(name)) {}
+    std::string bundleIdentifier_;
+    pid_t processIdentifier_;
+    std::string localizedName_;
+};

@@ -1,0 +1,148 @@
+// Scenario verbs for Finder, its windows and selection, and the accessibility permission.
+#include "Platform/Services.h"
+#include "Platform/simulated/Desktop.h"
+#include "Platform/simulated/DesktopControl.h"
+#include "Platform/simulated/SimulatedFinder.h"
+#include "scenario/AppSession.h"
+#include "scenario/ScenarioRunner.h"
+#include "support/TempHome.h"
+
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+// "800x600@100,50": size and top-left position (window-server coordinates).
+std::optional<CGRect> parseWindowRect(const std::string& text) {
+    double width = 0, height = 0, x = 0, y = 0;
+    char times = 0, at = 0, comma = 0;
+    std::istringstream in(text);
+    in >> width >> times >> height >> at >> x >> comma >> y;
+    if (!in || times != 'x' || at != '@' || comma != ',' || width <= 0 || height <= 0) {
+        return std::nullopt;
+    }
+    return CGRect(x, y, width, height);
+}
+
+std::optional<CGPoint> parsePoint(const std::string& text) {
+    double x = 0, y = 0;
+    char comma = 0;
+    std::istringstream in(text);
+    in >> x >> comma >> y;
+    return (in && comma == ',') ? std::optional(CGPoint{x, y}) : std::nullopt;
+}
+
+std::optional<CGSize> parseSize(const std::string& text) {
+    double width = 0, height = 0;
+    char times = 0;
+    std::istringstream in(text);
+    in >> width >> times >> height;
+    return (in && times == 'x' && width > 0 && height > 0) ? std::optional(CGSize{width, height})
+                                                           : std::nullopt;
+}
+
+std::string describeRect(const CGRect& r) {
+    std::ostringstream out;
+    out << r.width() << "x" << r.height() << "@" << r.minX() << "," << r.minY();
+    return out.str();
+}
+
+} // namespace
+
+std::optional<std::uint32_t> ScenarioRunner::namedWindow(const std::string& name) {
+    const auto found = windowNames_.find(name);
+    if (found == windowNames_.end()) {
+        fail("no Finder window named \"" + name + "\"");
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::string ScenarioRunner::finderPath(const std::string& text) const {
+    return text.starts_with('/') ? text : (session_->home().path() / text).string();
+}
+
+void ScenarioRunner::registerFinderVerbs() {
+    verbs_["finder"] = [this](const Arguments& args) {
+        SimulatedFinder& finder = session_->desktop().finder();
+        const std::string what = args.empty() ? std::string() : args[0];
+        const Arguments rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+        if (what == "launch") {
+            out_ << "  Finder runs as process " << finder.launch() << "\n";
+        } else if (what == "quit") {
+            finder.quit();
+            windowNames_.clear();
+        } else if (what == "window" && rest.size() >= 2) {
+            const auto rect = parseWindowRect(rest[1]);
+            if (!rect) {
+                return fail("window needs NAME WIDTHxHEIGHT@X,Y [dialog]");
+            }
+            const bool dialog = rest.size() > 2 && rest[2] == "dialog";
+            windowNames_[rest[0]] =
+                finder.openWindow(*rect, dialog ? "AXDialog" : "AXStandardWindow");
+        } else if ((what == "focus" || what == "close") && rest.size() == 1) {
+            if (auto number = namedWindow(rest[0])) {
+                what == "focus" ? finder.focusWindow(*number) : finder.closeWindow(*number);
+            }
+        } else if (what == "move" && rest.size() == 2) {
+            auto number = namedWindow(rest[0]);
+            auto point = parsePoint(rest[1]);
+            if (number && point) {
+                finder.moveWindow(*number, *point);
+            } else if (number) {
+                fail("move needs NAME X,Y");
+            }
+        } else if (what == "resize" && rest.size() == 2) {
+            auto number = namedWindow(rest[0]);
+            auto size = parseSize(rest[1]);
+            if (number && size) {
+                finder.resizeWindow(*number, *size);
+            } else if (number) {
+                fail("resize needs NAME WIDTHxHEIGHT");
+            }
+        } else if (what == "fullscreen" && rest.size() == 2) {
+            if (auto number = namedWindow(rest[0])) {
+                finder.setFullScreen(*number, rest[1] == "on");
+            }
+        } else if (what == "select" || what == "select-rows") {
+            std::vector<std::string> paths;
+            for (const std::string& item : rest) {
+                if (item != "none") {
+                    paths.push_back(finderPath(item));
+                }
+            }
+            finder.select(paths,
+                          what == "select" ? "AXSelectedChildrenChanged" : "AXSelectedRowsChanged");
+        } else {
+            return fail("unknown finder action; see tools/scenario/README.md");
+        }
+        session_->desktop().settle();
+    };
+    verbs_["accessibility"] = [this](const Arguments& args) {
+        if (args.size() != 1 || (args[0] != "grant" && args[0] != "revoke")) {
+            return fail("accessibility grant|revoke");
+        }
+        session_->desktop().setAccessibilityTrusted(args[0] == "grant");
+    };
+    verbs_["show-finder"] = [this](const Arguments&) {
+        const SimulatedFinder& finder = session_->desktop().finder();
+        if (!finder.isRunning()) {
+            out_ << "  Finder is not running\n";
+            return;
+        }
+        for (const auto& [name, number] : windowNames_) {
+            const SimulatedWindow* window = session_->services().desktop().window(number);
+            if (window) {
+                out_ << "  window " << name << " " << describeRect(window->bounds)
+                     << (window->subrole == "AXStandardWindow" ? "" : " (" + window->subrole + ")")
+                     << (finder.focusedWindow() == number ? " focused" : "") << "\n";
+            }
+        }
+        out_ << "  selection:";
+        const std::string home = session_->home().path().string();
+        for (const std::string& path : finder.selection()) {
+            out_ << " " << (path.starts_with(home + "/") ? "~" + path.substr(home.size()) : path);
+        }
+        out_ << (finder.selection().empty() ? " none\n" : "\n");
+    };
+}
