@@ -1,7 +1,9 @@
 #include "Platform/Application.h"
 
+#include "Platform/Bundle.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/simulated/Desktop.h"
 
 Application& Application::shared() {
     return Services::current().application();

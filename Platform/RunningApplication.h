@@ -19,10 +19,11 @@ public:
     // Brings the application to the front; false when it has quit.
     bool activate() const;
 
-private:
     RunningApplication(std::string bundleIdentifier, pid_t processIdentifier, std::string name)
         : bundleIdentifier_(std::move(bundleIdentifier)), processIdentifier_(processIdentifier),
           localizedName_(std::move(name)) {}
+
+private:
     std::string bundleIdentifier_;
     pid_t processIdentifier_;
     std::string localizedName_;

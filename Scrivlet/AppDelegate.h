@@ -4,6 +4,7 @@
 #include "Platform/Cancellable.h"
 #include "Platform/Clock.h"
 #include "Platform/Geometry.h"
+#include "Platform/NotificationCenter.h"
 #include "Platform/RunLoop.h"
 #include "Platform/URL.h"
 
@@ -66,7 +67,35 @@ public:
     void handleURL(const URL& url);
     void runUninstall();
 
+    // Finder observation: the start-up step, the selection handler and the workspace
+    // notification handlers.
+    void startTracking();
+    void handleSelection(const std::optional<URL>& url);
+    void updatePanelVisibility();
+    struct FinderFrame {
+        CGRect frame;
+        bool isFullscreen = false;
+    };
+    std::optional<FinderFrame> focusedFinderFrame() const;
+    void activeAppChanged(const Notification& notification);
+    void activeSpaceChanged(const Notification& notification);
+    void finderLaunched(const Notification& notification);
+    void finderTerminated(const Notification& notification);
+
+    // Following Finder's window.
+    bool repositionPanel();
+    void startDragPolling();
+    void pollDrag();
+    void screensChanged(const Notification& notification);
+
+    static constexpr const char* finderBundleIdentifier = "com.apple.finder";
+    static constexpr double dragPollInterval = 1.0 / 120;
+    static constexpr double dragStillThreshold = 0.5;
+    static constexpr std::int64_t dragStillTicksToEnd = 15;
+
 private:
     bool openStore();
     void processQueuedURLs();
+    void observeWorkspace();
+    void endDragPoll();
 };

@@ -14,8 +14,6 @@ void AppDelegate::resolveBookmarks() {}
 
 void AppDelegate::syncBadgeXattrs() {}
 
-void AppDelegate::setUpFinderTracking() {}
-
 void AppDelegate::handleURL(const URL& /*url*/) {}
 
 void AppDelegate::runUninstall() {}

@@ -60,6 +60,8 @@ int scrivletMain(int argc, char** argv) {
     Application& application = Application::shared();
     services.desktop().addRunningApplication(
         {services.mainBundle().bundleIdentifier(), ::getpid(), "Scrivlet", false});
+    // The simulated desktop has Finder running and frontmost, as a real one has.
+    services.desktop().activateApplication(services.desktop().finder().launch());
     const auto signals = TerminationSignals::install(
         services.runLoop(), [&application](int) { application.terminate(nullptr); });
     DesktopControl desktop(services);

@@ -1,5 +1,7 @@
 #include "Platform/simulated/Desktop.h"
 
+#include "Platform/RunLoop.h"
+
 #include <algorithm>
 
 Desktop::Desktop() {
@@ -10,6 +12,19 @@ Desktop::Desktop() {
 void Desktop::setScreens(std::vector<Screen> screens) {
     screens_ = std::move(screens);
     mainScreenIndex_ = 0;
+    postLater(defaultCenter_, {NSApplicationDidChangeScreenParametersNotification, std::nullopt});
+}
+
+void Desktop::changeSpace() {
+    postLater(workspace_.notificationCenter(),
+              {NSWorkspaceActiveSpaceDidChangeNotification, std::nullopt});
+}
+
+void Desktop::postLater(NotificationCenter& center, Notification notification) {
+    if (!RunLoop::hasMain()) {
+        return;
+    }
+    center.enqueue(RunLoop::main(), notification);
 }
 
 std::optional<Screen> Desktop::mainScreen() const {
@@ -19,27 +34,57 @@ std::optional<Screen> Desktop::mainScreen() const {
     return screens_[std::min(mainScreenIndex_, screens_.size() - 1)];
 }
 
+namespace {
+
+RunningApplication applicationOf(const RunningApplicationInfo& info) {
+    return RunningApplication(info.bundleIdentifier, info.processIdentifier, info.localizedName);
+}
+
+} // namespace
+
 void Desktop::addRunningApplication(RunningApplicationInfo application) {
-    removeRunningApplication(application.processIdentifier);
-    running_.push_back(std::move(application));
+    std::erase_if(running_, [&](const RunningApplicationInfo& existing) {
+        return existing.processIdentifier == application.processIdentifier;
+    });
+    running_.push_back(application);
+    postLater(workspace_.notificationCenter(),
+              {NSWorkspaceDidLaunchApplicationNotification, applicationOf(application)});
 }
 
 void Desktop::removeRunningApplication(pid_t processIdentifier) {
+    for (const RunningApplicationInfo& application : running_) {
+        if (application.processIdentifier == processIdentifier) {
+            postLater(workspace_.notificationCenter(),
+                      {NSWorkspaceDidTerminateApplicationNotification, applicationOf(application)});
+        }
+    }
     std::erase_if(running_, [&](const RunningApplicationInfo& application) {
         return application.processIdentifier == processIdentifier;
     });
+}
+
+pid_t Desktop::launchApplication(const std::string& bundleIdentifier, const std::string& name) {
+    const pid_t pid = nextApplicationPID_++;
+    addRunningApplication({bundleIdentifier, pid, name, false});
+    return pid;
 }
 
 bool Desktop::activateApplication(pid_t processIdentifier) {
     const bool running = std::any_of(running_.begin(), running_.end(), [&](const auto& app) {
         return app.processIdentifier == processIdentifier;
     });
-    if (running) {
-        for (RunningApplicationInfo& application : running_) {
-            application.active = application.processIdentifier == processIdentifier;
+    if (!running) {
+        return false;
+    }
+    for (RunningApplicationInfo& application : running_) {
+        const bool wasActive = application.active;
+        application.active = application.processIdentifier == processIdentifier;
+        if (application.active && !wasActive) {
+            postLater(workspace_.notificationCenter(),
+                      {NSWorkspaceDidActivateApplicationNotification, applicationOf(application)});
         }
     }
-    return running;
+    return true;
 }
 
 std::optional<RunningApplicationInfo> Desktop::frontmostApplication() const {

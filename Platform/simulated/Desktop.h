@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Accessibility.h"
+#include "Platform/NotificationCenter.h"
 #include "Platform/Panel.h"
 #include "Platform/Screen.h"
 #include "Platform/StatusBar.h"
@@ -51,6 +52,16 @@ public:
     void addRunningApplication(RunningApplicationInfo application);
     void removeRunningApplication(pid_t processIdentifier);
     const std::vector<RunningApplicationInfo>& runningApplications() const { return running_; }
+    // The workspace's and the application's notification centres. The desktop posts the
+    // system's notifications on the main run loop, after the event that caused them.
+    Workspace& workspace() { return workspace_; }
+    NotificationCenter& defaultNotificationCenter() { return defaultCenter_; }
+    // The user switches to another Space.
+    void changeSpace();
+
+    // Starts another application (one the app only sees come and go) and answers its pid.
+    pid_t launchApplication(const std::string& bundleIdentifier, const std::string& name);
+
     // Makes the application frontmost; false when no such application runs.
     bool activateApplication(pid_t processIdentifier);
     std::optional<RunningApplicationInfo> frontmostApplication() const;
@@ -103,6 +114,11 @@ private:
     SimulatedFinder finder_{*this};
     bool accessibilityTrusted_ = true;
     int accessibilityPrompts_ = 0;
+    pid_t nextApplicationPID_ = 501;
     mutable std::vector<std::weak_ptr<AXObserverObject>> observers_;
     mutable std::vector<std::weak_ptr<Panel>> panels_;
+    Workspace workspace_;
+    NotificationCenter defaultCenter_;
+
+    void postLater(NotificationCenter& center, Notification notification);
 };

@@ -1,9 +1,11 @@
 #include "Platform/simulated/SimulatedFinder.h"
 
+#include "Platform/RunLoop.h"
 #include "Platform/simulated/Desktop.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 
 const std::string& SimulatedFinder::selectionScript() {
     static const std::string script = "tell application \"Finder\"\n"
@@ -101,6 +103,56 @@ void SimulatedFinder::resizeWindow(std::uint32_t windowNumber, CGSize size) {
         window->bounds.size = size;
         post(windowNumber, "AXResized");
     }
+}
+
+void SimulatedFinder::dragWindow(std::uint32_t windowNumber, CGPoint topLeft, double seconds) {
+    if (const SimulatedWindow* window = desktop_.window(windowNumber)) {
+        animateBounds(windowNumber,
+                      CGRect(topLeft.x, topLeft.y, window->bounds.width(), window->bounds.height()),
+                      seconds, "AXMoved");
+    }
+}
+
+void SimulatedFinder::resizeWindowOverTime(std::uint32_t windowNumber, CGSize size,
+                                           double seconds) {
+    if (const SimulatedWindow* window = desktop_.window(windowNumber)) {
+        animateBounds(windowNumber,
+                      CGRect(window->bounds.minX(), window->bounds.minY(), size.width, size.height),
+                      seconds, "AXResized");
+    }
+}
+
+void SimulatedFinder::animateBounds(std::uint32_t windowNumber, CGRect target, double seconds,
+                                    const std::string& notification) {
+    const SimulatedWindow* window = desktop_.window(windowNumber);
+    if (!window || !RunLoop::hasMain()) {
+        return;
+    }
+    const CGRect start = window->bounds;
+    const int steps = std::max(1, static_cast<int>(seconds * 60));
+    post(windowNumber, notification);
+    RunLoop& loop = RunLoop::main();
+    auto step = std::make_shared<int>(0);
+    auto timer = std::make_shared<RunLoop::TimerID>(0);
+    *timer =
+        loop.addTimer(seconds / steps, true,
+                      [this, &loop, windowNumber, start, target, steps, step, timer, notification] {
+                          SimulatedWindow* moving = desktop_.window(windowNumber);
+                          const double t = static_cast<double>(++*step) / steps;
+                          if (moving) {
+                              moving->bounds =
+                                  CGRect(start.minX() + (target.minX() - start.minX()) * t,
+                                         start.minY() + (target.minY() - start.minY()) * t,
+                                         start.width() + (target.width() - start.width()) * t,
+                                         start.height() + (target.height() - start.height()) * t);
+                          }
+                          if (*step >= steps || !moving) {
+                              loop.invalidateTimer(*timer);
+                              if (moving) {
+                                  post(windowNumber, notification);
+                              }
+                          }
+                      });
 }
 
 void SimulatedFinder::setFullScreen(std::uint32_t windowNumber, bool fullScreen) {

@@ -34,6 +34,12 @@ public:
     void moveWindow(std::uint32_t windowNumber, CGPoint topLeft);
     void resizeWindow(std::uint32_t windowNumber, CGSize size);
     void setFullScreen(std::uint32_t windowNumber, bool fullScreen);
+    // The user drags the window to `topLeft` over `seconds`: the window server reports every
+    // moment of the path (60 steps a second); Finder posts "AXMoved" when the drag starts and
+    // when it ends.
+    void dragWindow(std::uint32_t windowNumber, CGPoint topLeft, double seconds);
+    // The same for a resize by the window's corner.
+    void resizeWindowOverTime(std::uint32_t windowNumber, CGSize size, double seconds);
     // nothing: the window's full-screen attribute cannot be read.
     void setFullScreenAttribute(std::uint32_t windowNumber, std::optional<bool> value);
     std::optional<std::uint32_t> focusedWindow() const { return focusedWindow_; }
@@ -52,6 +58,8 @@ public:
 
 private:
     void post(std::uint32_t windowNumber, const std::string& notification);
+    void animateBounds(std::uint32_t windowNumber, CGRect target, double seconds,
+                       const std::string& notification);
     void focusFrontmostWindow();
 
     Desktop& desktop_;

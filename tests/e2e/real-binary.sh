@@ -40,6 +40,7 @@ expected="Launch started
 DB path: $work/home/.local/share/com.scrivlet.shared/annotations.sqlite
 Database opened OK
 Menu bar icon set up
+AX selection tracker started
 Ready. Listening for Finder events and URL scheme requests."
 [ "$(app_lines)" = "$expected" ] || fail "launch lines differ"
 [ -s "$work/out" ] && fail "wrote to standard output"

@@ -31,14 +31,15 @@ AppSession::AppSession()
     services_->desktop().addRunningApplication(
         {"com.scrivlet.Scrivlet", simulatedProcessIdentifier, "Scrivlet", false});
     desktop_ = std::make_unique<DesktopControl>(*services_);
+    // As on a real desktop, Finder runs and is frontmost before the app starts.
+    Desktop& desktop = services_->desktop();
+    desktop.activateApplication(desktop.finder().launch());
+    services_->runLoop().runUntilIdle();
 }
 
 AppSession::~AppSession() {
     // The app goes first, while the platform it uses still exists.
-    if (launched_) {
-        Application::shared().setDelegate(nullptr);
-        sharedAppDelegate().reset();
-    }
+    exitProcess();
     desktop_.reset();
     services_.reset();
 }
@@ -61,6 +62,14 @@ void AppSession::launch() {
     earlyDeliveries_.clear();
     Application::shared().finishLaunching();
     services_->runLoop().runUntilIdle();
+}
+
+void AppSession::exitProcess() {
+    if (launched_) {
+        Application::shared().setDelegate(nullptr);
+        sharedAppDelegate().reset();
+        launched_ = false;
+    }
 }
 
 AppDelegate* AppSession::delegate() const {

@@ -35,6 +35,9 @@ public:
     bool isLaunched() const { return launched_; }
     AppDelegate* delegate() const;
     bool isTerminated() const;
+    // The end of the process after the application terminated: the app's objects are
+    // released (pending edits are written then), as the real program does on its way out.
+    void exitProcess();
     // Moves the virtual clock, running everything that falls due.
     void advance(double seconds);
 

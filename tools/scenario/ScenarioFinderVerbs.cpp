@@ -100,6 +100,30 @@ void ScenarioRunner::registerFinderVerbs() {
             } else if (number) {
                 fail("resize needs NAME WIDTHxHEIGHT");
             }
+        } else if ((what == "drag" || what == "drag-resize") && rest.size() == 3) {
+            auto number = namedWindow(rest[0]);
+            if (!number) {
+                return;
+            }
+            const double seconds = std::stod(rest[2]);
+            if (auto point = what == "drag" ? parsePoint(rest[1]) : std::nullopt) {
+                finder.dragWindow(*number, *point, seconds);
+            } else if (auto size = what == "drag-resize" ? parseSize(rest[1]) : std::nullopt) {
+                finder.resizeWindowOverTime(*number, *size, seconds);
+            } else {
+                return fail(what + " needs NAME " + (what == "drag" ? "X,Y" : "WxH") + " SECONDS");
+            }
+        } else if (what == "nudge" && rest.size() == 2) {
+            // The window server sees the window elsewhere, with no notification: a moment in
+            // the middle of a drag.
+            auto number = namedWindow(rest[0]);
+            auto point = parsePoint(rest[1]);
+            SimulatedWindow* window =
+                number ? session_->services().desktop().window(*number) : nullptr;
+            if (!window || !point) {
+                return fail("nudge needs NAME X,Y");
+            }
+            window->bounds.origin = *point;
         } else if (what == "fullscreen" && rest.size() == 2) {
             if (auto number = namedWindow(rest[0])) {
                 finder.setFullScreen(*number, rest[1] == "on");
@@ -116,6 +140,34 @@ void ScenarioRunner::registerFinderVerbs() {
         } else {
             return fail("unknown finder action; see tools/scenario/README.md");
         }
+        session_->desktop().settle();
+    };
+    verbs_["app"] = [this](const Arguments& args) {
+        if (args.size() != 3 || args[0] != "launch") {
+            return fail("app launch NAME BUNDLE-IDENTIFIER");
+        }
+        session_->services().desktop().launchApplication(args[2], args[1]);
+        session_->desktop().settle();
+    };
+    verbs_["activate"] = [this](const Arguments& args) {
+        if (args.size() != 1) {
+            return fail("activate NAME (Finder, Scrivlet or a launched app)");
+        }
+        Desktop& desktop = session_->services().desktop();
+        for (const RunningApplicationInfo& app : desktop.runningApplications()) {
+            if (app.localizedName == args[0]) {
+                desktop.activateApplication(app.processIdentifier);
+                session_->desktop().settle();
+                return;
+            }
+        }
+        fail("no running application named \"" + args[0] + "\"");
+    };
+    verbs_["space"] = [this](const Arguments& args) {
+        if (args.size() != 1 || args[0] != "change") {
+            return fail("space change");
+        }
+        session_->services().desktop().changeSpace();
         session_->desktop().settle();
     };
     verbs_["accessibility"] = [this](const Arguments& args) {

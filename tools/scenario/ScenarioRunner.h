@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/ui/ViewInspection.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -11,6 +13,7 @@
 #include <vector>
 
 class AppSession;
+class Panel;
 
 // Runs a scenario: a plain-text script of user actions and expectations played against the
 // simulated desktop with the real app code in this process, on a virtual clock. Every step
@@ -33,6 +36,10 @@ private:
     void registerActionVerbs();
     void registerExpectations();
     void registerFinderVerbs();
+    void registerPanelVerbs();
+    void registerPanelExpectations();
+    std::shared_ptr<Panel> appPanel() const;
+    std::optional<ui::ViewInspector> panelContent();
     std::optional<std::uint32_t> namedWindow(const std::string& name);
     std::string finderPath(const std::string& text) const;
     void expect(bool condition, const std::string& failure);

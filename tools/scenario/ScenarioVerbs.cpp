@@ -20,11 +20,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool matches(const std::string& pattern, const std::string& text) {
-    if (!pattern.empty() && pattern.back() == '*') {
-        return text.starts_with(pattern.substr(0, pattern.size() - 1));
+// A `*` matches any run of characters.
+bool matches(std::string_view pattern, std::string_view text) {
+    const std::size_t star = pattern.find('*');
+    if (star == std::string_view::npos) {
+        return pattern == text;
     }
-    return text == pattern;
+    if (!text.starts_with(pattern.substr(0, star))) {
+        return false;
+    }
+    const std::string_view rest = pattern.substr(star + 1);
+    for (std::size_t at = star; at <= text.size(); ++at) {
+        if (matches(rest, text.substr(at))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // "1440x900" or "1920x1080@1440,0"; the menu bar takes 25 points off the top.
@@ -52,6 +63,8 @@ void ScenarioRunner::registerVerbs() {
     registerActionVerbs();
     registerExpectations();
     registerFinderVerbs();
+    registerPanelVerbs();
+    registerPanelExpectations();
 }
 
 void ScenarioRunner::expect(bool condition, const std::string& failure) {
@@ -88,6 +101,7 @@ void ScenarioRunner::registerSetupVerbs() {
             }
         }
         session_->desktop().setScreens(std::move(screens));
+        session_->desktop().settle();
     };
     verbs_["file"] = [this](const Arguments& args) {
         if (args.empty()) {
@@ -118,6 +132,12 @@ void ScenarioRunner::registerSetupVerbs() {
 
 void ScenarioRunner::registerActionVerbs() {
     verbs_["launch"] = [this](const Arguments&) { session_->launch(); };
+    verbs_["exit"] = [this](const Arguments&) {
+        if (!session_->isTerminated()) {
+            return fail("the app has not terminated; quit it first");
+        }
+        session_->exitProcess();
+    };
     verbs_["url"] = [this](const Arguments& args) {
         std::vector<URL> urls;
         for (const std::string& text : args) {
@@ -192,9 +212,14 @@ void ScenarioRunner::registerExpectations() {
                           "the app logged \"" + text + "\"");
         }
         if (what == "log-count" || what == "nslog-count") {
+            // An optional pattern counts only the matching lines.
             const auto messages = logMessages(what == "log-count" ? "app" : "");
-            return expect(std::to_string(messages.size()) == text,
-                          what + " is " + std::to_string(messages.size()) + ", not " + text);
+            const auto count =
+                args.size() > 2 ? std::count_if(messages.begin(), messages.end(),
+                                                [&](const auto& m) { return matches(args[2], m); })
+                                : static_cast<std::ptrdiff_t>(messages.size());
+            return expect(std::to_string(count) == text,
+                          what + " is " + std::to_string(count) + ", not " + text);
         }
         if (what == "nslog") {
             const auto messages = logMessages("");

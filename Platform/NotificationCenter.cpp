@@ -1,0 +1,58 @@
+#include "Platform/NotificationCenter.h"
+
+#include "Platform/RunLoop.h"
+#include "Platform/Services.h"
+#include "Platform/simulated/Desktop.h"
+
+NotificationCenter& NotificationCenter::defaultCenter() {
+    return Services::current().desktop().defaultNotificationCenter();
+}
+
+void NotificationCenter::addObserver(std::weak_ptr<const void> observer, std::string selector,
+                                     std::string name, Handler handler) {
+    entries_.push_back(
+        {std::move(observer), std::move(selector), std::move(name), std::move(handler)});
+}
+
+void NotificationCenter::post(const Notification& notification) {
+    // Copy: a handler may register more observers while it runs.
+    deliver(std::vector<Entry>(entries_), notification);
+}
+
+void NotificationCenter::enqueue(RunLoop& loop, const Notification& notification) {
+    loop.async([entries = entries_, notification] { deliver(entries, notification); });
+}
+
+void NotificationCenter::deliver(const std::vector<Entry>& entries,
+                                 const Notification& notification) {
+    for (const Entry& entry : entries) {
+        if (entry.name != notification.name) {
+            continue;
+        }
+        if (std::shared_ptr<const void> alive = entry.observer.lock()) {
+            entry.handler(notification);
+        }
+    }
+}
+
+std::vector<NotificationCenter::Registration> NotificationCenter::registrations() const {
+    std::vector<Registration> live;
+    for (const Entry& entry : entries_) {
+        if (!entry.observer.expired()) {
+            live.push_back({entry.selector, entry.name});
+        }
+    }
+    return live;
+}
+
+Workspace& Workspace::shared() {
+    return Services::current().desktop().workspace();
+}
+
+std::optional<RunningApplication> Workspace::frontmostApplication() const {
+    const auto frontmost = Services::current().desktop().frontmostApplication();
+    if (!frontmost) {
+        return std::nullopt;
+    }
+    return RunningApplication::withProcessIdentifier(frontmost->processIdentifier);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "Platform/RunningApplication.h"
+
+class RunLoop;
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+inline constexpr const char* NSWorkspaceDidActivateApplicationNotification =
+    "NSWorkspaceDidActivateApplicationNotification";
+inline constexpr const char* NSWorkspaceDidLaunchApplicationNotification =
+    "NSWorkspaceDidLaunchApplicationNotification";
+inline constexpr const char* NSWorkspaceDidTerminateApplicationNotification =
+    "NSWorkspaceDidTerminateApplicationNotification";
+inline constexpr const char* NSWorkspaceActiveSpaceDidChangeNotification =
+    "NSWorkspaceActiveSpaceDidChangeNotification";
+inline constexpr const char* NSApplicationDidChangeScreenParametersNotification =
+    "NSApplicationDidChangeScreenParametersNotification";
+
+struct Notification {
+    std::string name;
+    // The user info's NSWorkspaceApplicationKey: the application the notice is about.
+    std::optional<RunningApplication> application;
+};
+
+// Delivers notifications to the observers registered for their name, in registration order,
+// on the thread that posts (the system posts on the main thread). An observer is held weakly:
+// once its owner is gone it hears nothing more.
+class NotificationCenter {
+public:
+    using Handler = std::function<void(const Notification&)>;
+
+    // The application's default centre.
+    static NotificationCenter& defaultCenter();
+
+    // `selector` names the method the handler calls, for those who look at registrations.
+    void addObserver(std::weak_ptr<const void> observer, std::string selector, std::string name,
+                     Handler handler);
+    void post(const Notification& notification);
+    // Posts now to the observers registered now, delivered on `loop` after the current event,
+    // as the system delivers its notifications.
+    void enqueue(RunLoop& loop, const Notification& notification);
+
+    struct Registration {
+        std::string selector;
+        std::string name;
+    };
+    // Live registrations, in order.
+    std::vector<Registration> registrations() const;
+
+private:
+    struct Entry {
+        std::weak_ptr<const void> observer;
+        std::string selector;
+        std::string name;
+        Handler handler;
+    };
+    static void deliver(const std::vector<Entry>& entries, const Notification& notification);
+    std::vector<Entry> entries_;
+};
+
+// The workspace: its notification centre, the frontmost application, switching Spaces.
+class Workspace {
+public:
+    static Workspace& shared();
+
+    NotificationCenter& notificationCenter() { return notificationCenter_; }
+    std::optional<RunningApplication> frontmostApplication() const;
+
+private:
+    NotificationCenter notificationCenter_;
+};

@@ -1,0 +1,185 @@
+// Finder observation from the delegate's side: setting it up, carrying selections to the
+// view model and the panel, and reacting to Finder's activation, launch and termination and
+// to Space changes.
+#include "Platform/Accessibility.h"
+#include "Platform/Bundle.h"
+#include "Platform/RunLoop.h"
+#include "Scrivcore/PanelViewModel.h"
+#include "Scrivlet/AppDelegate.h"
+#include "Scrivlet/AppLog.h"
+#include "Scrivlet/PanelController.h"
+#include "Scrivlet/SelectionTracker.h"
+
+namespace {
+
+bool isFinder(const Notification& notification) {
+    return notification.application &&
+           notification.application->bundleIdentifier() == AppDelegate::finderBundleIdentifier;
+}
+
+} // namespace
+
+void AppDelegate::setUpFinderTracking() {
+    selectionTracker = std::make_shared<SelectionTracker>();
+    viewModel = std::make_shared<PanelViewModel>(store, RunLoop::main());
+    panelController = std::make_shared<PanelController>(viewModel);
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    panelController->onUserDismiss = [weak] {
+        if (auto self = weak.lock()) {
+            self->userDismissed = true;
+            appLog("Panel dismissed by user");
+        }
+    };
+    selectionTracker->onGeometryChange = [weak] {
+        if (auto self = weak.lock()) {
+            self->repositionPanel();
+            self->startDragPolling();
+        }
+    };
+    if (!AXIsProcessTrusted()) {
+        appLog("Accessibility NOT granted \u2014 prompting (needed for window positioning)");
+        AXIsProcessTrustedWithOptions(true);
+    }
+    startTracking();
+}
+
+void AppDelegate::startTracking() {
+    const auto frontmost = Workspace::shared().frontmostApplication();
+    finderIsActive = frontmost && frontmost->bundleIdentifier() == finderBundleIdentifier;
+    if (!selectionTracker->start()) {
+        appLog("ERROR: Failed to start AX selection tracker");
+        return;
+    }
+    appLog("AX selection tracker started");
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    cancellables.push_back(selectionTracker->selectionSubject.publisher()
+                               .receiveOn(RunLoop::main())
+                               .removeDuplicates()
+                               .sink([weak](const std::optional<URL>& url) {
+                                   RunLoop::main().postTask([weak, url] {
+                                       if (auto self = weak.lock()) {
+                                           self->handleSelection(url);
+                                       }
+                                   });
+                               }));
+    observeWorkspace();
+}
+
+void AppDelegate::observeWorkspace() {
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    auto route = [weak](void (AppDelegate::*handler)(const Notification&)) {
+        return [weak, handler](const Notification& notification) {
+            if (auto self = weak.lock()) {
+                ((*self).*handler)(notification);
+            }
+        };
+    };
+    NotificationCenter& workspace = Workspace::shared().notificationCenter();
+    workspace.addObserver(weak, "activeAppChanged:", NSWorkspaceDidActivateApplicationNotification,
+                          route(&AppDelegate::activeAppChanged));
+    workspace.addObserver(weak, "finderTerminated:", NSWorkspaceDidTerminateApplicationNotification,
+                          route(&AppDelegate::finderTerminated));
+    workspace.addObserver(weak, "finderLaunched:", NSWorkspaceDidLaunchApplicationNotification,
+                          route(&AppDelegate::finderLaunched));
+    workspace.addObserver(weak, "activeSpaceChanged:", NSWorkspaceActiveSpaceDidChangeNotification,
+                          route(&AppDelegate::activeSpaceChanged));
+    NotificationCenter::defaultCenter().addObserver(
+        weak, "screensChanged:", NSApplicationDidChangeScreenParametersNotification,
+        route(&AppDelegate::screensChanged));
+}
+
+void AppDelegate::handleSelection(const std::optional<URL>& url) {
+    RunLoop::main().assertOwnerThread("AppDelegate::handleSelection");
+    if (RunLoop::main().now() < selectionLockedUntil || !finderIsActive) {
+        return;
+    }
+    userDismissed = false;
+    viewModel->selectFile(url ? url->fileSystemPath() : std::nullopt);
+    if (!viewModel->isVisible()) {
+        panelController->hide();
+        return;
+    }
+    if (const auto finder = focusedFinderFrame()) {
+        panelController->show(finder->frame, finder->isFullscreen);
+    } else {
+        panelController->hide();
+    }
+}
+
+void AppDelegate::updatePanelVisibility() {
+    if (finderIsActive && viewModel->isVisible() && !userDismissed &&
+        selectionTracker->finderHasOnScreenWindow()) {
+        if (const auto finder = focusedFinderFrame()) {
+            panelController->show(finder->frame, finder->isFullscreen);
+        } else {
+            panelController->hide();
+        }
+        return;
+    }
+    panelController->hide();
+}
+
+std::optional<AppDelegate::FinderFrame> AppDelegate::focusedFinderFrame() const {
+    std::optional<AXUIElement> window = selectionTracker->observedWindow;
+    if (!window) {
+        window = selectionTracker->focusedStandardWindow();
+    }
+    if (!window) {
+        return std::nullopt;
+    }
+    const auto frame = selectionTracker->windowFrame(*window);
+    if (!frame) {
+        return std::nullopt;
+    }
+    return FinderFrame{frame->frame, frame->isFullscreen};
+}
+
+void AppDelegate::activeAppChanged(const Notification& notification) {
+    RunLoop::main().assertOwnerThread("AppDelegate::activeAppChanged:");
+    if (notification.name != NSWorkspaceDidActivateApplicationNotification ||
+        !notification.application) {
+        return;
+    }
+    const std::string& identifier = notification.application->bundleIdentifier();
+    if (identifier == Bundle::main().bundleIdentifier()) {
+        return; // the app's own activation changes nothing
+    }
+    finderIsActive = identifier == finderBundleIdentifier;
+    updatePanelVisibility();
+}
+
+void AppDelegate::activeSpaceChanged(const Notification& /*notification*/) {
+    RunLoop::main().assertOwnerThread("AppDelegate::activeSpaceChanged:");
+    updatePanelVisibility();
+}
+
+void AppDelegate::finderTerminated(const Notification& notification) {
+    RunLoop::main().assertOwnerThread("AppDelegate::finderTerminated:");
+    if (!isFinder(notification)) {
+        return;
+    }
+    appLog("Finder terminated \u2014 stopping AX observer");
+    selectionTracker->stop();
+    panelController->hide();
+    finderIsActive = false;
+}
+
+void AppDelegate::finderLaunched(const Notification& notification) {
+    RunLoop::main().assertOwnerThread("AppDelegate::finderLaunched:");
+    if (!isFinder(notification)) {
+        return;
+    }
+    appLog("Finder launched \u2014 rebuilding AX observer");
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    RunLoop::main().asyncAfter(0.5, [weak] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        if (self->selectionTracker->start()) {
+            appLog("AX observer rebuilt after Finder relaunch");
+        } else {
+            appLog("ERROR: Failed to restart AX observer after Finder relaunch");
+        }
+    });
+}

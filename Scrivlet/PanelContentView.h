@@ -1,0 +1,15 @@
+#pragma once
+
+#include "Platform/ui/View.h"
+
+class PanelViewModel;
+
+// What the annotation panel shows: the selected file's annotation, every part of it
+// editable in place. Edits go straight to the view model and are saved after a pause.
+// Draws nothing while there is no annotation.
+struct PanelContentView {
+    // Observed: the panel's hosting view rebuilds the body whenever it announces a change.
+    PanelViewModel& viewModel;
+
+    ui::View body() const;
+};

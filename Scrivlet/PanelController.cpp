@@ -1,0 +1,138 @@
+#include "Scrivlet/PanelController.h"
+
+#include "Platform/AnimationContext.h"
+#include "Platform/RunLoop.h"
+#include "Platform/Screen.h"
+#include "Platform/UserDefaults.h"
+#include "Platform/ui/HostingView.h"
+#include "Scrivcore/PanelViewModel.h"
+#include "Scrivlet/PanelContentView.h"
+
+namespace {
+
+// The panel's content: the content view, hosted and rebuilt whenever the view model
+// changes. The hosting view shares ownership of the model so it can always stop observing.
+std::shared_ptr<ContentView> makeContentHostingView(const std::shared_ptr<PanelViewModel>& model) {
+    ui::Observable observable{[model](std::function<void()> observer) {
+                                  return static_cast<std::uint64_t>(
+                                      model->addObserver(std::move(observer)));
+                              },
+                              [model](std::uint64_t id) { model->removeObserver(id); }};
+    return std::make_shared<ui::HostingView>([model] { return PanelContentView{*model}.body(); },
+                                             std::move(observable));
+}
+
+} // namespace
+
+PanelController::PanelController(std::shared_ptr<PanelViewModel> model)
+    : viewModel(std::move(model)) {}
+
+void PanelController::makePanel() {
+    auto created = Panel::create(CGRect(0, 0, 300, 600),
+                                 NSWindowStyleMaskTitled | NSWindowStyleMaskClosable |
+                                     NSWindowStyleMaskResizable | NSWindowStyleMaskUtilityWindow |
+                                     NSWindowStyleMaskNonactivatingPanel,
+                                 NSBackingStoreBuffered, true);
+    if (!created) {
+        return;
+    }
+    created->setLevel(NSFloatingWindowLevel);
+    created->setCollectionBehavior(NSWindowCollectionBehaviorMoveToActiveSpace |
+                                   NSWindowCollectionBehaviorFullScreenAuxiliary);
+    created->setHidesOnDeactivate(false);
+    created->setBecomesKeyOnlyIfNeeded(true);
+    created->setMovableByWindowBackground(true);
+    created->setMinSize(CGSize{280, 400});
+    created->setTitle("Annotation");
+    created->setReleasedWhenClosed(false);
+    created->setDelegate(weak_from_this());
+    created->setContentView(makeContentHostingView(viewModel));
+    panel = std::move(created);
+}
+
+PanelPlacementMode PanelController::currentPlacementMode() const {
+    const std::optional<std::string> stored =
+        UserDefaults::standardUserDefaults().stringForKey("panelPlacementMode");
+    if (stored == "clamp") {
+        return PanelPlacementMode::clamp;
+    }
+    if (stored == "hide") {
+        return PanelPlacementMode::hide;
+    }
+    return PanelPlacementMode::flip;
+}
+
+void PanelController::show(const CGRect& finderFrame, bool isFullscreen) {
+    RunLoop::main().assertOwnerThread("PanelController::show");
+    if (!panel) {
+        makePanel();
+    }
+    if (!panel) {
+        return;
+    }
+    std::vector<ScreenFrames> screens;
+    for (const Screen& screen : Screen::screens()) {
+        screens.push_back({screen.frame, screen.visibleFrame});
+    }
+    if (screens.empty()) {
+        return;
+    }
+    const std::size_t index = PanelPlacer::bestScreenIndex(finderFrame, screens);
+    if (index >= screens.size()) {
+        return; // treated like no screen at all
+    }
+    const PanelPlacement placement =
+        PanelPlacer::compute(finderFrame, screens[index].frame, screens[index].visibleFrame,
+                             isFullscreen, currentPlacementMode());
+    if (!placement.frame) {
+        hide();
+        return;
+    }
+    const unsigned behavior = isFullscreen ? (NSWindowCollectionBehaviorCanJoinAllSpaces |
+                                              NSWindowCollectionBehaviorFullScreenAuxiliary)
+                                           : (NSWindowCollectionBehaviorMoveToActiveSpace |
+                                              NSWindowCollectionBehaviorFullScreenAuxiliary);
+    if (panel->collectionBehavior() != behavior) {
+        panel->setCollectionBehavior(behavior);
+    }
+    const bool wasVisible = panel->isVisible();
+    panel->setFrame(*placement.frame, true);
+    if (wasVisible) {
+        panel->orderFront(nullptr);
+        return;
+    }
+    panel->setAlphaValue(0);
+    panel->orderFront(nullptr);
+    std::shared_ptr<Panel> fading = panel;
+    AnimationContext::runAnimationGroup([&fading](AnimationContext& context) {
+        context.setDuration(fadeDuration);
+        fading->animator().setAlphaValue(1.0);
+    });
+}
+
+void PanelController::hide() {
+    RunLoop::main().assertOwnerThread("PanelController::hide");
+    if (!panel || !panel->isVisible()) {
+        return;
+    }
+    std::shared_ptr<Panel> fading = panel;
+    AnimationContext::runAnimationGroup(
+        [&fading](AnimationContext& context) {
+            context.setDuration(fadeDuration);
+            fading->animator().setAlphaValue(0.0);
+        },
+        [weak = weak_from_this()] {
+            if (std::shared_ptr<PanelController> self = weak.lock(); self && self->panel) {
+                self->panel->orderOut(nullptr);
+            }
+        });
+}
+
+void PanelController::windowWillClose(Panel& /*window*/) {
+    // The owner hears of it after the close has finished, as a task of its own.
+    RunLoop::main().postTask([self = shared_from_this()] {
+        if (self->onUserDismiss) {
+            self->onUserDismiss();
+        }
+    });
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Platform/Geometry.h"
+#include "Platform/Panel.h"
+#include "Scrivcore/PanelPlacer.h"
+
+#include <functional>
+#include <memory>
+
+class PanelViewModel;
+
+// Owns the app's one floating window: a utility panel titled "Annotation" beside Finder's
+// window, showing the selected file's annotation. It places the panel through PanelPlacer,
+// fades it in and out, and tells its owner when the user closes it. It decides nothing about
+// when the panel is wanted. Main thread only.
+class PanelController final : public WindowDelegate,
+                              public std::enable_shared_from_this<PanelController> {
+public:
+    explicit PanelController(std::shared_ptr<PanelViewModel> viewModel);
+
+    std::shared_ptr<Panel> panel;
+    const std::shared_ptr<PanelViewModel> viewModel;
+    std::function<void()> onUserDismiss;
+
+    // Places the panel beside the Finder window (frame in screen coordinates), creating it
+    // on first use; moves a visible panel at once and fades a hidden one in.
+    void show(const CGRect& finderFrame, bool isFullscreen);
+    // Fades the panel out, then orders it out.
+    void hide();
+
+    void windowWillClose(Panel& window) override;
+
+    void makePanel();
+    PanelPlacementMode currentPlacementMode() const;
+
+    static constexpr double fadeDuration = 0.15;
+};

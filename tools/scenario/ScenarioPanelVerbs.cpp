@@ -1,0 +1,229 @@
+// Scenario verbs for the annotation panel: showing and closing it, editing in it, the
+// placement setting, and what ends up in the store.
+#include "Platform/Panel.h"
+#include "Platform/RunLoop.h"
+#include "Platform/Services.h"
+#include "Platform/UserDefaults.h"
+#include "Platform/simulated/Desktop.h"
+#include "Platform/simulated/DesktopControl.h"
+#include "Platform/ui/HostingView.h"
+#include "Platform/ui/ViewInspection.h"
+#include "Scrivcore/AnnotationStore.h"
+#include "Scrivlet/AppDelegate.h"
+#include "Scrivlet/PanelController.h"
+#include "scenario/AppSession.h"
+#include "scenario/ScenarioRunner.h"
+
+#include <cmath>
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+std::string describeFrame(const CGRect& r) {
+    std::ostringstream out;
+    out << r.width() << "x" << r.height() << "@" << r.minX() << "," << r.minY();
+    return out.str();
+}
+
+// "700x500@300,200": a frame in screen coordinates (origin at the bottom left).
+std::optional<CGRect> parseFrame(const std::string& text) {
+    double width = 0, height = 0, x = 0, y = 0;
+    char times = 0, at = 0, comma = 0;
+    std::istringstream in(text);
+    in >> width >> times >> height >> at >> x >> comma >> y;
+    if (!in || times != 'x' || at != '@' || comma != ',') {
+        return std::nullopt;
+    }
+    return CGRect(x, y, width, height);
+}
+
+bool isStar(const ui::View& node) {
+    const auto* image = node.as<ui::ImageNode>();
+    return image && (image->systemName == "star" || image->systemName == "star.fill");
+}
+
+} // namespace
+
+std::shared_ptr<Panel> ScenarioRunner::appPanel() const {
+    AppDelegate* delegate = session_->delegate();
+    return delegate && delegate->panelController ? delegate->panelController->panel : nullptr;
+}
+
+std::optional<ui::ViewInspector> ScenarioRunner::panelContent() {
+    const std::shared_ptr<Panel> panel = appPanel();
+    const auto* host =
+        panel ? dynamic_cast<const ui::HostingView*>(panel->contentView().get()) : nullptr;
+    if (host == nullptr) {
+        fail("there is no panel content yet");
+        return std::nullopt;
+    }
+    return ui::ViewInspector(*host);
+}
+
+void ScenarioRunner::registerPanelVerbs() {
+    verbs_["panel"] = [this](const Arguments& args) {
+        AppDelegate* delegate = session_->delegate();
+        if (!delegate || !delegate->panelController) {
+            return fail("the app has no panel controller (launch first)");
+        }
+        PanelController& controller = *delegate->panelController;
+        const std::string what = args.empty() ? std::string() : args[0];
+        if (what == "show" && args.size() >= 2) {
+            const auto frame = parseFrame(args[1]);
+            if (!frame) {
+                return fail("panel show WIDTHxHEIGHT@X,Y [fullscreen]");
+            }
+            controller.show(*frame, args.size() > 2 && args[2] == "fullscreen");
+        } else if (what == "hide") {
+            controller.hide();
+        } else if (what == "close") {
+            if (!controller.panel) {
+                return fail("there is no panel to close");
+            }
+            controller.panel->close();
+        } else {
+            return fail("panel show|hide|close");
+        }
+        session_->desktop().settle();
+    };
+    verbs_["tap-star"] = [this](const Arguments& args) {
+        auto content = panelContent();
+        const int star = args.size() == 1 ? std::stoi(args[0]) : 0;
+        if (!content) {
+            return;
+        }
+        const auto path = content->find(isStar, static_cast<std::size_t>(std::max(star - 1, 0)));
+        if (star < 1 || star > 5 || !path || !content->tap(*path)) {
+            return fail("tap-star needs a star 1 to 5 in the panel");
+        }
+        session_->desktop().settle();
+    };
+    verbs_["choose-status"] = [this](const Arguments& args) {
+        auto content = panelContent();
+        if (!content) {
+            return;
+        }
+        const auto picker = content->find(ui::ViewKind::picker);
+        if (args.size() != 1 || !picker || !content->choose(*picker, args[0])) {
+            return fail("choose-status needs one of the panel's status options");
+        }
+        session_->desktop().settle();
+    };
+    auto editNote = [this](const Arguments& args, bool paste) {
+        auto content = panelContent();
+        if (!content) {
+            return;
+        }
+        const auto editor = content->find(ui::ViewKind::textEditor);
+        const std::string text = args.empty() ? std::string() : args[0];
+        if (!editor || !(paste ? content->paste(*editor, text) : content->type(*editor, text))) {
+            return fail("the panel has no note editor");
+        }
+        session_->desktop().settle();
+    };
+    verbs_["type"] = [editNote](const Arguments& args) { editNote(args, false); };
+    verbs_["paste"] = [editNote](const Arguments& args) { editNote(args, true); };
+    verbs_["defaults"] = [this](const Arguments& args) {
+        UserDefaults& defaults = UserDefaults::standardUserDefaults();
+        if (args.size() == 3 && args[0] == "set") {
+            defaults.setString(args[1], args[2]);
+        } else if (args.size() == 2 && args[0] == "delete") {
+            defaults.removeObjectForKey(args[1]);
+        } else {
+            fail("defaults set KEY VALUE | defaults delete KEY");
+        }
+    };
+    verbs_["show-panel"] = [this](const Arguments&) {
+        const std::shared_ptr<Panel> panel = appPanel();
+        if (!panel) {
+            out_ << "  no panel\n";
+            return;
+        }
+        out_ << "  panel \"" << panel->title() << "\" " << describeFrame(panel->frame())
+             << " alpha " << std::round(panel->alphaValue() * 100) / 100
+             << (panel->isVisible() ? " visible" : " ordered out") << "\n";
+        if (!panel->isVisible()) {
+            return;
+        }
+        if (auto content = panelContent()) {
+            for (const std::string& line : content->render()) {
+                out_ << "    " << line << "\n";
+            }
+        }
+    };
+}
+
+void ScenarioRunner::registerPanelExpectations() {
+    verbs_["expect-panel"] = [this](const Arguments& args) {
+        const std::shared_ptr<Panel> panel = appPanel();
+        const std::string what = args.empty() ? std::string() : args[0];
+        if (what == "hidden") {
+            return expect(!panel || !panel->isVisible(), "the panel is visible");
+        }
+        if (!panel) {
+            return fail("there is no panel");
+        }
+        if (what == "visible") {
+            return expect(panel->isVisible() && panel->alphaValue() > 0.99,
+                          "the panel is not fully visible");
+        }
+        if (what == "frame" && args.size() == 2) {
+            return expect(describeFrame(panel->frame()) == args[1],
+                          "the panel's frame is " + describeFrame(panel->frame()));
+        }
+        if ((what == "right-of" || what == "left-of") && args.size() == 2) {
+            const auto number = namedWindow(args[1]);
+            const SimulatedWindow* window =
+                number ? session_->services().desktop().window(*number) : nullptr;
+            if (!window) {
+                return;
+            }
+            const CGRect finder = session_->services().desktop().flippedRect(window->bounds);
+            const bool beside = what == "right-of" ? panel->frame().minX() >= finder.maxX()
+                                                   : panel->frame().maxX() <= finder.minX();
+            return expect(beside && std::abs(panel->frame().maxY() - finder.maxY()) < 1,
+                          "the panel " + describeFrame(panel->frame()) + " is not " + what + " " +
+                              describeFrame(finder) + " with its top level");
+        }
+        if (what == "shows" && args.size() == 2) {
+            auto content = panelContent();
+            return expect(content && content->findText(args[1]).has_value(),
+                          "the panel does not show \"" + args[1] + "\"");
+        }
+        fail("expect-panel visible|hidden|frame F|right-of W|left-of W|shows TEXT");
+    };
+    verbs_["expect-poll"] = [this](const Arguments& args) {
+        AppDelegate* delegate = session_->delegate();
+        const bool running = delegate && delegate->dragPollTimer.has_value();
+        if (args.size() != 1 || (args[0] != "running" && args[0] != "stopped")) {
+            return fail("expect-poll running|stopped");
+        }
+        expect(running == (args[0] == "running"),
+               std::string("the drag poll is ") + (running ? "running" : "stopped"));
+    };
+    verbs_["expect-record"] = [this](const Arguments& args) {
+        if (args.size() < 2) {
+            return fail("expect-record PATH none | PATH FIELD VALUE");
+        }
+        AnnotationStore store(AnnotationStore::defaultPath());
+        const auto record = store.fetch(finderPath(args[0]));
+        if (args[1] == "none") {
+            return expect(!record, "there is a record for " + args[0]);
+        }
+        if (!record || args.size() != 3) {
+            return fail("no record for " + args[0]);
+        }
+        std::string actual;
+        if (args[1] == "rating") {
+            actual = std::to_string(record->rating);
+        } else if (args[1] == "status") {
+            actual = std::string(rawValue(record->status));
+        } else if (args[1] == "note") {
+            actual = record->note;
+        } else {
+            return fail("expect-record fields: rating, status, note");
+        }
+        expect(actual == args[2], args[1] + " is \"" + actual + "\"");
+    };
+}
