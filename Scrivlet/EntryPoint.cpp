@@ -2,9 +2,11 @@
 
 #include "Platform/Application.h"
 #include "Platform/Bundle.h"
+#include "Platform/Log.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/real/DesktopControlServer.h"
+#include "Platform/real/JournaldLogSink.h"
 #include "Platform/real/TerminationSignals.h"
 #include "Platform/simulated/Desktop.h"
 #include "Platform/simulated/DesktopControl.h"
@@ -55,6 +57,7 @@ AppDelegate& installAppDelegate() {
 }
 
 int scrivletMain(int argc, char** argv) {
+    setLogSink(makeSystemLogSink("Scrivlet"));
     Services services(std::make_unique<RunLoop>(makeRealRunLoopBackend()),
                       std::make_unique<Desktop>(), mainBundle());
     Application& application = Application::shared();

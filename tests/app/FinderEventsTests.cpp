@@ -1,0 +1,352 @@
+// The delegate's side of Finder observation, driven through a launched app on the simulated
+// desktop: what launch sets up, which selections reach the panel, and how activation, Space
+// changes, a closed panel and Finder quitting and relaunching change what is shown.
+#include "Platform/NotificationCenter.h"
+#include "Platform/Panel.h"
+#include "Platform/RunLoop.h"
+#include "Platform/Services.h"
+#include "Platform/simulated/Desktop.h"
+#include "Platform/simulated/DesktopControl.h"
+#include "Scrivcore/PanelPlacer.h"
+#include "Scrivcore/PanelViewModel.h"
+#include "Scrivlet/AppDelegate.h"
+#include "Scrivlet/PanelController.h"
+#include "Scrivlet/SelectionTracker.h"
+#include "scenario/AppSession.h"
+#include "support/LogCapture.h"
+#include "support/TempHome.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const CGRect docsBounds(300, 150, 700, 500); // window-server coordinates
+const std::string emDash = "\xE2\x80\x94";
+
+class FinderEvents : public ::testing::Test {
+protected:
+    AppSession session;
+    Desktop& desktop = session.services().desktop();
+    SimulatedFinder& finder = desktop.finder();
+    RunLoop& loop = session.services().runLoop();
+    const std::string fileA = session.home().makeFile("Documents/a.txt").string();
+    const std::string fileB = session.home().makeFile("Documents/b.txt").string();
+    const std::string fileC = session.home().makeFile("Documents/c.txt").string();
+
+    AppDelegate& app() { return *session.delegate(); }
+    Panel& panel() { return *app().panelController->panel; }
+    bool panelShown() { return app().panelController->panel && panel().isVisible(); }
+    std::optional<fs::path> shownFile() { return app().viewModel->selectedFileURL(); }
+    void settle() { session.desktop().settle(); }
+    void select(std::vector<std::string> paths) {
+        finder.select(std::move(paths));
+        settle();
+    }
+    void activate(pid_t pid) {
+        ASSERT_TRUE(desktop.activateApplication(pid));
+        settle();
+    }
+    pid_t pidOf(const std::string& bundleIdentifier) const {
+        for (const auto& running : desktop.runningApplications()) {
+            if (running.bundleIdentifier == bundleIdentifier) {
+                return running.processIdentifier;
+            }
+        }
+        return 0;
+    }
+    std::size_t logCount(const std::string& message) const {
+        const auto lines = session.log().messages("app");
+        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), message));
+    }
+    // Where the panel belongs beside a Finder window on the default screen.
+    CGRect besideWindow(std::uint32_t number) {
+        const Screen screen = desktop.screens().front();
+        const CGRect window = desktop.flippedRect(desktop.window(number)->bounds);
+        return *PanelPlacer::compute(window, screen.frame, screen.visibleFrame, false,
+                                     PanelPlacementMode::flip)
+                    .frame;
+    }
+    // Launches with one Finder window showing `file` selected, and waits out the fade-in.
+    std::uint32_t launchShowing(const std::string& file) {
+        const std::uint32_t window = finder.openWindow(docsBounds);
+        finder.select({file});
+        session.launch();
+        session.advance(0.2);
+        return window;
+    }
+    // Another application comes to the front; the panel's fade-out is waited out.
+    pid_t switchAway() {
+        const pid_t editor = desktop.launchApplication("com.example.editor", "Editor");
+        activate(editor);
+        session.advance(0.2);
+        return editor;
+    }
+};
+
+// --- Launch ------------------------------------------------------------------------------
+
+TEST_F(FinderEvents, LaunchShowsTheSelectedFileBesideTheFocusedWindowAndObservesTheWorkspace) {
+    finder.openWindow(CGRect(40, 60, 600, 400));
+    const std::uint32_t focused = finder.openWindow(docsBounds);
+    finder.select({fileA});
+    session.launch();
+
+    EXPECT_TRUE(app().finderIsActive);
+    EXPECT_EQ(shownFile(), fs::path(fileA));
+    ASSERT_TRUE(panelShown());
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 0.0) << "fades in";
+    session.advance(0.2);
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+    // 8 points right of the window, tops level (screen coordinates, origin bottom left).
+    EXPECT_EQ(panel().frame(), CGRect(1008, 150, 300, 600));
+    EXPECT_EQ(panel().frame(), besideWindow(focused));
+
+    std::vector<std::string> selectors;
+    for (const auto& registration : Workspace::shared().notificationCenter().registrations()) {
+        selectors.push_back(registration.selector);
+    }
+    EXPECT_EQ(selectors, (std::vector<std::string>{"activeAppChanged:", "finderTerminated:",
+                                                    "finderLaunched:", "activeSpaceChanged:"}));
+    const auto screenObservers = NotificationCenter::defaultCenter().registrations();
+    EXPECT_TRUE(std::any_of(screenObservers.begin(), screenObservers.end(),
+                            [](const auto& r) { return r.selector == "screensChanged:"; }));
+}
+
+TEST_F(FinderEvents, WithoutFinderTrackingFailsAndAFinderLaunchedLaterGoesUnnoticed) {
+    finder.quit();
+    settle();
+    session.launch();
+
+    int notRunning = -1;
+    int failed = -1;
+    const auto records = session.log().records();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].isNSLog && records[i].message == "Scrivlet: Finder not running") {
+            notRunning = static_cast<int>(i);
+        }
+        if (records[i].message == "ERROR: Failed to start AX selection tracker") {
+            failed = static_cast<int>(i);
+        }
+    }
+    ASSERT_GE(notRunning, 0);
+    EXPECT_GT(failed, notRunning);
+    EXPECT_EQ(logCount("AX selection tracker started"), 0u);
+    EXPECT_EQ(session.log().messages("app").back(),
+              "Ready. Listening for Finder events and URL scheme requests.");
+    EXPECT_TRUE(Workspace::shared().notificationCenter().registrations().empty());
+
+    const pid_t pid = finder.launch();
+    activate(pid);
+    finder.openWindow(docsBounds);
+    select({fileA});
+    session.advance(1);
+    EXPECT_FALSE(session.log().contains("Finder launched"));
+    EXPECT_FALSE(app().selectionTracker->finderPID);
+    EXPECT_FALSE(shownFile());
+    EXPECT_FALSE(panelShown());
+}
+
+TEST_F(FinderEvents, UntrustedAccessibilityPromptsOnceAndLaunchGoesOn) {
+    session.desktop().setAccessibilityTrusted(false);
+    session.launch();
+    EXPECT_EQ(logCount("Accessibility NOT granted " + emDash +
+                       " prompting (needed for window positioning)"),
+              1u);
+    EXPECT_EQ(session.desktop().accessibilityPromptCount(), 1);
+    EXPECT_EQ(session.log().messages("app").back(),
+              "Ready. Listening for Finder events and URL scheme requests.");
+    EXPECT_FALSE(session.isTerminated());
+}
+
+// --- Which selections count --------------------------------------------------------------
+
+TEST_F(FinderEvents, SelectionsMadeWhileAnotherAppIsFrontmostAreDropped) {
+    launchShowing(fileA);
+    switchAway();
+    EXPECT_FALSE(app().finderIsActive);
+    select({fileB});
+    EXPECT_EQ(shownFile(), fs::path(fileA));
+    EXPECT_FALSE(panelShown());
+
+    activate(pidOf(SimulatedFinder::bundleIdentifier));
+    select({fileC});
+    EXPECT_EQ(shownFile(), fs::path(fileC));
+    EXPECT_TRUE(panelShown());
+}
+
+TEST_F(FinderEvents, SelectionsDuringTheLockAreDroppedAndTheNextChangeAfterItCounts) {
+    launchShowing(fileA);
+    app().selectionLockedUntil = loop.now() + std::chrono::seconds(1);
+    session.advance(0.99);
+    select({fileB});
+    EXPECT_EQ(shownFile(), fs::path(fileA));
+
+    session.advance(0.02);
+    select({fileB}); // unchanged: Finder's answer is not news
+    EXPECT_EQ(shownFile(), fs::path(fileA));
+    select({fileC});
+    EXPECT_EQ(shownFile(), fs::path(fileC));
+}
+
+// --- Activation and Spaces ---------------------------------------------------------------
+
+TEST_F(FinderEvents, TheAppsOwnActivationChangesNothing) {
+    launchShowing(fileA);
+    const pid_t self = pidOf("com.scrivlet.Scrivlet");
+    ASSERT_NE(self, 0);
+    const CGRect placed = panel().frame();
+    const int moves = panel().frameChanges();
+
+    activate(self);
+    EXPECT_TRUE(app().finderIsActive);
+    EXPECT_TRUE(panelShown());
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+    EXPECT_EQ(panel().frame(), placed);
+    EXPECT_EQ(panel().frameChanges(), moves);
+    EXPECT_EQ(loop.timerCount(), 0u);
+
+    switchAway();
+    activate(self);
+    session.advance(0.2);
+    EXPECT_FALSE(app().finderIsActive);
+    EXPECT_FALSE(panelShown());
+}
+
+TEST_F(FinderEvents, SwitchingAwayHidesAndBackShowsBesideTheFocusedWindow) {
+    launchShowing(fileA);
+    const pid_t finderPID = pidOf(SimulatedFinder::bundleIdentifier);
+    const pid_t editor = desktop.launchApplication("com.example.editor", "Editor");
+    activate(editor);
+    EXPECT_TRUE(panelShown()) << "fading out";
+    session.advance(0.2);
+    EXPECT_FALSE(panelShown());
+
+    // Finder's focus moves while it is in the background; the panel follows on return.
+    const std::uint32_t other = finder.openWindow(CGRect(60, 100, 500, 400));
+    settle();
+    EXPECT_FALSE(panelShown());
+    activate(finderPID);
+    EXPECT_TRUE(app().finderIsActive);
+    ASSERT_TRUE(panelShown());
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 0.0);
+    session.advance(0.2);
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+    EXPECT_EQ(panel().frame(), besideWindow(other));
+
+    // Back again before the fade-out has finished: the panel stays.
+    activate(editor);
+    session.advance(0.05);
+    activate(finderPID);
+    session.advance(0.3);
+    EXPECT_TRUE(panelShown());
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+    EXPECT_EQ(loop.timerCount(), 0u);
+}
+
+TEST_F(FinderEvents, AClosedPanelStaysClosedUntilTheNextSelection) {
+    const std::uint32_t window = launchShowing(fileA);
+    const pid_t finderPID = pidOf(SimulatedFinder::bundleIdentifier);
+    panel().close();
+    settle();
+    EXPECT_TRUE(app().userDismissed);
+    EXPECT_EQ(logCount("Panel dismissed by user"), 1u);
+
+    switchAway();
+    activate(finderPID);
+    desktop.changeSpace();
+    session.advance(0.3);
+    EXPECT_FALSE(panelShown());
+    EXPECT_EQ(logCount("Panel dismissed by user"), 1u);
+
+    select({fileB});
+    EXPECT_FALSE(app().userDismissed);
+    ASSERT_TRUE(panelShown());
+    session.advance(0.2);
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+    EXPECT_EQ(panel().frame(), besideWindow(window));
+}
+
+TEST_F(FinderEvents, NoPanelWhileFinderHasNoWindowOnScreen) {
+    const std::uint32_t window = launchShowing(fileA);
+    const pid_t finderPID = pidOf(SimulatedFinder::bundleIdentifier);
+    switchAway();
+    desktop.window(window)->onScreen = false; // still Finder's focused window
+    activate(finderPID);
+    session.advance(0.2);
+    EXPECT_FALSE(panelShown());
+
+    desktop.window(window)->onScreen = true;
+    desktop.changeSpace();
+    settle();
+    EXPECT_TRUE(panelShown());
+}
+
+// --- Finder quitting and coming back -----------------------------------------------------
+
+TEST_F(FinderEvents, QuitStopsTrackingAndRelaunchRebuildsItHalfASecondLater) {
+    launchShowing(fileA);
+    finder.quit();
+    settle();
+    EXPECT_EQ(logCount("Finder terminated " + emDash + " stopping AX observer"), 1u);
+    EXPECT_FALSE(app().selectionTracker->observer);
+    EXPECT_FALSE(app().selectionTracker->finderPID);
+    EXPECT_FALSE(app().finderIsActive);
+    EXPECT_TRUE(panelShown()) << "fading out";
+    session.advance(0.2);
+    EXPECT_FALSE(panelShown());
+
+    const pid_t relaunched = finder.launch();
+    settle();
+    EXPECT_EQ(logCount("Finder launched " + emDash + " rebuilding AX observer"), 1u);
+    session.advance(0.499);
+    EXPECT_EQ(logCount("AX observer rebuilt after Finder relaunch"), 0u);
+    EXPECT_FALSE(app().selectionTracker->finderPID);
+    session.advance(0.001);
+    EXPECT_EQ(logCount("AX observer rebuilt after Finder relaunch"), 1u);
+    EXPECT_EQ(app().selectionTracker->finderPID, relaunched);
+    EXPECT_FALSE(panelShown()) << "nothing is selected in the new Finder";
+}
+
+// The rebuilt tracker starts afresh, but the delegate's stream still drops a repeat of the
+// last file it let through.
+TEST_F(FinderEvents, AfterRelaunchOnlyANewFileReachesThePanel) {
+    launchShowing(fileA);
+    panel().close();
+    settle();
+    finder.quit();
+    settle();
+    activate(finder.launch());
+    const std::uint32_t window = finder.openWindow(docsBounds);
+    session.advance(0.5);
+    ASSERT_EQ(logCount("AX observer rebuilt after Finder relaunch"), 1u);
+
+    select({fileA});
+    EXPECT_TRUE(app().userDismissed) << "the same file again never reached the delegate";
+    EXPECT_FALSE(panelShown());
+    select({fileB});
+    EXPECT_FALSE(app().userDismissed);
+    EXPECT_EQ(shownFile(), fs::path(fileB));
+    session.advance(0.2);
+    EXPECT_TRUE(panelShown());
+    EXPECT_EQ(panel().frame(), besideWindow(window));
+}
+
+TEST_F(FinderEvents, ASelectionMadeBeforeTheRebuildArrivesWithIt) {
+    launchShowing(fileA);
+    finder.quit();
+    settle();
+    activate(finder.launch());
+    const std::uint32_t window = finder.openWindow(docsBounds);
+    select({fileB});
+    EXPECT_EQ(shownFile(), fs::path(fileA));
+    session.advance(0.5);
+    EXPECT_EQ(shownFile(), fs::path(fileB));
+    session.advance(0.2);
+    ASSERT_TRUE(panelShown());
+    EXPECT_EQ(panel().frame(), besideWindow(window));
+}
+
+} // namespace
