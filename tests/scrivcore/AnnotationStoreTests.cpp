@@ -1,10 +1,10 @@
 #include "Scrivcore/AnnotationStore.h"
+#include "support/RawSqlite.h"
 #include "support/TempHome.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 namespace fs = std::filesystem;
 
@@ -24,14 +24,6 @@ Annotation sampleRecord(const std::string& path) {
     record.bookmarkData = std::vector<std::uint8_t>{0, 1, 2, 255};
     record.modifiedAt = at(1'700'000'100) + std::chrono::microseconds(123456);
     return record;
-}
-
-// Runs one SQL statement directly on a store file, as another program would.
-void runSql(const fs::path& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
 }
 
 class AnnotationStoreTest : public ::testing::Test {
@@ -189,18 +181,8 @@ TEST_F(AnnotationStoreTest, InvalidRecordsAreRefusedWithAReason) {
 
 TEST_F(AnnotationStoreTest, NewStoreUsesWriteAheadLoggingAndAVersion) {
     { AnnotationStore store(storePath); }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(storePath.c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr);
-    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "wal");
-    sqlite3_finalize(statement);
-    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr);
-    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(statement, 0), 1);
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
+    EXPECT_EQ(querySqlText(storePath, "PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(querySqlText(storePath, "PRAGMA user_version"), "1");
 }
 
 // Every file the store must refuse, and the proof that refusing it changed nothing.

@@ -6,21 +6,14 @@
 #include "Scrivcore/PanelViewModel.h"
 #include "support/LogCapture.h"
 #include "support/ManualScheduler.h"
+#include "support/RawSqlite.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void runSql(const std::string& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-}
 
 class PanelViewModelTest : public ::testing::Test {
 protected:

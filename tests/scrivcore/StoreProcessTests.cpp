@@ -1,6 +1,7 @@
 // The store shared by two processes: a reader beside a writer, and a writer that dies.
 #include "Scrivcore/AnnotationStore.h"
 #include "support/ChildProcess.h"
+#include "support/RawSqlite.h"
 #include "support/TempHome.h"
 
 #include <chrono>
@@ -8,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
-#include <sqlite3.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -115,14 +115,7 @@ TEST(StoreAcrossProcesses, WriterKilledDuringSavesLosesNoAcknowledgedSave) {
         nextRecord = acknowledged.empty() ? nextRecord + 1000 : *acknowledged.rbegin() + 1000;
     }
 
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(storePath.c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* check = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
-    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
-    sqlite3_finalize(check);
-    sqlite3_close(db);
+    EXPECT_EQ(querySqlText(storePath, "PRAGMA integrity_check"), "ok");
 }
 
 } // namespace
