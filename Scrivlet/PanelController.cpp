@@ -99,15 +99,17 @@ void PanelController::show(const CGRect& finderFrame, bool isFullscreen) {
     panel->setFrame(*placement.frame, true);
     if (wasVisible) {
         panel->orderFront(nullptr);
+        if (fadingOut_) {
+            // Wanted again before the fade-out ended: keep it and fade back in from here.
+            fadingOut_ = false;
+            ++fadeGeneration_;
+            fadeTo(1.0);
+        }
         return;
     }
     panel->setAlphaValue(0);
     panel->orderFront(nullptr);
-    std::shared_ptr<Panel> fading = panel;
-    AnimationContext::runAnimationGroup([&fading](AnimationContext& context) {
-        context.setDuration(fadeDuration);
-        fading->animator().setAlphaValue(1.0);
-    });
+    fadeTo(1.0);
 }
 
 void PanelController::hide() {
@@ -115,17 +117,25 @@ void PanelController::hide() {
     if (!panel || !panel->isVisible()) {
         return;
     }
+    fadingOut_ = true;
+    const std::uint64_t generation = ++fadeGeneration_;
+    fadeTo(0.0, [weak = weak_from_this(), generation] {
+        std::shared_ptr<PanelController> self = weak.lock();
+        if (self && self->panel && self->fadeGeneration_ == generation) {
+            self->fadingOut_ = false;
+            self->panel->orderOut(nullptr);
+        }
+    });
+}
+
+void PanelController::fadeTo(double alpha, std::function<void()> completion) {
     std::shared_ptr<Panel> fading = panel;
     AnimationContext::runAnimationGroup(
-        [&fading](AnimationContext& context) {
+        [&fading, alpha](AnimationContext& context) {
             context.setDuration(fadeDuration);
-            fading->animator().setAlphaValue(0.0);
+            fading->animator().setAlphaValue(alpha);
         },
-        [weak = weak_from_this()] {
-            if (std::shared_ptr<PanelController> self = weak.lock(); self && self->panel) {
-                self->panel->orderOut(nullptr);
-            }
-        });
+        std::move(completion));
 }
 
 void PanelController::windowWillClose(Panel& /*window*/) {

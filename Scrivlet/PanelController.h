@@ -4,6 +4,7 @@
 #include "Platform/Panel.h"
 #include "Scrivcore/PanelPlacer.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -34,4 +35,12 @@ public:
     PanelPlacementMode currentPlacementMode() const;
 
     static constexpr double fadeDuration = 0.15;
+
+private:
+    void fadeTo(double alpha, std::function<void()> completion = {});
+
+    // A show that comes while the panel fades out takes the panel back: the fade-out's
+    // completion then finds a newer generation and leaves the panel on screen.
+    bool fadingOut_ = false;
+    std::uint64_t fadeGeneration_ = 0;
 };

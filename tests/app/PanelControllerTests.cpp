@@ -131,15 +131,24 @@ TEST_F(PanelControllerTest, HideWithoutAVisiblePanelDoesNothing) {
     EXPECT_FALSE(panel().isVisible());
 }
 
-TEST_F(PanelControllerTest, ShowDuringFadeOutDoesNotStopTheOrderOut) {
+TEST_F(PanelControllerTest, ShowDuringFadeOutTakesThePanelBack) {
+    // Switching away from Finder and straight back must not lose the panel.
     showVisible();
     controller->hide();
     loop.advance(0.05);
+    const double faded = panel().alphaValue();
+    EXPECT_LT(faded, 1.0);
     controller->show(CGRect(250, 200, 700, 500), false);
     EXPECT_TRUE(panel().isVisible());
-    loop.advance(0.2);
-    EXPECT_FALSE(panel().isVisible()) << "the fade-out's completion still orders it out";
-    EXPECT_DOUBLE_EQ(panel().alphaValue(), 0.0);
+    EXPECT_GE(panel().frame().minX(), 950.0) << "moved at once";
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), faded) << "no jump: it fades back from where it was";
+    loop.advance(0.3);
+    EXPECT_TRUE(panel().isVisible()) << "the old fade-out's completion leaves it on screen";
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+
+    controller->hide();
+    loop.advance(0.3);
+    EXPECT_FALSE(panel().isVisible()) << "a later hide still works";
 }
 
 TEST_F(PanelControllerTest, SecondHideDuringFadeOutStartsAnotherFadeOut) {
