@@ -350,6 +350,14 @@ void RunLoop::assertOwnerThread(const char* entryPoint) const {
     }
 }
 
+bool RunLoop::checkOwnerThread(const char* entryPoint) const {
+    if (isOwnerThread()) {
+        return true;
+    }
+    std::fprintf(stderr, "%s called off the main thread\n", entryPoint);
+    return false;
+}
+
 Date RunLoop::now() const {
     return state_->backend->wallNow();
 }

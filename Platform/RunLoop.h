@@ -64,6 +64,8 @@ public:
     bool isOwnerThread() const;
     // Stops the process with a message when called off the owner thread.
     void assertOwnerThread(const char* entryPoint) const;
+    // Reports a call off the owner thread on stderr and answers false; the caller goes on.
+    bool checkOwnerThread(const char* entryPoint) const;
 
     // Scheduler: wall-clock now and one-shot timers in the common modes.
     Date now() const override;

@@ -14,6 +14,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The record key of a file: its absolute path without "." or ".." and without the trailing
+// slash that names a folder ("/" itself stays).
+fs::path recordPath(const fs::path& fileURL) {
+    std::string path = fileURL.lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
 Date::duration secondsToDuration(double seconds) {
     return std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
 }
@@ -62,9 +72,9 @@ void PanelViewModel::show(const std::optional<fs::path>& fileURL, bool ensureRec
     dirty_ = false;
     firstUnsavedEdit_.reset();
     annotation_.reset();
-    selectedFileURL_ = fileURL;
-    if (fileURL) {
-        annotation_ = loadAnnotation(*fileURL);
+    selectedFileURL_ = fileURL ? std::optional(recordPath(*fileURL)) : std::nullopt;
+    if (selectedFileURL_) {
+        annotation_ = loadAnnotation(*selectedFileURL_);
         if (ensureRecord && annotation_ && isDraft_) {
             dirty_ = true;
             saveNow();
@@ -74,7 +84,7 @@ void PanelViewModel::show(const std::optional<fs::path>& fileURL, bool ensureRec
 }
 
 std::optional<Annotation> PanelViewModel::loadAnnotation(const fs::path& fileURL) {
-    const std::string path = fileURL.lexically_normal().string();
+    const std::string path = fileURL.string();
     isDraft_ = false;
     // Unsaved edits of this file are newer than the store's copy.
     auto failed = std::find_if(failedSaves_.begin(), failedSaves_.end(),

@@ -135,7 +135,8 @@ std::optional<AppDelegate::FinderFrame> AppDelegate::focusedFinderFrame() const 
 }
 
 void AppDelegate::activeAppChanged(const Notification& notification) {
-    RunLoop::main().assertOwnerThread("AppDelegate::activeAppChanged:");
+    // Notifications come on the main thread; anything else is reported, not fatal.
+    RunLoop::main().checkOwnerThread("AppDelegate::activeAppChanged:");
     if (notification.name != NSWorkspaceDidActivateApplicationNotification ||
         !notification.application) {
         return;
@@ -149,12 +150,12 @@ void AppDelegate::activeAppChanged(const Notification& notification) {
 }
 
 void AppDelegate::activeSpaceChanged(const Notification& /*notification*/) {
-    RunLoop::main().assertOwnerThread("AppDelegate::activeSpaceChanged:");
+    RunLoop::main().checkOwnerThread("AppDelegate::activeSpaceChanged:");
     updatePanelVisibility();
 }
 
 void AppDelegate::finderTerminated(const Notification& notification) {
-    RunLoop::main().assertOwnerThread("AppDelegate::finderTerminated:");
+    RunLoop::main().checkOwnerThread("AppDelegate::finderTerminated:");
     if (!isFinder(notification)) {
         return;
     }
@@ -165,7 +166,7 @@ void AppDelegate::finderTerminated(const Notification& notification) {
 }
 
 void AppDelegate::finderLaunched(const Notification& notification) {
-    RunLoop::main().assertOwnerThread("AppDelegate::finderLaunched:");
+    RunLoop::main().checkOwnerThread("AppDelegate::finderLaunched:");
     if (!isFinder(notification)) {
         return;
     }

@@ -8,6 +8,8 @@
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelContentView.h"
 
+#include <utility>
+
 namespace {
 
 // The panel's content: the content view, hosted and rebuilt whenever the view model
@@ -96,14 +98,17 @@ void PanelController::show(const CGRect& finderFrame, bool isFullscreen) {
         panel->setCollectionBehavior(behavior);
     }
     const bool wasVisible = panel->isVisible();
+    // Wanted again before a fade-out ended (or after the user closed the panel during one):
+    // the old fade-out's completion must leave this panel on screen.
+    const bool interruptsFadeOut = std::exchange(fadingOut_, false);
+    if (interruptsFadeOut) {
+        ++fadeGeneration_;
+    }
     panel->setFrame(*placement.frame, true);
     if (wasVisible) {
         panel->orderFront(nullptr);
-        if (fadingOut_) {
-            // Wanted again before the fade-out ended: keep it and fade back in from here.
-            fadingOut_ = false;
-            ++fadeGeneration_;
-            fadeTo(1.0);
+        if (interruptsFadeOut) {
+            fadeTo(1.0); // back in from where the fade-out had got to
         }
         return;
     }

@@ -151,6 +151,17 @@ TEST_F(PanelControllerTest, ShowDuringFadeOutTakesThePanelBack) {
     EXPECT_FALSE(panel().isVisible()) << "a later hide still works";
 }
 
+TEST_F(PanelControllerTest, ShowAfterACloseDuringFadeOutStaysOnScreen) {
+    showVisible();
+    controller->hide();
+    loop.advance(0.05);
+    panel().close();
+    controller->show(finderFrame, false);
+    loop.advance(0.3);
+    EXPECT_TRUE(panel().isVisible());
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+}
+
 TEST_F(PanelControllerTest, SecondHideDuringFadeOutStartsAnotherFadeOut) {
     showVisible();
     controller->hide();

@@ -52,6 +52,21 @@ TEST_F(PanelViewModelTest, SelectingShowsADraftAndCreatesNoRecord) {
     EXPECT_FALSE(model->selectedFileURL());
 }
 
+TEST_F(PanelViewModelTest, AFolderIsKeyedByItsPathWithoutTheTrailingSlash) {
+    // Finder names a selected folder with a trailing slash; the record key must not keep it,
+    // or the same folder would have two keys.
+    const fs::path folder = home.path() / "Projects";
+    fs::create_directories(folder);
+    auto model = makeViewModel();
+    model->selectFile(fs::path(folder.string() + "/"));
+    EXPECT_EQ(model->selectedFileURL(), folder);
+    typeNote(*model, "the whole project");
+    scheduler.advance(1);
+    ASSERT_TRUE(store->fetch(folder.string()));
+    EXPECT_EQ(store->fetch(folder.string())->fileName, "Projects");
+    EXPECT_FALSE(store->hasAnnotation(folder.string() + "/"));
+}
+
 TEST_F(PanelViewModelTest, FirstEditStoresTheDraftWithItsFileAttributes) {
     auto model = makeViewModel();
     model->selectFile(report);
