@@ -4,6 +4,7 @@
 #include "Platform/simulated/DesktopControl.h"
 #include "Platform/simulated/SimulatedFinder.h"
 #include "scenario/AppSession.h"
+#include "scenario/ScenarioGeometry.h"
 #include "scenario/ScenarioRunner.h"
 #include "support/TempHome.h"
 
@@ -14,14 +15,8 @@ namespace {
 
 // "800x600@100,50": size and top-left position (window-server coordinates).
 std::optional<CGRect> parseWindowRect(const std::string& text) {
-    double width = 0, height = 0, x = 0, y = 0;
-    char times = 0, at = 0, comma = 0;
-    std::istringstream in(text);
-    in >> width >> times >> height >> at >> x >> comma >> y;
-    if (!in || times != 'x' || at != '@' || comma != ',' || width <= 0 || height <= 0) {
-        return std::nullopt;
-    }
-    return CGRect(x, y, width, height);
+    const auto rect = parseScenarioRect(text);
+    return rect && rect->width() > 0 && rect->height() > 0 ? rect : std::nullopt;
 }
 
 std::optional<CGPoint> parsePoint(const std::string& text) {
@@ -39,12 +34,6 @@ std::optional<CGSize> parseSize(const std::string& text) {
     in >> width >> times >> height;
     return (in && times == 'x' && width > 0 && height > 0) ? std::optional(CGSize{width, height})
                                                            : std::nullopt;
-}
-
-std::string describeRect(const CGRect& r) {
-    std::ostringstream out;
-    out << r.width() << "x" << r.height() << "@" << r.minX() << "," << r.minY();
-    return out.str();
 }
 
 } // namespace
@@ -185,7 +174,7 @@ void ScenarioRunner::registerFinderVerbs() {
         for (const auto& [name, number] : windowNames_) {
             const SimulatedWindow* window = session_->services().desktop().window(number);
             if (window) {
-                out_ << "  window " << name << " " << describeRect(window->bounds)
+                out_ << "  window " << name << " " << describeScenarioRect(window->bounds)
                      << (window->subrole == "AXStandardWindow" ? "" : " (" + window->subrole + ")")
                      << (finder.focusedWindow() == number ? " focused" : "") << "\n";
             }

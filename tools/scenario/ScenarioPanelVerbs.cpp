@@ -12,6 +12,7 @@
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
 #include "scenario/AppSession.h"
+#include "scenario/ScenarioGeometry.h"
 #include "scenario/ScenarioRunner.h"
 
 #include <cmath>
@@ -19,24 +20,6 @@
 #include <sstream>
 
 namespace {
-
-std::string describeFrame(const CGRect& r) {
-    std::ostringstream out;
-    out << r.width() << "x" << r.height() << "@" << r.minX() << "," << r.minY();
-    return out.str();
-}
-
-// "700x500@300,200": a frame in screen coordinates (origin at the bottom left).
-std::optional<CGRect> parseFrame(const std::string& text) {
-    double width = 0, height = 0, x = 0, y = 0;
-    char times = 0, at = 0, comma = 0;
-    std::istringstream in(text);
-    in >> width >> times >> height >> at >> x >> comma >> y;
-    if (!in || times != 'x' || at != '@' || comma != ',') {
-        return std::nullopt;
-    }
-    return CGRect(x, y, width, height);
-}
 
 bool isStar(const ui::View& node) {
     const auto* image = node.as<ui::ImageNode>();
@@ -70,7 +53,7 @@ void ScenarioRunner::registerPanelVerbs() {
         PanelController& controller = *delegate->panelController;
         const std::string what = args.empty() ? std::string() : args[0];
         if (what == "show" && args.size() >= 2) {
-            const auto frame = parseFrame(args[1]);
+            const auto frame = parseScenarioRect(args[1]);
             if (!frame) {
                 return fail("panel show WIDTHxHEIGHT@X,Y [fullscreen]");
             }
@@ -140,7 +123,7 @@ void ScenarioRunner::registerPanelVerbs() {
             out_ << "  no panel\n";
             return;
         }
-        out_ << "  panel \"" << panel->title() << "\" " << describeFrame(panel->frame())
+        out_ << "  panel \"" << panel->title() << "\" " << describeScenarioRect(panel->frame())
              << " alpha " << std::round(panel->alphaValue() * 100) / 100
              << (panel->isVisible() ? " visible" : " ordered out") << "\n";
         if (!panel->isVisible()) {
@@ -169,8 +152,8 @@ void ScenarioRunner::registerPanelExpectations() {
                           "the panel is not fully visible");
         }
         if (what == "frame" && args.size() == 2) {
-            return expect(describeFrame(panel->frame()) == args[1],
-                          "the panel's frame is " + describeFrame(panel->frame()));
+            return expect(describeScenarioRect(panel->frame()) == args[1],
+                          "the panel's frame is " + describeScenarioRect(panel->frame()));
         }
         if ((what == "right-of" || what == "left-of") && args.size() == 2) {
             const auto number = namedWindow(args[1]);
@@ -183,8 +166,8 @@ void ScenarioRunner::registerPanelExpectations() {
             const bool beside = what == "right-of" ? panel->frame().minX() >= finder.maxX()
                                                    : panel->frame().maxX() <= finder.minX();
             return expect(beside && std::abs(panel->frame().maxY() - finder.maxY()) < 1,
-                          "the panel " + describeFrame(panel->frame()) + " is not " + what + " " +
-                              describeFrame(finder) + " with its top level");
+                          "the panel " + describeScenarioRect(panel->frame()) + " is not " + what +
+                              " " + describeScenarioRect(finder) + " with its top level");
         }
         if (what == "shows" && args.size() == 2) {
             auto content = panelContent();
