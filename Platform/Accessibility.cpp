@@ -3,6 +3,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 namespace {
 
 Desktop& desktop() {
@@ -167,3 +169,5 @@ bool AXIsProcessTrustedWithOptions(bool prompt) {
     }
     return trusted;
 }
+
+} // namespace scrivlet

@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+namespace scrivlet {
+
 // The accessibility interface through which the app reads another application's windows and
 // hears its notifications. Elements and observers are answered by the desktop.
 
@@ -118,3 +120,5 @@ RunLoopSource& AXObserverGetRunLoopSource(const AXObserverRef& observer);
 // process asks the user (the system shows its prompt once per call).
 bool AXIsProcessTrusted();
 bool AXIsProcessTrustedWithOptions(bool prompt);
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace scrivlet {
+
 namespace {
 
 AnimationContext* describing = nullptr;
@@ -65,3 +67,5 @@ void AnimationContext::start(std::function<void()> completionHandler) {
     }
     *timer = loop.addTimer(1.0 / framesPerSecond, true, step);
 }
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+namespace scrivlet {
+
 class Panel;
 
 // Groups property changes made through animators into one animation with a duration, on
@@ -38,3 +40,5 @@ private:
     double duration_ = 0.25;
     std::vector<AlphaAnimation> animations_;
 };
+
+} // namespace scrivlet

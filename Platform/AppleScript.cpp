@@ -3,6 +3,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 std::unique_ptr<AppleScript> AppleScript::withSource(std::string source) {
     if (source.empty()) {
         return nullptr;
@@ -23,3 +25,5 @@ AppleScript::executeAndReturnError(std::map<std::string, std::string>* errorInfo
     }
     return AppleEventDescriptor(std::move(answer));
 }
+
+} // namespace scrivlet

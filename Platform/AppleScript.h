@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace scrivlet {
+
 // The result of a script.
 class AppleEventDescriptor {
 public:
@@ -31,3 +33,5 @@ private:
     explicit AppleScript(std::string source) : source_(std::move(source)) {}
     std::string source_;
 };
+
+} // namespace scrivlet

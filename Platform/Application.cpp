@@ -5,6 +5,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 Application& Application::shared() {
     return Services::current().application();
 }
@@ -54,3 +56,5 @@ void Application::performSelector(const Selector& selector, const void* sender) 
         terminate(sender);
     }
 }
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace scrivlet {
+
 // What the application tells its delegate. Every call comes on the main thread.
 class ApplicationDelegate {
 public:
@@ -56,3 +58,5 @@ private:
     int terminationRequests_ = 0;
     bool active_ = false;
 };
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 const Bundle& Bundle::main() {
@@ -78,3 +80,5 @@ std::optional<fs::path> Bundle::pathForResource(const std::string& name,
     std::error_code error;
     return fs::exists(candidate, error) ? std::optional<fs::path>(candidate) : std::nullopt;
 }
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+namespace scrivlet {
+
 // An application bundle laid out as <Name>.app/Contents/{MacOS,Resources,PlugIns,Info.json}.
 // Info.json carries the identifier, the executable's name and the URL schemes.
 class Bundle {
@@ -40,3 +42,5 @@ private:
     std::string executableName_;
     std::vector<std::string> urlSchemes_;
 };
+
+} // namespace scrivlet

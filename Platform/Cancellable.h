@@ -3,6 +3,8 @@
 #include <functional>
 #include <utility>
 
+namespace scrivlet {
+
 // A subscription handle: cancels what it holds when cancelled or destroyed.
 class AnyCancellable {
 public:
@@ -29,3 +31,5 @@ public:
 private:
     std::function<void()> cancel_;
 };
+
+} // namespace scrivlet

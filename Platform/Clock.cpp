@@ -1,6 +1,10 @@
 #include "Platform/Clock.h"
 
+namespace scrivlet {
+
 const SystemClock& SystemClock::shared() {
     static const SystemClock clock;
     return clock;
 }
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace scrivlet {
+
 // Wall-clock instants, as the records store them.
 using Date = std::chrono::system_clock::time_point;
 
@@ -32,3 +34,5 @@ public:
     // Cancelling a timer that already fired, or an invalid one, does nothing.
     virtual void cancel(TimerID timer) = 0;
 };
+
+} // namespace scrivlet

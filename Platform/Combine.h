@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+namespace scrivlet {
+
 // Value streams for the few places where the app observes state: a subject that holds the
 // current value, and the operators the app chains onto it. Everything runs on the thread
 // that owns the subject; nothing here locks.
@@ -223,3 +225,5 @@ private:
 
     std::shared_ptr<State> state_;
 };
+
+} // namespace scrivlet

@@ -11,6 +11,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -200,3 +202,5 @@ bool NotifyObserver::waitForNotice(std::chrono::milliseconds timeout) {
         }
     }
 }
+
+} // namespace scrivlet

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <system_error>
 
+namespace scrivlet {
+
 // Named notices between processes of the same user, without a daemon. A notice carries no
 // payload: it only says "something called <name> happened", and several posts that arrive
 // before an observer looks may reach it as one. Anything an observer must not lose (which
@@ -65,3 +67,5 @@ private:
     int fd_ = -1;
     int watch_ = -1;
 };
+
+} // namespace scrivlet

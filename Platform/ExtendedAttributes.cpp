@@ -4,6 +4,8 @@
 #include <linux/limits.h>
 #include <sys/xattr.h>
 
+namespace scrivlet {
+
 namespace ExtendedAttributes {
 
 namespace {
@@ -133,3 +135,5 @@ std::string describe(const std::error_code& error) {
 }
 
 } // namespace ExtendedAttributes
+
+} // namespace scrivlet

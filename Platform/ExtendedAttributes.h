@@ -7,6 +7,8 @@
 #include <system_error>
 #include <vector>
 
+namespace scrivlet {
+
 // Extended attributes on files, through the Linux xattr calls. Every call follows symbolic
 // links: an annotation belongs to the file the user sees, not to the link pointing at it.
 //
@@ -38,3 +40,5 @@ bool isOutOfSpace(const std::error_code& error);
 std::string describe(const std::error_code& error);
 
 } // namespace ExtendedAttributes
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace scrivlet {
+
 namespace FileBookmark {
 
 namespace {
@@ -76,3 +78,5 @@ std::optional<Contents> decode(const std::vector<std::uint8_t>& data) {
 }
 
 } // namespace FileBookmark
+
+} // namespace scrivlet

@@ -7,6 +7,8 @@
 #include <system_error>
 #include <vector>
 
+namespace scrivlet {
+
 // A file bookmark: enough to find a file again after it was moved or renamed. Our own
 // versioned blob: the path at creation plus the file's identity (device, inode and, where
 // the file system keeps it, birth time).
@@ -30,3 +32,5 @@ std::optional<std::vector<std::uint8_t>> create(const std::filesystem::path& fil
 std::optional<Contents> decode(const std::vector<std::uint8_t>& data);
 
 } // namespace FileBookmark
+
+} // namespace scrivlet

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace scrivlet {
+
 // Core Graphics style geometry: doubles, origin at the bottom left of the primary screen
 // unless a caller says otherwise.
 struct CGPoint {
@@ -54,3 +56,5 @@ struct CGRect {
 
     friend bool operator==(const CGRect&, const CGRect&) = default;
 };
+
+} // namespace scrivlet

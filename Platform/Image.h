@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace scrivlet {
+
 // An image made from a named system symbol. The desktop draws it; the code only names it.
 struct Image {
     std::string systemSymbolName;
@@ -12,3 +14,5 @@ struct Image {
     }
     friend bool operator==(const Image&, const Image&) = default;
 };
+
+} // namespace scrivlet

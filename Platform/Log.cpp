@@ -7,6 +7,8 @@
 #include <mutex>
 #include <unistd.h>
 
+namespace scrivlet {
+
 namespace {
 
 std::mutex& sinkMutex() {
@@ -149,3 +151,5 @@ void Logger::log(LogLevel level, std::string_view format, std::vector<std::strin
 void NSLog(std::string_view format, std::vector<std::string> args) {
     emit(LogRecord{{}, {}, LogLevel::Default, renderLogFormat(format, args, true), true});
 }
+
+} // namespace scrivlet

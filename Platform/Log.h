@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 // Unified-logging stand-in: subsystem, category, level and a format whose arguments are
 // marked public or private. Private arguments never reach a sink in clear text.
 
@@ -64,3 +66,5 @@ private:
 
 // Foundation's NSLog: a plain line, arguments shown in full, kept apart from the unified log.
 void NSLog(std::string_view format, std::vector<std::string> args = {});
+
+} // namespace scrivlet

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -359,3 +361,5 @@ LoginItemService::Status LoginItemService::status() const {
     const std::optional<std::string> contents = readEntry(entry);
     return contents && entryIsSwitchedOn(*contents) ? Status::enabled : Status::notRegistered;
 }
+
+} // namespace scrivlet

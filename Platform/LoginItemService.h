@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace scrivlet {
+
 // Opening the app at login, through an XDG autostart entry:
 // $XDG_CONFIG_HOME/autostart/<identifier>.desktop. Desktop sessions read that folder when the
 // user logs in; the same folder is where their "startup applications" settings keep the
@@ -40,3 +42,5 @@ private:
     std::filesystem::path executable_;
     std::string displayName_;
 };
+
+} // namespace scrivlet

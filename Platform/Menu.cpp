@@ -2,6 +2,8 @@
 
 #include "Platform/Application.h"
 
+namespace scrivlet {
+
 MenuItem::MenuItem(std::string title, std::optional<Selector> action, std::string keyEquivalent)
     : title_(std::move(title)), action_(std::move(action)),
       keyEquivalent_(std::move(keyEquivalent)) {}
@@ -52,3 +54,5 @@ std::shared_ptr<MenuItem> Menu::itemForKeyEquivalent(const std::string& key,
     }
     return nullptr;
 }
+
+} // namespace scrivlet

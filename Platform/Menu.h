@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace scrivlet {
+
 // Modifier keys of a key equivalent.
 enum ModifierFlags : unsigned {
     modifierNone = 0,
@@ -62,3 +64,5 @@ public:
 private:
     std::vector<std::shared_ptr<MenuItem>> items_;
 };
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 NotificationCenter& NotificationCenter::defaultCenter() {
     return Services::current().desktop().defaultNotificationCenter();
 }
@@ -56,3 +58,5 @@ std::optional<RunningApplication> Workspace::frontmostApplication() const {
     }
     return RunningApplication::withProcessIdentifier(frontmost->processIdentifier);
 }
+
+} // namespace scrivlet

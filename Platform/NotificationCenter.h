@@ -2,14 +2,16 @@
 
 #include "Platform/RunningApplication.h"
 
-class RunLoop;
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace scrivlet {
+
+class RunLoop;
 
 inline constexpr const char* NSWorkspaceDidActivateApplicationNotification =
     "NSWorkspaceDidActivateApplicationNotification";
@@ -75,3 +77,5 @@ public:
 private:
     NotificationCenter notificationCenter_;
 };
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace scrivlet {
+
 void PanelAnimator::setAlphaValue(double alpha) {
     if (AnimationContext* group = AnimationContext::currentContext()) {
         group->addAlphaAnimation(panel_, alpha);
@@ -56,3 +58,5 @@ void Panel::close() {
     }
     orderOut(nullptr);
 }
+
+} // namespace scrivlet

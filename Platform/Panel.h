@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace scrivlet {
+
 enum WindowStyleMask : unsigned {
     NSWindowStyleMaskTitled = 1,
     NSWindowStyleMaskClosable = 2,
@@ -124,3 +126,5 @@ private:
     bool visible_ = false;
     std::uint64_t alphaGeneration_ = 0;
 };
+
+} // namespace scrivlet

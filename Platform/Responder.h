@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace scrivlet {
+
 // An action is named by its selector ("terminate:", "uninstallApp"), as the menus of the
 // desktop name them; a responder says which selectors it handles and performs them.
 using Selector = std::string;
@@ -13,3 +15,5 @@ public:
     // `sender` is the object that asked (a menu item), or null.
     virtual void performSelector(const Selector& selector, const void* sender) = 0;
 };
+
+} // namespace scrivlet

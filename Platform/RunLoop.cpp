@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <utility>
 
+namespace scrivlet {
+
 namespace {
 
 // The loop keeps time in whole nanoseconds. Doubles would let 120 ticks of 1/120 s add up to a
@@ -542,3 +544,5 @@ void RunLoop::advance(double seconds) {
     state.setVirtualNow(target);
     state.runUntilIdle();
 }
+
+} // namespace scrivlet

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+namespace scrivlet {
+
 // Where a run loop gets its time and waits for events. The real backend waits in epoll on a
 // monotonic clock; the virtual backend never sleeps: time moves only when a test says so.
 class RunLoopBackend {
@@ -111,3 +113,5 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+} // namespace scrivlet

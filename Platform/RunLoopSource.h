@@ -2,6 +2,8 @@
 
 #include "Platform/RunLoop.h"
 
+namespace scrivlet {
+
 // An event source that delivers only while it is scheduled on a run loop, as observer
 // sources do: add it to the main loop to start receiving, remove it to stop.
 class RunLoopSource {
@@ -36,3 +38,5 @@ inline void CFRunLoopRemoveSource(RunLoop& loop, RunLoopSource& source, RunLoopM
         source.loop_ = nullptr;
     }
 }
+
+} // namespace scrivlet

@@ -3,6 +3,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 std::vector<RunningApplication> RunningApplication::runningApplications() {
     std::vector<RunningApplication> applications;
     for (const RunningApplicationInfo& info : Services::current().desktop().runningApplications()) {
@@ -35,3 +37,5 @@ std::optional<RunningApplication> RunningApplication::withProcessIdentifier(pid_
 bool RunningApplication::activate() const {
     return Services::current().desktop().activateApplication(processIdentifier_);
 }
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace scrivlet {
+
 // Another application (or this one) as the workspace lists it.
 class RunningApplication {
 public:
@@ -28,3 +30,5 @@ private:
     pid_t processIdentifier_;
     std::string localizedName_;
 };
+
+} // namespace scrivlet

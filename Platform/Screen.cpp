@@ -3,6 +3,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 std::vector<Screen> Screen::screens() {
     return Services::current().desktop().screens();
 }
@@ -10,3 +12,5 @@ std::vector<Screen> Screen::screens() {
 std::optional<Screen> Screen::main() {
     return Services::current().desktop().mainScreen();
 }
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+namespace scrivlet {
+
 // A display, in global coordinates with the origin at the bottom left of the primary screen.
 struct Screen {
     CGRect frame;
@@ -16,3 +18,5 @@ struct Screen {
 
     friend bool operator==(const Screen&, const Screen&) = default;
 };
+
+} // namespace scrivlet

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace scrivlet {
+
 namespace {
 Services* installed = nullptr;
 }
@@ -37,3 +39,5 @@ Services& Services::current() {
 bool Services::isInstalled() {
     return installed != nullptr;
 }
+
+} // namespace scrivlet

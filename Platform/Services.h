@@ -2,6 +2,8 @@
 
 #include <memory>
 
+namespace scrivlet {
+
 class Application;
 class Bundle;
 class Desktop;
@@ -33,3 +35,5 @@ private:
     std::unique_ptr<Application> application_;
     Services* previous_ = nullptr;
 };
+
+} // namespace scrivlet

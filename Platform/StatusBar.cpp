@@ -3,6 +3,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 StatusBar& StatusBar::system() {
     return Services::current().desktop().statusBar();
 }
@@ -21,3 +23,5 @@ std::vector<std::shared_ptr<StatusItem>> StatusBar::items() const {
     }
     return live;
 }
+
+} // namespace scrivlet

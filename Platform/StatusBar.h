@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+namespace scrivlet {
+
 inline constexpr double variableStatusItemLength = -1;
 inline constexpr double squareStatusItemLength = -2;
 
@@ -48,3 +50,5 @@ public:
 private:
     mutable std::vector<std::weak_ptr<StatusItem>> items_;
 };
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <thread>
 
+namespace scrivlet {
+
 // Objects that belong to one thread remember it and check it at every entry point: a call
 // from another thread is a programming error, so it stops the process at the call site.
 class ThreadAffinity {
@@ -20,3 +22,5 @@ public:
 private:
     std::thread::id owner_;
 };
+
+} // namespace scrivlet

@@ -3,6 +3,8 @@
 #include <uriparser/Uri.h>
 #include <vector>
 
+namespace scrivlet {
+
 namespace {
 
 std::optional<std::string> rangeText(const UriTextRangeA& range) {
@@ -62,3 +64,5 @@ std::optional<std::filesystem::path> URL::fileSystemPath() const {
     }
     return std::filesystem::path(buffer.data());
 }
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace scrivlet {
+
 // A URL as RFC 3986 reads it. Components are kept as written (percent-encoded).
 class URL {
 public:
@@ -33,3 +35,5 @@ private:
     std::string path_;
     std::optional<std::string> query_;
 };
+
+} // namespace scrivlet

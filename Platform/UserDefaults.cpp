@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 UserDefaults& UserDefaults::standardUserDefaults() {
@@ -93,3 +95,5 @@ bool UserDefaults::write(const std::map<std::string, std::string>& values) {
     loadedStamp_.reset(); // read back what is now on disk
     return true;
 }
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace scrivlet {
+
 // The app's user defaults: string values by key, kept in a small JSON file under the config
 // home (<config home>/scrivlet/<bundle identifier>.json). Reads notice changes that other
 // programs make to the file, so a value set while the app runs applies at its next read.
@@ -32,3 +34,5 @@ private:
     std::optional<std::filesystem::file_time_type> loadedStamp_;
     std::uintmax_t loadedSize_ = 0;
 };
+
+} // namespace scrivlet

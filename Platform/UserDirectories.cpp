@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -90,3 +92,5 @@ std::error_code ensureDirectory(const fs::path& directory) {
 }
 
 } // namespace UserDirectories
+
+} // namespace scrivlet

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace scrivlet {
+
 // Per-user folders, following the XDG base directory conventions.
 namespace UserDirectories {
 
@@ -29,3 +31,5 @@ std::filesystem::path groupContainer();
 std::error_code ensureDirectory(const std::filesystem::path& directory);
 
 } // namespace UserDirectories
+
+} // namespace scrivlet

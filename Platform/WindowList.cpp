@@ -3,6 +3,8 @@
 #include "Platform/Services.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 namespace {
 
 WindowDescription describe(const SimulatedWindow& window) {
@@ -32,3 +34,5 @@ std::optional<std::vector<WindowDescription>> CGWindowListCopyWindowInfo(unsigne
     }
     return list;
 }
+
+} // namespace scrivlet

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace scrivlet {
+
 // The window server's list of windows. Bounds are in top-left-origin global coordinates.
 // A key the server did not report is nothing.
 struct WindowDescription {
@@ -29,3 +31,5 @@ enum WindowListOption : unsigned {
 // Front to back. Nothing when the server cannot answer.
 std::optional<std::vector<WindowDescription>> CGWindowListCopyWindowInfo(unsigned options,
                                                                          std::uint32_t window);
+
+} // namespace scrivlet

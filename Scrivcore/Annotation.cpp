@@ -2,6 +2,8 @@
 
 #include <uuid/uuid.h>
 
+namespace scrivlet {
+
 std::string Annotation::makeID() {
     uuid_t bytes;
     uuid_generate_random(bytes);
@@ -71,3 +73,5 @@ std::string fileExtensionOfName(std::string_view fileName) {
     }
     return extension;
 }
+
+} // namespace scrivlet

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 // One file's annotation. Fields are declared in the order the store keeps them.
 struct Annotation {
     enum class Status { none, reviewed, flagged, approved, needsWork };
@@ -53,3 +55,5 @@ std::optional<Annotation::Status> statusFromRawValue(std::string_view raw);
 // Last path component and its lower-case extension, as the record keeps them.
 std::string fileNameOfPath(std::string_view path);
 std::string fileExtensionOfName(std::string_view fileName);
+
+} // namespace scrivlet

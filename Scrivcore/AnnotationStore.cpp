@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+namespace scrivlet {
+
 using scrivcore::detail::ImmediateTransaction;
 using scrivcore::detail::SqliteConnection;
 using scrivcore::detail::Statement;
@@ -244,3 +246,5 @@ void AnnotationStore::updatePath(std::string_view from, std::string_view to) {
     }
     transaction.commit();
 }
+
+} // namespace scrivlet

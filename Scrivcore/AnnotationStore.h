@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 namespace scrivcore::detail {
 class SqliteConnection;
 class Statement;
@@ -65,3 +67,5 @@ private:
     std::unique_ptr<scrivcore::detail::Statement> existsStatement_;
     std::unique_ptr<scrivcore::detail::Statement> rekeyStatement_;
 };
+
+} // namespace scrivlet

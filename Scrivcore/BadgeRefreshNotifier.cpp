@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <unordered_set>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -297,3 +299,5 @@ std::vector<std::string> BadgeRefreshNotifier::drainPendingPaths() {
 std::unique_ptr<NotifyObserver> BadgeRefreshNotifier::makeObserver(std::error_code& error) {
     return NotifyObserver::create(darwinName, error);
 }
+
+} // namespace scrivlet

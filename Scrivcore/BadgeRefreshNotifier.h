@@ -9,6 +9,8 @@
 #include <system_error>
 #include <vector>
 
+namespace scrivlet {
+
 // Tells the file-manager extension, in its own process, that the badge of some files changed.
 //
 // The notice itself carries nothing, and several posts may reach the extension as one wake-up,
@@ -42,3 +44,5 @@ public:
     // An observer of the notice that notifyChange posts; the caller drains when it fires.
     static std::unique_ptr<NotifyObserver> makeObserver(std::error_code& error);
 };
+
+} // namespace scrivlet

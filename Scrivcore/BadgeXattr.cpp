@@ -3,6 +3,8 @@
 #include "Platform/ExtendedAttributes.h"
 #include "Scrivcore/ScrivcoreLog.h"
 
+namespace scrivlet {
+
 namespace BadgeXattr {
 
 void markAnnotated(const std::filesystem::path& fileURL, bool flagged) {
@@ -42,3 +44,5 @@ std::optional<std::string> badgeValue(const std::filesystem::path& fileURL) {
 }
 
 } // namespace BadgeXattr
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace scrivlet {
+
 // The small attribute the file-manager extension reads to draw a badge without opening the
 // store. None of these throws: a file that cannot carry the badge only loses the badge, and
 // the failure is logged.
@@ -23,3 +25,5 @@ void clearAnnotated(const std::filesystem::path& fileURL);
 std::optional<std::string> badgeValue(const std::filesystem::path& fileURL);
 
 } // namespace BadgeXattr
+
+} // namespace scrivlet

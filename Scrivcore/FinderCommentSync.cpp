@@ -3,6 +3,8 @@
 #include "Platform/ExtendedAttributes.h"
 #include "Scrivcore/ScrivcoreLog.h"
 
+namespace scrivlet {
+
 namespace FinderCommentSync {
 
 namespace {
@@ -134,3 +136,5 @@ std::optional<std::string> readComment(const std::filesystem::path& fileURL) {
 }
 
 } // namespace FinderCommentSync
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace scrivlet {
+
 // Mirrors an annotation's note onto the file as its comment, in the attribute Linux file
 // managers read (plain UTF-8; no comment means no attribute). A comment the user wrote is
 // never overwritten or removed: next to the comment Scrivcore keeps a marker holding a digest
@@ -34,3 +36,5 @@ std::optional<std::string> readComment(const std::filesystem::path& fileURL);
 std::string commentDigest(std::string_view comment);
 
 } // namespace FinderCommentSync
+
+} // namespace scrivlet

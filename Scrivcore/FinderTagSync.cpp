@@ -8,6 +8,8 @@
 #include <optional>
 #include <utf8proc.h>
 
+namespace scrivlet {
+
 namespace FinderTagSync {
 
 namespace {
@@ -176,3 +178,5 @@ std::vector<std::string> readTags(const std::filesystem::path& fileURL) {
 }
 
 } // namespace FinderTagSync
+
+} // namespace scrivlet

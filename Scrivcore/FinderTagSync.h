@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace scrivlet {
+
 // Mirrors an annotation's tags onto the file, in the attribute Linux file managers read, next
 // to whatever tags the user gave the file there. The attribute is a plain list joined by ","
 // with no escaping, so a tag holding a comma (or an empty tag) cannot be written: it stays in
@@ -31,3 +33,5 @@ void clearSyncedTags(const std::vector<std::string>& syncedTags,
 std::vector<std::string> readTags(const std::filesystem::path& fileURL);
 
 } // namespace FinderTagSync
+
+} // namespace scrivlet

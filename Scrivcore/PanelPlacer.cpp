@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+namespace scrivlet {
+
 namespace PanelPlacer {
 namespace {
 
@@ -135,3 +137,5 @@ PanelPlacement compute(const CGRect& finderFrame, const CGRect& /*screenFrame*/,
 }
 
 } // namespace PanelPlacer
+
+} // namespace scrivlet

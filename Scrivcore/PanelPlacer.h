@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+namespace scrivlet {
+
 // Where the annotation panel goes when the Finder window leaves no room beside it.
 // The cases are in the order the preference lists them.
 enum class PanelPlacementMode {
@@ -69,3 +71,5 @@ PanelPlacement compute(const CGRect& finderFrame, const CGRect& screenFrame,
                        const CGRect& visibleFrame, bool isFullscreen, PanelPlacementMode mode);
 
 } // namespace PanelPlacer
+
+} // namespace scrivlet

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -231,3 +233,5 @@ void PanelViewModel::notifyObservers() {
         observer();
     }
 }
+
+} // namespace scrivlet

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace scrivlet {
+
 class AnnotationStore;
 
 // How long edits wait before they are written (seconds).
@@ -95,3 +97,5 @@ private:
     std::map<ObserverID, std::function<void()>> observers_;
     ObserverID nextObserverID_ = 1;
 };
+
+} // namespace scrivlet

@@ -1,5 +1,7 @@
 #include "Scrivcore/ScrivcoreLog.h"
 
+namespace scrivlet {
+
 namespace ScrivcoreLog {
 
 const Logger& store() {
@@ -18,3 +20,5 @@ const Logger& badges() {
 }
 
 } // namespace ScrivcoreLog
+
+} // namespace scrivlet

@@ -2,6 +2,8 @@
 
 #include "Platform/Log.h"
 
+namespace scrivlet {
+
 // Scrivcore's own loggers, one per area, each created once on first use.
 namespace ScrivcoreLog {
 
@@ -12,3 +14,5 @@ const Logger& attributes(); // badge attribute, tags and comment on files
 const Logger& badges();     // the cross-process badge notice and its queue
 
 } // namespace ScrivcoreLog
+
+} // namespace scrivlet

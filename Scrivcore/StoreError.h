@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace scrivlet {
+
 // What the annotation store throws. `what()` is a sentence a user can read.
 class StoreError : public std::runtime_error {
 public:
@@ -27,3 +29,5 @@ public:
 private:
     Kind kind_;
 };
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppLog.h"
 
+namespace scrivlet {
+
 AppDelegate::AppDelegate() = default;
 
 AppDelegate::~AppDelegate() = default;
@@ -86,3 +88,5 @@ void AppDelegate::performSelector(const Selector& selector, const void* /*sender
         uninstallApp();
     }
 }
+
+} // namespace scrivlet

@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+namespace scrivlet {
+
 class AnnotationStore;
 class PanelController;
 class PanelViewModel;
@@ -99,3 +101,5 @@ private:
     void observeWorkspace();
     void endDragPoll();
 };
+
+} // namespace scrivlet

@@ -10,6 +10,8 @@
 #include "Scrivlet/PanelController.h"
 #include "Scrivlet/SelectionTracker.h"
 
+namespace scrivlet {
+
 namespace {
 
 bool isFinder(const Notification& notification) {
@@ -184,3 +186,5 @@ void AppDelegate::finderLaunched(const Notification& notification) {
         }
     });
 }
+
+} // namespace scrivlet

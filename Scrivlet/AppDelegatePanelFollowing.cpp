@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+namespace scrivlet {
+
 namespace {
 
 bool standsStill(const CGRect& now, const CGRect& before) {
@@ -100,3 +102,5 @@ void AppDelegate::screensChanged(const Notification& /*notification*/) {
         panelController->show(finder->frame, finder->isFullscreen);
     }
 }
+
+} // namespace scrivlet

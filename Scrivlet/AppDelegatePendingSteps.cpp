@@ -2,6 +2,8 @@
 // launch sequence runs in its final order today.
 #include "Scrivlet/AppDelegate.h"
 
+namespace scrivlet {
+
 bool AppDelegate::ensureSingleInstance() {
     return true;
 }
@@ -17,3 +19,5 @@ void AppDelegate::syncBadgeXattrs() {}
 void AppDelegate::handleURL(const URL& /*url*/) {}
 
 void AppDelegate::runUninstall() {}
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include "Platform/StatusBar.h"
 #include "Scrivlet/AppDelegate.h"
 
+namespace scrivlet {
+
 void AppDelegate::setUpStatusItem() {
     statusItem = StatusBar::system().statusItem(squareStatusItemLength);
     if (StatusBarButton* button = statusItem->button()) {
@@ -33,3 +35,5 @@ void AppDelegate::uninstallApp() {
     RunLoop::main().assertOwnerThread("AppDelegate::uninstallApp");
     runUninstall();
 }
+
+} // namespace scrivlet

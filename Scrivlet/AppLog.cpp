@@ -1,5 +1,7 @@
 #include "Scrivlet/AppLog.h"
 
+namespace scrivlet {
+
 namespace AppLog {
 
 const Logger& app() {
@@ -27,3 +29,5 @@ const Logger& uninstall() {
 void appLog(const std::string& message) {
     AppLog::app().info("%{public}s", {message});
 }
+
+} // namespace scrivlet

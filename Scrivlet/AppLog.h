@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace scrivlet {
+
 // The app's loggers: subsystem "com.scrivlet", one category per source area, each created
 // once on first use. Safe from any thread.
 namespace AppLog {
@@ -19,3 +21,5 @@ const Logger& uninstall();
 
 // One complete message, at info level in the "app" category, shown in full.
 void appLog(const std::string& message);
+
+} // namespace scrivlet

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+namespace scrivlet {
+
 namespace {
 
 std::unique_ptr<Bundle> mainBundle() {
@@ -83,3 +85,5 @@ int scrivletMain(int argc, char** argv) {
     sharedAppDelegate().reset();
     return 0;
 }
+
+} // namespace scrivlet

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+namespace scrivlet {
+
 class AppDelegate;
 
 // The one delegate, kept alive for the whole process beside the shared application object
@@ -16,3 +18,5 @@ AppDelegate& installAppDelegate();
 // the application as the system does for a URL that starts the app, and runs until the
 // application terminates (its menu, SIGINT or SIGTERM). Answers the exit status.
 int scrivletMain(int argc, char** argv);
+
+} // namespace scrivlet

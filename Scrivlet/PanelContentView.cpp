@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 namespace {
 
 // The folder that holds the file, as the header shows it under the name.
@@ -174,3 +176,5 @@ ui::View PanelContentView::body() const {
                                      })
                               .padding());
 }
+
+} // namespace scrivlet

@@ -2,6 +2,8 @@
 
 #include "Platform/ui/View.h"
 
+namespace scrivlet {
+
 class PanelViewModel;
 
 // What the annotation panel shows: the selected file's annotation, every part of it
@@ -13,3 +15,5 @@ struct PanelContentView {
 
     ui::View body() const;
 };
+
+} // namespace scrivlet

@@ -10,6 +10,8 @@
 
 #include <utility>
 
+namespace scrivlet {
+
 namespace {
 
 // The panel's content: the content view, hosted and rebuilt whenever the view model
@@ -151,3 +153,5 @@ void PanelController::windowWillClose(Panel& /*window*/) {
         }
     });
 }
+
+} // namespace scrivlet

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+namespace scrivlet {
+
 class PanelViewModel;
 
 // Owns the app's one floating window: a utility panel titled "Annotation" beside Finder's
@@ -44,3 +46,5 @@ private:
     bool fadingOut_ = false;
     std::uint64_t fadeGeneration_ = 0;
 };
+
+} // namespace scrivlet

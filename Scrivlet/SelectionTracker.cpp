@@ -10,6 +10,8 @@
 
 #include <limits>
 
+namespace scrivlet {
+
 namespace {
 
 constexpr const char* finderBundleIdentifier = "com.apple.finder";
@@ -274,3 +276,5 @@ std::optional<CGRect> SelectionTracker::cocoaRect(const CGRect& bounds) const {
     return CGRect(bounds.minX(), *primaryHeight - bounds.minY() - bounds.height(), bounds.width(),
                   bounds.height());
 }
+
+} // namespace scrivlet

@@ -12,6 +12,8 @@
 #include <sys/types.h>
 #include <utility>
 
+namespace scrivlet {
+
 // The app's eye on Finder: an accessibility observer on Finder's process publishes the single
 // selected item (asked of Finder with a short script) and reports moves and resizes of
 // Finder's focused standard window. It also answers geometry questions about Finder's
@@ -57,3 +59,5 @@ private:
     static void observerCallback(const AXObserverRef& observer, const AXUIElement& element,
                                  const std::string& notification, void* context);
 };
+
+} // namespace scrivlet

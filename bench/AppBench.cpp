@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+using namespace scrivlet;
+
 namespace {
 
 constexpr int finderWindowCount = 20;

@@ -7,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace scrivlet;
+
 namespace {
 
 // The panel's tree is built again after every keystroke, so this is the cost of typing.

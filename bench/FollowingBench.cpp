@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+using namespace scrivlet;
+
 namespace {
 
 // A launched app with Finder frontmost, one window and a selected file, the panel faded in.

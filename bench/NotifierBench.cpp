@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace scrivlet;
+
 namespace {
 
 // Posting from the owner thread and draining: the path every UI callback takes to defer work.

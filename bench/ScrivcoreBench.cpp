@@ -8,6 +8,8 @@
 #include <random>
 #include <unordered_map>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -11,6 +11,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -130,3 +132,5 @@ void DesktopControlServer::closeConnection(int connection) {
     ::close(connection);
     connections_.erase(found);
 }
+
+} // namespace scrivlet

@@ -6,6 +6,8 @@
 #include <string>
 #include <system_error>
 
+namespace scrivlet {
+
 class DesktopControl;
 class RunLoop;
 
@@ -42,3 +44,5 @@ private:
     };
     std::map<int, Connection> connections_;
 };
+
+} // namespace scrivlet

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <unistd.h>
 
+namespace scrivlet {
+
 namespace {
 
 [[noreturn]] void failBecause(const char* what) {
@@ -222,3 +224,5 @@ private:
 std::unique_ptr<RunLoopBackend> makeRealRunLoopBackend() {
     return std::make_unique<EpollRunLoopBackend>();
 }
+
+} // namespace scrivlet

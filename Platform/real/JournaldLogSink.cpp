@@ -10,6 +10,8 @@
 #define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 
+namespace scrivlet {
+
 JournaldLogSink::JournaldLogSink(std::string processName)
     : processName_(std::move(processName)),
       keepDebug_(std::getenv("SCRIVLET_LOG_DEBUG") != nullptr), fallback_(makeStderrLogSink()) {}
@@ -76,3 +78,5 @@ std::shared_ptr<LogSink> makeSystemLogSink(const std::string& identifier,
     }
     return makeStderrLogSink();
 }
+
+} // namespace scrivlet

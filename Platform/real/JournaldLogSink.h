@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 // The unified log's Linux counterpart is the systemd journal: each record becomes one journal
 // entry whose fields keep subsystem, category and level apart, so `journalctl
 // SCRIVLET_SUBSYSTEM=com.scrivlet SCRIVLET_CATEGORY=store` filters the way `log stream
@@ -43,3 +45,5 @@ inline constexpr const char* journalSocketPath = "/run/systemd/journal/socket";
 std::shared_ptr<LogSink>
 makeSystemLogSink(const std::string& identifier,
                   const std::filesystem::path& journalSocket = journalSocketPath);
+
+} // namespace scrivlet

@@ -7,6 +7,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+namespace scrivlet {
+
 TerminationSignals::TerminationSignals(RunLoop& loop, int fd) : loop_(loop), fd_(fd) {}
 
 std::unique_ptr<TerminationSignals>
@@ -36,3 +38,5 @@ TerminationSignals::~TerminationSignals() {
     loop_.removeSource(source_);
     ::close(fd_);
 }
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+namespace scrivlet {
+
 class RunLoop;
 
 // Turns SIGINT and SIGTERM into an ordinary event of the run loop, so that a signal ends the
@@ -23,3 +25,5 @@ private:
     int fd_;
     std::uint64_t source_ = 0;
 };
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace scrivlet {
+
 Desktop::Desktop() {
     const CGRect frame(0, 0, 1440, 900);
     screens_.push_back({frame, CGRect(0, 0, 1440, 900 - menuBarHeight)});
@@ -216,3 +218,5 @@ std::vector<std::shared_ptr<Panel>> Desktop::panels() const {
     }
     return live;
 }
+
+} // namespace scrivlet

@@ -12,6 +12,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace scrivlet {
+
 struct RunningApplicationInfo {
     std::string bundleIdentifier;
     pid_t processIdentifier = 0;
@@ -122,3 +124,5 @@ private:
 
     void postLater(NotificationCenter& center, Notification notification);
 };
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace scrivlet {
+
 namespace {
 
 std::string joinLines(const std::vector<std::string>& lines) {
@@ -79,3 +81,5 @@ std::string executeDesktopCommand(DesktopControl& desktop, const std::string& li
     }
     return "error: unknown command \"" + verb + "\"\n";
 }
+
+} // namespace scrivlet

@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+namespace scrivlet {
+
 class DesktopControl;
 
 // "Command-q", "Shift-Command-z", "x": the key and its modifier flags.
@@ -13,3 +15,5 @@ std::optional<std::pair<std::string, unsigned>> parseKeyChord(std::string text);
 //   status | open-menu [N] | close-menu | choose TITLE | press KEY
 // Answers the lines to show, or a line starting with "error: ".
 std::string executeDesktopCommand(DesktopControl& desktop, const std::string& line);
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include "Platform/StatusBar.h"
 #include "Platform/simulated/Desktop.h"
 
+namespace scrivlet {
+
 DesktopControl::DesktopControl(Services& services) : services_(services) {}
 
 void DesktopControl::setScreens(std::vector<Screen> screens) {
@@ -146,3 +148,5 @@ std::vector<std::string> DesktopControl::describeOpenMenu() const {
     }
     return lines;
 }
+
+} // namespace scrivlet

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace scrivlet {
+
 class Menu;
 class Services;
 class SimulatedFinder;
@@ -60,3 +62,5 @@ private:
 };
 
 std::string describeModifiers(unsigned modifiers);
+
+} // namespace scrivlet

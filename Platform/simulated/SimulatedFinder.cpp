@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <memory>
 
+namespace scrivlet {
+
 const std::string& SimulatedFinder::selectionScript() {
     static const std::string script = "tell application \"Finder\"\n"
                                       "    set sel to selection\n"
@@ -207,3 +209,5 @@ void SimulatedFinder::post(std::uint32_t windowNumber, const std::string& notifi
         desktop_.postAccessibilityNotification(AXUIElement{*pid_, windowNumber}, notification);
     }
 }
+
+} // namespace scrivlet

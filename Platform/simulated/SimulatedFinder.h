@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace scrivlet {
+
 class Desktop;
 
 // Finder as the app sees it: a running application with windows, focus and a selection,
@@ -69,3 +71,5 @@ private:
     std::vector<std::string> selection_;
     std::optional<CGRect> boundsBeforeFullScreen_;
 };
+
+} // namespace scrivlet

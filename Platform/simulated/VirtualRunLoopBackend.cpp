@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <poll.h>
 
+namespace scrivlet {
+
 namespace {
 
 // Time that moves only when the loop sets it. It is kept in whole nanoseconds so that the loop's
@@ -77,3 +79,5 @@ private:
 std::unique_ptr<RunLoopBackend> makeVirtualRunLoopBackend(Date start) {
     return std::make_unique<VirtualRunLoopBackend>(start);
 }
+
+} // namespace scrivlet

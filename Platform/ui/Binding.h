@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+namespace scrivlet {
+
 namespace ui {
 
 // Two-way access to a value that lives elsewhere (usually in a model): controls read the
@@ -28,3 +30,5 @@ private:
 };
 
 } // namespace ui
+
+} // namespace scrivlet

@@ -3,6 +3,8 @@
 #include <array>
 #include <ctime>
 
+namespace scrivlet {
+
 namespace ui {
 
 namespace {
@@ -61,3 +63,5 @@ std::string formatted(Date date, DateStyle dateStyle, TimeStyle timeStyle) {
 }
 
 } // namespace ui
+
+} // namespace scrivlet

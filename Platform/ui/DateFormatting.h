@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace scrivlet {
+
 namespace ui {
 
 enum class DateStyle {
@@ -25,3 +27,5 @@ enum class TimeStyle {
 std::string formatted(Date date, DateStyle dateStyle, TimeStyle timeStyle);
 
 } // namespace ui
+
+} // namespace scrivlet

@@ -1,5 +1,7 @@
 #include "Platform/ui/HostingView.h"
 
+namespace scrivlet {
+
 namespace ui {
 
 HostingView::HostingView(std::function<View()> rootView, Observable observable)
@@ -25,3 +27,5 @@ void HostingView::rebuild() {
 }
 
 } // namespace ui
+
+} // namespace scrivlet

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+namespace scrivlet {
+
 namespace ui {
 
 // Something that announces its changes: how to start listening to it and how to stop.
@@ -53,3 +55,5 @@ private:
 };
 
 } // namespace ui
+
+} // namespace scrivlet

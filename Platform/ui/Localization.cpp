@@ -3,6 +3,8 @@
 #include <cctype>
 #include <utility>
 
+namespace scrivlet {
+
 namespace ui {
 
 namespace {
@@ -72,3 +74,5 @@ std::optional<Localization::Table> Localization::installTable(std::optional<Tabl
 }
 
 } // namespace ui
+
+} // namespace scrivlet

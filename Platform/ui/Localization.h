@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 namespace ui {
 
 // Looks up the user-visible strings of the interface. Keys are the English text itself,
@@ -40,3 +42,5 @@ private:
 };
 
 } // namespace ui
+
+} // namespace scrivlet

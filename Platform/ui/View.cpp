@@ -2,6 +2,8 @@
 
 #include "Platform/ui/Localization.h"
 
+namespace scrivlet {
+
 namespace ui {
 
 std::string TextContent::resolved() const {
@@ -118,3 +120,5 @@ View TextEditor(Binding<std::string> text) {
 }
 
 } // namespace ui
+
+} // namespace scrivlet

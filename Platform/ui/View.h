@@ -14,6 +14,8 @@
 #include <variant>
 #include <vector>
 
+namespace scrivlet {
+
 // A declarative view tree: the app describes what a window shows as a tree of plain values
 // (kinds, modifiers, actions) built afresh from its model whenever the model changes. The
 // desktop draws it; the observation side (ViewInspection.h) reads it and acts on it as a
@@ -355,3 +357,5 @@ View Picker(TextContent title, Binding<Value> selection, const Tags& tags, Label
 }
 
 } // namespace ui
+
+} // namespace scrivlet

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace scrivlet {
+
 namespace ui {
 
 namespace {
@@ -507,3 +509,5 @@ std::vector<std::string> ViewInspector::render() const {
 }
 
 } // namespace ui
+
+} // namespace scrivlet

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 // The observation side of the view tree, for tests and scenarios: finds nodes, acts on them
 // as a user would, and writes a tree out as text. Production code never calls it.
 namespace ui {
@@ -83,3 +85,5 @@ private:
 };
 
 } // namespace ui
+
+} // namespace scrivlet

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+namespace scrivlet {
+
 namespace scrivcore::detail {
 
 namespace {
@@ -178,3 +180,5 @@ void ImmediateTransaction::commit() {
 }
 
 } // namespace scrivcore::detail
+
+} // namespace scrivlet

@@ -13,6 +13,8 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace scrivlet {
+
 namespace scrivcore::detail {
 
 // A prepared statement that is kept and reused: `reset()` makes it ready for the next binding.
@@ -99,3 +101,5 @@ private:
 };
 
 } // namespace scrivcore::detail
+
+} // namespace scrivlet

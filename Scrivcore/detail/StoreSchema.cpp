@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+namespace scrivlet {
+
 namespace scrivcore::detail {
 
 namespace {
@@ -93,3 +95,5 @@ void prepareSchema(SqliteConnection& connection) {
 }
 
 } // namespace scrivcore::detail
+
+} // namespace scrivlet

@@ -2,6 +2,8 @@
 
 #include "Scrivcore/detail/SqliteConnection.h"
 
+namespace scrivlet {
+
 namespace scrivcore::detail {
 
 inline constexpr std::int64_t currentSchemaVersion = 1;
@@ -14,3 +16,5 @@ void verifyStoreFile(SqliteConnection& connection);
 void prepareSchema(SqliteConnection& connection);
 
 } // namespace scrivcore::detail
+
+} // namespace scrivlet

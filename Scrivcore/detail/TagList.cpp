@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+namespace scrivlet {
+
 namespace scrivcore::detail {
 
 std::string encodeTagList(const std::vector<std::string>& tags) {
@@ -27,3 +29,5 @@ std::vector<std::string> decodeTagList(std::string_view text) {
 }
 
 } // namespace scrivcore::detail
+
+} // namespace scrivlet

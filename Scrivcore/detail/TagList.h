@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+namespace scrivlet {
+
 namespace scrivcore::detail {
 
 // Tag lists are stored as JSON arrays of strings, readable with the sqlite3 shell.
@@ -12,3 +14,5 @@ std::string encodeTagList(const std::vector<std::string>& tags);
 std::vector<std::string> decodeTagList(std::string_view text);
 
 } // namespace scrivcore::detail
+
+} // namespace scrivlet

@@ -20,6 +20,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

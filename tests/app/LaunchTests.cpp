@@ -11,6 +11,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -12,6 +12,8 @@
 #include <ctime>
 #include <gtest/gtest.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace scrivlet;
+
 namespace {
 
 // A Finder window in the middle of the default 1440 x 900 screen, room on both sides.

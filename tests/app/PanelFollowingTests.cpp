@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace scrivlet;
+
 namespace {
 
 const double tick = AppDelegate::dragPollInterval;

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <utility>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

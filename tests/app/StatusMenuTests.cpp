@@ -12,6 +12,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+using namespace scrivlet;
+
 namespace {
 
 class StatusMenuTest : public ::testing::Test {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace scrivlet;
+
 namespace {
 
 using Log = std::vector<std::string>;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 namespace xattr = ExtendedAttributes;
 

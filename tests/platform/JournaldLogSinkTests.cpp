@@ -6,6 +6,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

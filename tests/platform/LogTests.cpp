@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+using namespace scrivlet;
+
 namespace {
 
 TEST(LogFormat, PrivateArgumentsNeverReachTheSink) {

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

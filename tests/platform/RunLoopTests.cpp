@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace scrivlet;
+
 namespace {
 
 constexpr double frame = 1.0 / 120;

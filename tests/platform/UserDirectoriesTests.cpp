@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 
 namespace {

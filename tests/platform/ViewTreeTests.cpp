@@ -10,6 +10,8 @@
 #include <map>
 #include <optional>
 
+using namespace scrivlet;
+
 namespace {
 
 using namespace std::chrono_literals;

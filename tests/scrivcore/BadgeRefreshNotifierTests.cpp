@@ -13,6 +13,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+using namespace scrivlet;
+
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace scrivlet;
+
 namespace fs = std::filesystem;
 namespace xattr = ExtendedAttributes;
 using Tags = std::vector<std::string>;

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <random>
 
+using namespace scrivlet;
+
 // Readable failure messages; found by ADL because CGRect is a global type.
 void PrintTo(const CGRect& r, std::ostream* os) {
     *os << "{" << r.minX() << ", " << r.minY() << ", " << r.width() << " x " << r.height() << "}";

@@ -13,6 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace scrivlet;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace scrivlet {
+
 pid_t runInChild(const std::function<int()>& body) {
     std::fflush(nullptr);
     const pid_t child = ::fork();
@@ -30,3 +32,5 @@ int waitForChild(pid_t child) {
     }
     return WEXITSTATUS(status);
 }
+
+} // namespace scrivlet

@@ -1,5 +1,7 @@
 #include "support/LogCapture.h"
 
+namespace scrivlet {
+
 class LogCapture::Sink final : public LogSink {
 public:
     void write(const LogRecord& record) override {
@@ -56,3 +58,5 @@ void LogCapture::clear() {
     std::lock_guard lock(sink_->mutex);
     sink_->records.clear();
 }
+
+} // namespace scrivlet

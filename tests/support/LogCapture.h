@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace scrivlet {
+
 // Collects every log record written while it lives, instead of printing them.
 class LogCapture {
 public:
@@ -28,3 +30,5 @@ private:
     std::shared_ptr<Sink> sink_;
     std::shared_ptr<LogSink> previous_;
 };
+
+} // namespace scrivlet

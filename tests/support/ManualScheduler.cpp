@@ -1,5 +1,7 @@
 #include "support/ManualScheduler.h"
 
+namespace scrivlet {
+
 ManualScheduler::ManualScheduler(Date start) : now_(start) {}
 
 Scheduler::TimerID ManualScheduler::scheduleAfter(double delaySeconds,
@@ -32,3 +34,5 @@ void ManualScheduler::advance(double seconds) {
     }
     now_ = end;
 }
+
+} // namespace scrivlet

@@ -5,6 +5,8 @@
 #include <map>
 #include <utility>
 
+namespace scrivlet {
+
 // A scheduler on a virtual clock that only moves when the test says so.
 class ManualScheduler final : public Scheduler {
 public:
@@ -24,3 +26,5 @@ private:
     // Keyed by (deadline, id) so equal deadlines fire in scheduling order.
     std::map<std::pair<Date, TimerID>, std::function<void()>> timers_;
 };
+
+} // namespace scrivlet

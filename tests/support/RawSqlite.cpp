@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <stdexcept>
 
+namespace scrivlet {
+
 namespace {
 
 struct Connection {
@@ -44,3 +46,5 @@ std::string querySqlText(const std::filesystem::path& file, const std::string& s
     sqlite3_finalize(statement);
     return text;
 }
+
+} // namespace scrivlet

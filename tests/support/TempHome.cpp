@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 TempHome::TempHome() {
@@ -76,3 +78,5 @@ std::string readWholeFile(const fs::path& path) {
     contents << in.rdbuf();
     return contents.str();
 }
+
+} // namespace scrivlet

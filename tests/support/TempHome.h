@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace scrivlet {
+
 // A throw-away home folder for one test: HOME and the XDG folders point into it for the
 // lifetime of the object, and everything is removed (and the environment restored) after.
 class TempHome {
@@ -29,3 +31,5 @@ private:
 };
 
 std::string readWholeFile(const std::filesystem::path& path);
+
+} // namespace scrivlet

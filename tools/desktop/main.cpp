@@ -10,6 +10,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace scrivlet;
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::cerr << "usage: scrivlet-desktop status | open-menu [N] | close-menu | "

@@ -11,6 +11,8 @@
 #include "support/LogCapture.h"
 #include "support/TempHome.h"
 
+namespace scrivlet {
+
 namespace {
 
 // Noon, 7 December 2026 UTC: scenarios read the same dates on every run.
@@ -83,3 +85,5 @@ bool AppSession::isTerminated() const {
 void AppSession::advance(double seconds) {
     services_->runLoop().advance(seconds);
 }
+
+} // namespace scrivlet

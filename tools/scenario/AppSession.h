@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+namespace scrivlet {
+
 class AppDelegate;
 class DesktopControl;
 class LogCapture;
@@ -49,3 +51,5 @@ private:
     std::vector<std::vector<URL>> earlyDeliveries_;
     bool launched_ = false;
 };
+
+} // namespace scrivlet

@@ -11,6 +11,8 @@
 #include <ostream>
 #include <sstream>
 
+namespace scrivlet {
+
 namespace {
 
 // "800x600@100,50": size and top-left position (window-server coordinates).
@@ -187,3 +189,5 @@ void ScenarioRunner::registerFinderVerbs() {
         out_ << (finder.selection().empty() ? " none\n" : "\n");
     };
 }
+
+} // namespace scrivlet

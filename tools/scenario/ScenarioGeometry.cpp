@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+namespace scrivlet {
+
 std::optional<CGRect> parseScenarioRect(const std::string& text) {
     double width = 0, height = 0, x = 0, y = 0;
     char times = 0, at = 0, comma = 0;
@@ -18,3 +20,5 @@ std::string describeScenarioRect(const CGRect& rect) {
     out << rect.width() << "x" << rect.height() << "@" << rect.minX() << "," << rect.minY();
     return out.str();
 }
+
+} // namespace scrivlet

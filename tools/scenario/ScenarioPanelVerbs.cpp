@@ -19,6 +19,8 @@
 #include <ostream>
 #include <sstream>
 
+namespace scrivlet {
+
 namespace {
 
 bool isStar(const ui::View& node) {
@@ -210,3 +212,5 @@ void ScenarioRunner::registerPanelExpectations() {
         expect(actual == args[2], args[1] + " is \"" + actual + "\"");
     };
 }
+
+} // namespace scrivlet

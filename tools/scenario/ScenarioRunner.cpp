@@ -15,6 +15,8 @@
 #include <ostream>
 #include <sstream>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 std::vector<std::string> splitScenarioLine(const std::string& line) {
@@ -127,3 +129,5 @@ void ScenarioRunner::echoNewLogLines() {
     }
     shownRecords_ = records.size();
 }
+
+} // namespace scrivlet

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace scrivlet {
+
 class AppSession;
 class Panel;
 
@@ -65,3 +67,5 @@ private:
 
 // Splits a scenario line into words; "double quotes" keep spaces, # starts a comment.
 std::vector<std::string> splitScenarioLine(const std::string& line);
+
+} // namespace scrivlet

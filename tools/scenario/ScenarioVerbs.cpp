@@ -16,6 +16,8 @@
 #include <ostream>
 #include <sstream>
 
+namespace scrivlet {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -267,3 +269,5 @@ void ScenarioRunner::registerExpectations() {
         fail("unknown expectation \"" + what + "\"");
     };
 }
+
+} // namespace scrivlet

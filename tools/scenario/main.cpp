@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+using namespace scrivlet;
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::cerr << "usage: scrivlet-scenario FILE.scenario...\n";
