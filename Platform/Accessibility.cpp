@@ -1,13 +1,13 @@
 #include "Platform/Accessibility.h"
 
+#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
 
 namespace scrivlet {
 
 namespace {
 
-Desktop& desktop() {
+DesktopBackend& desktop() {
     return Services::current().desktop();
 }
 
@@ -165,7 +165,7 @@ bool AXIsProcessTrusted() {
 bool AXIsProcessTrustedWithOptions(bool prompt) {
     const bool trusted = desktop().isAccessibilityTrusted();
     if (!trusted && prompt) {
-        desktop().recordAccessibilityPrompt();
+        desktop().promptForAccessibility();
     }
     return trusted;
 }

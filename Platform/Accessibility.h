@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Geometry.h"
 #include "Platform/RunLoopSource.h"
 
@@ -32,17 +33,17 @@ enum class AXError : int {
 };
 
 // An element of another application: the application itself (windowNumber 0) or a window.
-struct AXUIElement {
+struct SCRIVLET_PLATFORM_API AXUIElement {
     pid_t processIdentifier = 0;
     std::uint32_t windowNumber = 0;
     bool isApplication() const { return windowNumber == 0; }
     friend bool operator==(const AXUIElement&, const AXUIElement&) = default;
 };
 
-AXUIElement AXUIElementCreateApplication(pid_t processIdentifier);
+SCRIVLET_PLATFORM_API AXUIElement AXUIElementCreateApplication(pid_t processIdentifier);
 
 // A geometry value, or the error an attribute of a multiple read ended with.
-struct AXValue {
+struct SCRIVLET_PLATFORM_API AXValue {
     enum class Type { cgPoint, cgSize, cgRect, axError };
     Type type = Type::axError;
     CGPoint point;
@@ -55,21 +56,23 @@ struct AXValue {
     static AXValue ofError(AXError e) { return {Type::axError, {}, {}, {}, e}; }
 };
 
-bool AXValueGetValue(const AXValue& value, AXValue::Type type, CGPoint& point);
-bool AXValueGetValue(const AXValue& value, AXValue::Type type, CGSize& size);
+SCRIVLET_PLATFORM_API bool AXValueGetValue(const AXValue& value, AXValue::Type type,
+                                           CGPoint& point);
+SCRIVLET_PLATFORM_API bool AXValueGetValue(const AXValue& value, AXValue::Type type, CGSize& size);
 
 // What an attribute read answers: nothing, a Boolean, a string, a number, a geometry value,
 // or another element.
 using AXAttributeValue =
     std::variant<std::monostate, bool, std::string, double, AXValue, AXUIElement>;
 
-AXError AXUIElementCopyAttributeValue(const AXUIElement& element, const std::string& attribute,
-                                      AXAttributeValue& value);
+SCRIVLET_PLATFORM_API AXError AXUIElementCopyAttributeValue(const AXUIElement& element,
+                                                            const std::string& attribute,
+                                                            AXAttributeValue& value);
 // With options 0 a failing attribute does not fail the read: its place in `values` holds an
 // AXValue of type axError.
-AXError AXUIElementCopyMultipleAttributeValues(const AXUIElement& element,
-                                               const std::vector<std::string>& attributes,
-                                               int options, std::vector<AXAttributeValue>& values);
+SCRIVLET_PLATFORM_API AXError AXUIElementCopyMultipleAttributeValues(
+    const AXUIElement& element, const std::vector<std::string>& attributes, int options,
+    std::vector<AXAttributeValue>& values);
 
 class AXObserverObject;
 using AXObserverRef = std::shared_ptr<AXObserverObject>;
@@ -78,7 +81,8 @@ using AXObserverCallback = void (*)(const AXObserverRef& observer, const AXUIEle
 
 // Receives the notifications registered on elements of one process, through its run-loop
 // source, as long as that source is scheduled on a run loop.
-class AXObserverObject : public std::enable_shared_from_this<AXObserverObject> {
+class SCRIVLET_PLATFORM_API AXObserverObject
+    : public std::enable_shared_from_this<AXObserverObject> {
 public:
     AXObserverObject(pid_t processIdentifier, AXObserverCallback callback);
 
@@ -108,17 +112,20 @@ private:
     std::vector<Registration> registrations_;
 };
 
-AXError AXObserverCreate(pid_t processIdentifier, AXObserverCallback callback,
-                         AXObserverRef& observer);
-AXError AXObserverAddNotification(const AXObserverRef& observer, const AXUIElement& element,
-                                  const std::string& notification, void* refcon);
-AXError AXObserverRemoveNotification(const AXObserverRef& observer, const AXUIElement& element,
-                                     const std::string& notification);
-RunLoopSource& AXObserverGetRunLoopSource(const AXObserverRef& observer);
+SCRIVLET_PLATFORM_API AXError AXObserverCreate(pid_t processIdentifier, AXObserverCallback callback,
+                                               AXObserverRef& observer);
+SCRIVLET_PLATFORM_API AXError AXObserverAddNotification(const AXObserverRef& observer,
+                                                        const AXUIElement& element,
+                                                        const std::string& notification,
+                                                        void* refcon);
+SCRIVLET_PLATFORM_API AXError AXObserverRemoveNotification(const AXObserverRef& observer,
+                                                           const AXUIElement& element,
+                                                           const std::string& notification);
+SCRIVLET_PLATFORM_API RunLoopSource& AXObserverGetRunLoopSource(const AXObserverRef& observer);
 
 // Whether the user allowed this process to use accessibility; with `prompt`, an untrusted
 // process asks the user (the system shows its prompt once per call).
-bool AXIsProcessTrusted();
-bool AXIsProcessTrustedWithOptions(bool prompt);
+SCRIVLET_PLATFORM_API bool AXIsProcessTrusted();
+SCRIVLET_PLATFORM_API bool AXIsProcessTrustedWithOptions(bool prompt);
 
 } // namespace scrivlet

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,7 +14,7 @@ class Panel;
 // Groups property changes made through animators into one animation with a duration, on
 // the main run loop's clock; the completion handler runs on the main thread once every
 // animation of the group has ended.
-class AnimationContext {
+class SCRIVLET_PLATFORM_API AnimationContext {
 public:
     static void runAnimationGroup(const std::function<void(AnimationContext&)>& changes,
                                   std::function<void()> completionHandler = {});

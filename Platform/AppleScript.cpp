@@ -1,7 +1,7 @@
 #include "Platform/AppleScript.h"
 
+#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
 
 namespace scrivlet {
 
@@ -14,16 +14,14 @@ std::unique_ptr<AppleScript> AppleScript::withSource(std::string source) {
 
 std::optional<AppleEventDescriptor>
 AppleScript::executeAndReturnError(std::map<std::string, std::string>* errorInfo) const {
-    std::optional<std::string> answer =
-        Services::current().desktop().finder().answerScript(source_);
-    if (!answer) {
+    ScriptReply reply = Services::current().desktop().runScript(source_);
+    if (!reply.text) {
         if (errorInfo != nullptr) {
-            (*errorInfo)["NSAppleScriptErrorNumber"] = "-1708";
-            (*errorInfo)["NSAppleScriptErrorMessage"] = "The application did not understand it.";
+            *errorInfo = std::move(reply.errorInfo);
         }
         return std::nullopt;
     }
-    return AppleEventDescriptor(std::move(answer));
+    return AppleEventDescriptor(std::move(reply.text));
 }
 
 } // namespace scrivlet

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -8,7 +10,7 @@
 namespace scrivlet {
 
 // The result of a script.
-class AppleEventDescriptor {
+class SCRIVLET_PLATFORM_API AppleEventDescriptor {
 public:
     explicit AppleEventDescriptor(std::optional<std::string> text) : text_(std::move(text)) {}
     const std::optional<std::string>& stringValue() const { return text_; }
@@ -18,7 +20,7 @@ private:
 };
 
 // A script sent to another application, which answers it (or not).
-class AppleScript {
+class SCRIVLET_PLATFORM_API AppleScript {
 public:
     // Nothing for an empty source.
     static std::unique_ptr<AppleScript> withSource(std::string source);

@@ -3,7 +3,6 @@
 #include "Platform/Bundle.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
 
 namespace scrivlet {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Responder.h"
 #include "Platform/URL.h"
 
@@ -8,7 +9,7 @@
 namespace scrivlet {
 
 // What the application tells its delegate. Every call comes on the main thread.
-class ApplicationDelegate {
+class SCRIVLET_PLATFORM_API ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching() {}
@@ -19,7 +20,7 @@ public:
 // The application object: its delegate, its run, its termination and its activation.
 // Termination stops the main run loop and is recorded; a real process ends once `run`
 // returns, a simulated one lets the test look at the request.
-class Application final : public Responder {
+class SCRIVLET_PLATFORM_API Application final : public Responder {
 public:
     static Application& shared();
 

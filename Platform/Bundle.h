@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,7 +12,7 @@ namespace scrivlet {
 
 // An application bundle laid out as <Name>.app/Contents/{MacOS,Resources,PlugIns,Info.json}.
 // Info.json carries the identifier, the executable's name and the URL schemes.
-class Bundle {
+class SCRIVLET_PLATFORM_API Bundle {
 public:
     // The bundle of the running program.
     static const Bundle& main();

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <functional>
 #include <utility>
 
 namespace scrivlet {
 
 // A subscription handle: cancels what it holds when cancelled or destroyed.
-class AnyCancellable {
+class SCRIVLET_PLATFORM_API AnyCancellable {
 public:
     AnyCancellable() = default;
     explicit AnyCancellable(std::function<void()> cancel) : cancel_(std::move(cancel)) {}

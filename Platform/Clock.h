@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -10,13 +12,13 @@ namespace scrivlet {
 using Date = std::chrono::system_clock::time_point;
 
 // Where "now" comes from. Production code uses the system clock; tests hand in a virtual one.
-class Clock {
+class SCRIVLET_PLATFORM_API Clock {
 public:
     virtual ~Clock() = default;
     virtual Date now() const = 0;
 };
 
-class SystemClock final : public Clock {
+class SCRIVLET_PLATFORM_API SystemClock final : public Clock {
 public:
     Date now() const override { return std::chrono::system_clock::now(); }
     static const SystemClock& shared();
@@ -24,7 +26,7 @@ public:
 
 // One-shot timers on the caller's thread. The run loop implements this; code that only
 // needs "call me back later" depends on this interface so tests can drive time by hand.
-class Scheduler : public Clock {
+class SCRIVLET_PLATFORM_API Scheduler : public Clock {
 public:
     using TimerID = std::uint64_t;
     static constexpr TimerID invalidTimer = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -20,22 +22,22 @@ namespace scrivlet {
 namespace DarwinNotifyCenter {
 
 // The folder the notice files live in; per user, 0700.
-std::filesystem::path noticeDirectory();
+SCRIVLET_PLATFORM_API std::filesystem::path noticeDirectory();
 
 // A name must be usable as a single file name: not empty, not "." or "..", no '/' or NUL,
 // and at most NAME_MAX bytes.
-bool isValidName(std::string_view name);
+SCRIVLET_PLATFORM_API bool isValidName(std::string_view name);
 
 // Wakes every observer of `name`, in any process of this user. Never throws: a failure is
 // logged and returned, and posting with nobody listening is not a failure.
-std::error_code post(const std::string& name);
+SCRIVLET_PLATFORM_API std::error_code post(const std::string& name);
 
 } // namespace DarwinNotifyCenter
 
 // Receives the notices of one name. It spawns no thread: the owner watches fileDescriptor()
 // for readability (a run loop source) and calls consumePendingNotices() when it fires, or
 // blocks in waitForNotice(). Every post made after create() returns is seen.
-class NotifyObserver {
+class SCRIVLET_PLATFORM_API NotifyObserver {
 public:
     // Null, with `error` set, when the name is invalid or the watch cannot be set up.
     static std::unique_ptr<NotifyObserver> create(const std::string& name, std::error_code& error);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,25 +21,27 @@ namespace scrivlet {
 namespace ExtendedAttributes {
 
 // The value of `name`, or nullopt when the file has no such attribute (not an error).
-std::optional<std::string> get(const std::filesystem::path& path, const std::string& name,
-                               std::error_code& error);
+SCRIVLET_PLATFORM_API std::optional<std::string>
+get(const std::filesystem::path& path, const std::string& name, std::error_code& error);
 
 // Creates or replaces `name` in one step: on failure the file keeps its previous value.
-std::error_code set(const std::filesystem::path& path, const std::string& name,
-                    std::string_view value);
+SCRIVLET_PLATFORM_API std::error_code set(const std::filesystem::path& path,
+                                          const std::string& name, std::string_view value);
 
 // Removing an attribute the file does not have succeeds.
-std::error_code remove(const std::filesystem::path& path, const std::string& name);
+SCRIVLET_PLATFORM_API std::error_code remove(const std::filesystem::path& path,
+                                             const std::string& name);
 
 // Names of every attribute the caller may see, in the order the file system lists them.
-std::vector<std::string> list(const std::filesystem::path& path, std::error_code& error);
+SCRIVLET_PLATFORM_API std::vector<std::string> list(const std::filesystem::path& path,
+                                                    std::error_code& error);
 
 // True for the errors that mean "the file has no room left for this value".
-bool isOutOfSpace(const std::error_code& error);
+SCRIVLET_PLATFORM_API bool isOutOfSpace(const std::error_code& error);
 
 // A sentence for logs: the system's message plus, for the usual causes, what it means here,
 // e.g. "Operation not supported (extended attributes are not supported on this file system)".
-std::string describe(const std::error_code& error);
+SCRIVLET_PLATFORM_API std::string describe(const std::error_code& error);
 
 } // namespace ExtendedAttributes
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -16,7 +18,7 @@ namespace FileBookmark {
 
 inline constexpr std::uint8_t currentVersion = 1;
 
-struct Contents {
+struct SCRIVLET_PLATFORM_API Contents {
     std::string path;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -25,11 +27,11 @@ struct Contents {
 };
 
 // Bookmark data for the file at `file`; nothing (and `error` set) when it cannot be read.
-std::optional<std::vector<std::uint8_t>> create(const std::filesystem::path& file,
-                                                std::error_code& error);
+SCRIVLET_PLATFORM_API std::optional<std::vector<std::uint8_t>>
+create(const std::filesystem::path& file, std::error_code& error);
 
 // The contents of bookmark data; nothing for data that is not a bookmark of a known version.
-std::optional<Contents> decode(const std::vector<std::uint8_t>& data);
+SCRIVLET_PLATFORM_API std::optional<Contents> decode(const std::vector<std::uint8_t>& data);
 
 } // namespace FileBookmark
 

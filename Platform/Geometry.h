@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,19 +9,19 @@ namespace scrivlet {
 
 // Core Graphics style geometry: doubles, origin at the bottom left of the primary screen
 // unless a caller says otherwise.
-struct CGPoint {
+struct SCRIVLET_PLATFORM_API CGPoint {
     double x = 0;
     double y = 0;
     friend bool operator==(const CGPoint&, const CGPoint&) = default;
 };
 
-struct CGSize {
+struct SCRIVLET_PLATFORM_API CGSize {
     double width = 0;
     double height = 0;
     friend bool operator==(const CGSize&, const CGSize&) = default;
 };
 
-struct CGRect {
+struct SCRIVLET_PLATFORM_API CGRect {
     CGPoint origin;
     CGSize size;
 

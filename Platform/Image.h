@@ -1,11 +1,13 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <string>
 
 namespace scrivlet {
 
 // An image made from a named system symbol. The desktop draws it; the code only names it.
-struct Image {
+struct SCRIVLET_PLATFORM_API Image {
     std::string systemSymbolName;
     std::string accessibilityDescription;
 

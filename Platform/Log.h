@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -13,9 +15,9 @@ namespace scrivlet {
 
 enum class LogLevel { Debug, Info, Default, Error, Fault };
 
-const char* logLevelName(LogLevel level);
+SCRIVLET_PLATFORM_API const char* logLevelName(LogLevel level);
 
-struct LogRecord {
+struct SCRIVLET_PLATFORM_API LogRecord {
     std::string subsystem; // empty for NSLog lines
     std::string category;  // empty for NSLog lines
     LogLevel level = LogLevel::Default;
@@ -23,7 +25,7 @@ struct LogRecord {
     bool isNSLog = false;
 };
 
-class LogSink {
+class SCRIVLET_PLATFORM_API LogSink {
 public:
     virtual ~LogSink() = default;
     virtual void write(const LogRecord& record) = 0;
@@ -31,17 +33,18 @@ public:
 
 // One sink per process; stderr until someone installs another. Safe from any thread.
 // The stderr sink leaves out debug lines unless SCRIVLET_LOG_DEBUG is set.
-void setLogSink(std::shared_ptr<LogSink> sink);
-std::shared_ptr<LogSink> currentLogSink();
-std::shared_ptr<LogSink> makeStderrLogSink();
+SCRIVLET_PLATFORM_API void setLogSink(std::shared_ptr<LogSink> sink);
+SCRIVLET_PLATFORM_API std::shared_ptr<LogSink> currentLogSink();
+SCRIVLET_PLATFORM_API std::shared_ptr<LogSink> makeStderrLogSink();
 
 // Renders an os_log style format. Supported: %{public}s, %{private}s, %{public}@,
 // %{private}@, %s and %@ (private unless marked public, as the system does), %d (public), %%.
 // Missing arguments render as "<missing>"; extra ones are ignored.
-std::string renderLogFormat(std::string_view format, const std::vector<std::string>& args,
-                            bool revealPrivate = false);
+SCRIVLET_PLATFORM_API std::string renderLogFormat(std::string_view format,
+                                                  const std::vector<std::string>& args,
+                                                  bool revealPrivate = false);
 
-class Logger {
+class SCRIVLET_PLATFORM_API Logger {
 public:
     Logger(std::string subsystem, std::string category);
 
@@ -65,6 +68,6 @@ private:
 };
 
 // Foundation's NSLog: a plain line, arguments shown in full, kept apart from the unified log.
-void NSLog(std::string_view format, std::vector<std::string> args = {});
+SCRIVLET_PLATFORM_API void NSLog(std::string_view format, std::vector<std::string> args = {});
 
 } // namespace scrivlet

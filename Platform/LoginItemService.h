@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/PlatformError.h"
 
 #include <filesystem>
@@ -16,7 +17,7 @@ namespace scrivlet {
 // The app asks for registration at every launch, so registering an unchanged entry touches
 // nothing on disk, and a changed one is replaced in one step (a session that reads the folder
 // at that moment sees the old entry or the new one, never half a file).
-class LoginItemService {
+class SCRIVLET_PLATFORM_API LoginItemService {
 public:
     enum class Status { notRegistered, enabled };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Responder.h"
 
 #include <memory>
@@ -18,7 +19,7 @@ enum ModifierFlags : unsigned {
     modifierCommand = 1u << 20,
 };
 
-class MenuItem {
+class SCRIVLET_PLATFORM_API MenuItem {
 public:
     // An item with a title, an optional action and a key equivalent ("" for none). The key
     // equivalent uses the Command modifier unless told otherwise.
@@ -46,7 +47,7 @@ private:
 };
 
 // A menu with automatic enabling: an item is enabled when its action has a responder.
-class Menu {
+class SCRIVLET_PLATFORM_API Menu {
 public:
     void addItem(std::shared_ptr<MenuItem> item) { items_.push_back(std::move(item)); }
     const std::vector<std::shared_ptr<MenuItem>>& items() const { return items_; }

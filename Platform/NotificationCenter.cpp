@@ -1,8 +1,8 @@
 #include "Platform/NotificationCenter.h"
 
+#include "Platform/DesktopBackend.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
 
 namespace scrivlet {
 

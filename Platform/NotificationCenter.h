@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/RunningApplication.h"
 
 #include <cstdint>
@@ -24,7 +25,7 @@ inline constexpr const char* NSWorkspaceActiveSpaceDidChangeNotification =
 inline constexpr const char* NSApplicationDidChangeScreenParametersNotification =
     "NSApplicationDidChangeScreenParametersNotification";
 
-struct Notification {
+struct SCRIVLET_PLATFORM_API Notification {
     std::string name;
     // The user info's NSWorkspaceApplicationKey: the application the notice is about.
     std::optional<RunningApplication> application;
@@ -33,7 +34,7 @@ struct Notification {
 // Delivers notifications to the observers registered for their name, in registration order,
 // on the thread that posts (the system posts on the main thread). An observer is held weakly:
 // once its owner is gone it hears nothing more.
-class NotificationCenter {
+class SCRIVLET_PLATFORM_API NotificationCenter {
 public:
     using Handler = std::function<void(const Notification&)>;
 
@@ -67,7 +68,7 @@ private:
 };
 
 // The workspace: its notification centre, the frontmost application, switching Spaces.
-class Workspace {
+class SCRIVLET_PLATFORM_API Workspace {
 public:
     static Workspace& shared();
 

@@ -1,8 +1,8 @@
 #include "Platform/Panel.h"
 
 #include "Platform/AnimationContext.h"
+#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
 
 #include <algorithm>
 
@@ -25,7 +25,7 @@ std::shared_ptr<Panel> Panel::create(const CGRect& contentRect, unsigned styleMa
         return nullptr;
     }
     std::shared_ptr<Panel> panel(new Panel(contentRect, styleMask));
-    Services::current().desktop().registerPanel(panel);
+    Services::current().desktop().panelCreated(panel);
     return panel;
 }
 
@@ -37,19 +37,22 @@ void Panel::setCollectionBehavior(unsigned behavior) {
 void Panel::setFrame(const CGRect& frame, bool /*display*/) {
     frame_ = frame;
     ++frameChanges_;
+    Services::current().desktop().panelChanged(*this, PanelChange::frame);
 }
 
 void Panel::setAlphaValue(double alpha) {
     alpha_ = std::clamp(alpha, 0.0, 1.0);
+    Services::current().desktop().panelChanged(*this, PanelChange::alpha);
 }
 
 void Panel::orderFront(const void* /*sender*/) {
     visible_ = true;
-    Services::current().desktop().bringPanelToFront(this);
+    Services::current().desktop().panelChanged(*this, PanelChange::orderedFront);
 }
 
 void Panel::orderOut(const void* /*sender*/) {
     visible_ = false;
+    Services::current().desktop().panelChanged(*this, PanelChange::orderedOut);
 }
 
 void Panel::close() {

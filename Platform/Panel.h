@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Geometry.h"
 
 #include <cstdint>
@@ -31,12 +32,12 @@ inline constexpr int NSFloatingWindowLevel = 3;
 class Panel;
 
 // What a window shows. The panel's content is a hosting view of the app's content.
-class ContentView {
+class SCRIVLET_PLATFORM_API ContentView {
 public:
     virtual ~ContentView() = default;
 };
 
-class WindowDelegate {
+class SCRIVLET_PLATFORM_API WindowDelegate {
 public:
     virtual ~WindowDelegate() = default;
     // The window is about to close (its close button, or `close`).
@@ -44,7 +45,7 @@ public:
 };
 
 // The proxy through which a property change is animated inside an animation group.
-class PanelAnimator {
+class SCRIVLET_PLATFORM_API PanelAnimator {
 public:
     explicit PanelAnimator(std::shared_ptr<Panel> panel) : panel_(std::move(panel)) {}
     void setAlphaValue(double alpha);
@@ -55,7 +56,7 @@ private:
 
 // A floating panel window. Showing it (orderFront) never activates the app or takes the
 // keyboard focus. The desktop keeps a list of live panels for its observation side.
-class Panel : public std::enable_shared_from_this<Panel> {
+class SCRIVLET_PLATFORM_API Panel : public std::enable_shared_from_this<Panel> {
 public:
     // Nothing when the window cannot be made (a content rectangle without a size).
     static std::shared_ptr<Panel> create(const CGRect& contentRect, unsigned styleMask, int backing,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <string>
 #include <system_error>
 
@@ -7,7 +9,7 @@ namespace scrivlet {
 
 // An error reported by a platform service: the underlying code and a sentence for people
 // (the "localized description" callers put after their fixed message prefixes).
-struct PlatformError {
+struct SCRIVLET_PLATFORM_API PlatformError {
     std::error_code code;
     std::string localizedDescription;
 };

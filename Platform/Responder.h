@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <string>
 
 namespace scrivlet {
@@ -8,7 +10,7 @@ namespace scrivlet {
 // desktop name them; a responder says which selectors it handles and performs them.
 using Selector = std::string;
 
-class Responder {
+class SCRIVLET_PLATFORM_API Responder {
 public:
     virtual ~Responder() = default;
     virtual bool respondsToSelector(const Selector& selector) const = 0;

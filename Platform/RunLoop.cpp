@@ -93,11 +93,9 @@ struct RunLoop::State {
         std::shared_ptr<const std::function<void()>> onReadable;
     };
 
-    explicit State(std::unique_ptr<RunLoopBackend> loopBackend)
-        : backend(std::move(loopBackend)), isVirtual(backend->isVirtual()) {}
+    explicit State(std::unique_ptr<RunLoopBackend> loopBackend) : backend(std::move(loopBackend)) {}
 
     std::unique_ptr<RunLoopBackend> backend;
-    const bool isVirtual;
     const std::thread::id owner = std::this_thread::get_id();
 
     std::mutex queueMutex;
@@ -123,12 +121,6 @@ struct RunLoop::State {
     bool watchedStale = false;
 
     Nanos now() const { return std::llround(backend->monotonicNow() * 1e9); }
-
-    void setVirtualNow(Nanos instant) {
-        if (instant > now()) {
-            backend->setVirtualTime(toSeconds(instant));
-        }
-    }
 
     bool hasQueuedWork() {
         std::lock_guard lock(queueMutex);
@@ -474,21 +466,7 @@ void RunLoop::run() {
     // A stop that arrives before the loop gets here ends this run at once; otherwise a stop sent
     // from another thread just as the run starts could be lost.
     while (!state.stopRequested.exchange(false)) {
-        if (!state.isVirtual) {
-            state.turn(forever, forever, true);
-            continue;
-        }
-        // Virtual time stands still unless something moves it, so an idle virtual loop jumps
-        // to its next timer; with none it can only wait for another thread's work.
-        if (state.turn(std::nullopt, forever, true) || state.stopRequested.load() ||
-            state.hasQueuedWork()) {
-            continue;
-        }
-        if (const auto* next = state.nextEligibleTimer()) {
-            state.setVirtualNow(next->first);
-        } else {
-            std::this_thread::yield();
-        }
+        state.turn(forever, forever, true);
     }
 }
 
@@ -526,22 +504,11 @@ void RunLoop::advance(double seconds) {
     assertOwnerThread("RunLoop::advance");
     State& state = *state_;
     const Nanos target = state.now() + toNanos(seconds);
-    if (!state.isVirtual) {
-        do {
-            state.turn(target, target);
-        } while (state.now() < target);
-        return;
-    }
-    // Each timer fires at its own instant, and everything it causes settles before time moves on.
-    for (;;) {
-        state.runUntilIdle();
-        const auto* next = state.nextEligibleTimer();
-        if (next == nullptr || next->first > target) {
-            break;
-        }
-        state.setVirtualNow(next->first);
-    }
-    state.setVirtualNow(target);
+    // A turn waits no longer than the next timer, and not at all while work is queued, so each
+    // timer fires at its own instant after everything before it has settled.
+    do {
+        state.turn(target, target);
+    } while (state.now() < target);
     state.runUntilIdle();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Clock.h"
+#include "Platform/Export.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,8 +12,9 @@
 namespace scrivlet {
 
 // Where a run loop gets its time and waits for events. The real backend waits in epoll on a
-// monotonic clock; the virtual backend never sleeps: time moves only when a test says so.
-class RunLoopBackend {
+// monotonic clock. A test's virtual clock never sleeps: a wait with nothing ready moves its
+// time forward by the timeout at once, so the loop itself needs no notion of which it has.
+class SCRIVLET_PLATFORM_API RunLoopBackend {
 public:
     virtual ~RunLoopBackend() = default;
     // Seconds on a monotonic clock; timers are scheduled on it.
@@ -20,8 +22,7 @@ public:
     // The wall-clock date that corresponds to monotonicNow().
     virtual Date wallNow() const = 0;
     // Waits until one of `fds` is readable or `timeoutSeconds` passed (nothing: no limit,
-    // 0: just look). Appends the readable descriptors to `ready`. A virtual backend never
-    // blocks and never moves time here.
+    // 0: just look). Appends the readable descriptors to `ready`.
     virtual void wait(std::optional<double> timeoutSeconds, const std::vector<int>& fds,
                       std::vector<int>& ready) = 0;
     // Interrupts a wait from another thread.
@@ -30,14 +31,9 @@ public:
     // registrations between waits drops this one now: the number can come back for another
     // file before the next wait, and the descriptor list alone would not show the change.
     virtual void forgetDescriptor(int /*fd*/) {}
-    virtual bool isVirtual() const = 0;
-    // Virtual backends only: sets the clock (never backwards).
-    virtual void setVirtualTime(double monotonicSeconds) = 0;
 };
 
-std::unique_ptr<RunLoopBackend> makeRealRunLoopBackend();
-// Starts at monotonic time 0, wall-clock `start`.
-std::unique_ptr<RunLoopBackend> makeVirtualRunLoopBackend(Date start);
+SCRIVLET_PLATFORM_API std::unique_ptr<RunLoopBackend> makeRealRunLoopBackend();
 
 enum class RunLoopMode {
     defaultMode,   // ordinary running
@@ -48,7 +44,7 @@ enum class RunLoopMode {
 // The main run loop of a process: file-descriptor sources, timers, the main queue (`async`,
 // `asyncAfter`) and main-actor tasks, all run on the thread that runs the loop. Work posted
 // while an event is handled runs after that event, in posting order.
-class RunLoop final : public Scheduler {
+class SCRIVLET_PLATFORM_API RunLoop final : public Scheduler {
 public:
     using SourceID = std::uint64_t;
 
@@ -105,8 +101,8 @@ public:
     // Handles everything that is ready now (queue, tasks, readable sources, due timers)
     // without waiting or moving time. Answers whether anything ran.
     bool runUntilIdle();
-    // Virtual backends: moves time forward by `seconds`, running timers at their instants
-    // and everything they post, in order. Real backends: runs the loop for that long.
+    // Runs the loop for `seconds`: timers fire at their instants and everything they post
+    // runs before the clock passes the next one. On a virtual clock this takes no real time.
     void advance(double seconds);
 
 private:

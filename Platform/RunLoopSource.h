@@ -1,12 +1,13 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/RunLoop.h"
 
 namespace scrivlet {
 
 // An event source that delivers only while it is scheduled on a run loop, as observer
 // sources do: add it to the main loop to start receiving, remove it to stop.
-class RunLoopSource {
+class SCRIVLET_PLATFORM_API RunLoopSource {
 public:
     bool isScheduled() const { return loop_ != nullptr; }
     RunLoop* loop() const { return loop_; }

@@ -1,7 +1,7 @@
 #include "Platform/RunningApplication.h"
 
+#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
 
 namespace scrivlet {
 

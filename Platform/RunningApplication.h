@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -7,8 +9,17 @@
 
 namespace scrivlet {
 
+// A running application as a desktop backend reports it.
+struct SCRIVLET_PLATFORM_API RunningApplicationInfo {
+    std::string bundleIdentifier;
+    pid_t processIdentifier = 0;
+    std::string localizedName;
+    bool active = false;
+    friend bool operator==(const RunningApplicationInfo&, const RunningApplicationInfo&) = default;
+};
+
 // Another application (or this one) as the workspace lists it.
-class RunningApplication {
+class SCRIVLET_PLATFORM_API RunningApplication {
 public:
     static std::vector<RunningApplication>
     runningApplicationsWithBundleIdentifier(const std::string& bundleIdentifier);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Geometry.h"
 
 #include <optional>
@@ -8,7 +9,7 @@
 namespace scrivlet {
 
 // A display, in global coordinates with the origin at the bottom left of the primary screen.
-struct Screen {
+struct SCRIVLET_PLATFORM_API Screen {
     CGRect frame;
     CGRect visibleFrame; // without the menu bar and the Dock
 

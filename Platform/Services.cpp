@@ -2,8 +2,8 @@
 
 #include "Platform/Application.h"
 #include "Platform/Bundle.h"
+#include "Platform/DesktopBackend.h"
 #include "Platform/RunLoop.h"
-#include "Platform/simulated/Desktop.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +14,7 @@ namespace {
 Services* installed = nullptr;
 }
 
-Services::Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<Desktop> desktop,
+Services::Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<DesktopBackend> desktop,
                    std::unique_ptr<Bundle> mainBundle)
     : runLoop_(std::move(runLoop)), desktop_(std::move(desktop)),
       mainBundle_(std::move(mainBundle)), application_(std::make_unique<Application>()),

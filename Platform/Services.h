@@ -1,20 +1,23 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <memory>
 
 namespace scrivlet {
 
 class Application;
 class Bundle;
-class Desktop;
+class DesktopBackend;
 class RunLoop;
 
-// The platform services of this process, chosen once at start-up: the program hands in a
-// real run loop, tests a virtual one; the desktop model; the main bundle. Constructing the
+// The platform services of this process, chosen once at start-up by the program's entry
+// point: the run loop (real, or a test's virtual clock), the desktop backend, the main
+// bundle. Constructing the
 // object installs it (and its run loop as the main one); destroying it uninstalls it.
-class Services {
+class SCRIVLET_PLATFORM_API Services {
 public:
-    Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<Desktop> desktop,
+    Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<DesktopBackend> desktop,
              std::unique_ptr<Bundle> mainBundle);
     ~Services();
     Services(const Services&) = delete;
@@ -24,13 +27,13 @@ public:
     static bool isInstalled();
 
     RunLoop& runLoop() { return *runLoop_; }
-    Desktop& desktop() { return *desktop_; }
+    DesktopBackend& desktop() { return *desktop_; }
     Application& application() { return *application_; }
     const Bundle& mainBundle() const { return *mainBundle_; }
 
 private:
     std::unique_ptr<RunLoop> runLoop_;
-    std::unique_ptr<Desktop> desktop_;
+    std::unique_ptr<DesktopBackend> desktop_;
     std::unique_ptr<Bundle> mainBundle_;
     std::unique_ptr<Application> application_;
     Services* previous_ = nullptr;

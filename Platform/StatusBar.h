@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Image.h"
 #include "Platform/Menu.h"
 
@@ -12,7 +13,7 @@ namespace scrivlet {
 inline constexpr double variableStatusItemLength = -1;
 inline constexpr double squareStatusItemLength = -2;
 
-class StatusBarButton {
+class SCRIVLET_PLATFORM_API StatusBarButton {
 public:
     void setImage(std::optional<Image> image) { image_ = std::move(image); }
     const std::optional<Image>& image() const { return image_; }
@@ -22,7 +23,7 @@ private:
 };
 
 // An icon in the menu bar. It stays there while someone holds it.
-class StatusItem {
+class SCRIVLET_PLATFORM_API StatusItem {
 public:
     explicit StatusItem(double length) : length_(length) {}
 
@@ -38,7 +39,7 @@ private:
     std::shared_ptr<Menu> menu_;
 };
 
-class StatusBar {
+class SCRIVLET_PLATFORM_API StatusBar {
 public:
     // The menu bar of the current desktop.
     static StatusBar& system();

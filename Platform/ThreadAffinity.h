@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -8,7 +10,7 @@ namespace scrivlet {
 
 // Objects that belong to one thread remember it and check it at every entry point: a call
 // from another thread is a programming error, so it stops the process at the call site.
-class ThreadAffinity {
+class SCRIVLET_PLATFORM_API ThreadAffinity {
 public:
     ThreadAffinity() : owner_(std::this_thread::get_id()) {}
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -8,7 +10,7 @@
 namespace scrivlet {
 
 // A URL as RFC 3986 reads it. Components are kept as written (percent-encoded).
-class URL {
+class SCRIVLET_PLATFORM_API URL {
 public:
     // Nothing when `text` is not a URL.
     static std::optional<URL> fromString(std::string_view text);

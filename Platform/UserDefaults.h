@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -10,7 +12,7 @@ namespace scrivlet {
 // The app's user defaults: string values by key, kept in a small JSON file under the config
 // home (<config home>/scrivlet/<bundle identifier>.json). Reads notice changes that other
 // programs make to the file, so a value set while the app runs applies at its next read.
-class UserDefaults {
+class SCRIVLET_PLATFORM_API UserDefaults {
 public:
     // The defaults of the main bundle.
     static UserDefaults& standardUserDefaults();

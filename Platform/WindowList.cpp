@@ -1,13 +1,13 @@
 #include "Platform/WindowList.h"
 
+#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
 
 namespace scrivlet {
 
 namespace {
 
-WindowDescription describe(const SimulatedWindow& window) {
+WindowDescription describe(const WindowServerEntry& window) {
     return WindowDescription{window.ownerPID, window.layer, window.windowNumber, window.bounds,
                              window.ownerName};
 }
@@ -16,17 +16,20 @@ WindowDescription describe(const SimulatedWindow& window) {
 
 std::optional<std::vector<WindowDescription>> CGWindowListCopyWindowInfo(unsigned options,
                                                                          std::uint32_t window) {
+    const auto windows = Services::current().desktop().windowList();
+    if (!windows) {
+        return std::nullopt;
+    }
     std::vector<WindowDescription> list;
-    const auto& windows = Services::current().desktop().windows();
     if (options & kCGWindowListOptionIncludingWindow) {
-        for (const SimulatedWindow& candidate : windows) {
+        for (const WindowServerEntry& candidate : *windows) {
             if (candidate.windowNumber == window) {
                 list.push_back(describe(candidate));
             }
         }
         return list;
     }
-    for (const SimulatedWindow& candidate : windows) {
+    for (const WindowServerEntry& candidate : *windows) {
         if ((options & kCGWindowListOptionOnScreenOnly) && !candidate.onScreen) {
             continue;
         }

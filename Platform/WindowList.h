@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Geometry.h"
 
 #include <cstdint>
@@ -11,12 +12,23 @@ namespace scrivlet {
 
 // The window server's list of windows. Bounds are in top-left-origin global coordinates.
 // A key the server did not report is nothing.
-struct WindowDescription {
+struct SCRIVLET_PLATFORM_API WindowDescription {
     std::optional<std::int64_t> ownerPID;
     std::optional<std::int64_t> layer;
     std::optional<std::int64_t> windowNumber;
     std::optional<CGRect> bounds;
     std::string ownerName;
+};
+
+// A window as the window server knows it, before the caller's options filter the list.
+// Bounds are in top-left-origin global coordinates.
+struct SCRIVLET_PLATFORM_API WindowServerEntry {
+    std::uint32_t windowNumber = 0;
+    std::int64_t ownerPID = 0;
+    std::string ownerName;
+    std::int64_t layer = 0;
+    CGRect bounds;
+    bool onScreen = true;
 };
 
 enum WindowListOption : unsigned {
@@ -29,7 +41,7 @@ enum WindowListOption : unsigned {
 };
 
 // Front to back. Nothing when the server cannot answer.
-std::optional<std::vector<WindowDescription>> CGWindowListCopyWindowInfo(unsigned options,
-                                                                         std::uint32_t window);
+SCRIVLET_PLATFORM_API std::optional<std::vector<WindowDescription>>
+CGWindowListCopyWindowInfo(unsigned options, std::uint32_t window);
 
 } // namespace scrivlet

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Clock.h"
+#include "Scrivcore/Export.h"
 
 #include <array>
 #include <cstdint>
@@ -12,7 +13,7 @@
 namespace scrivlet {
 
 // One file's annotation. Fields are declared in the order the store keeps them.
-struct Annotation {
+struct SCRIVCORE_API Annotation {
     enum class Status { none, reviewed, flagged, approved, needsWork };
     static constexpr std::array<Status, 5> allStatuses{
         Status::none, Status::reviewed, Status::flagged, Status::approved, Status::needsWork};
@@ -49,11 +50,11 @@ struct Annotation {
 };
 
 // Raw values as stored and shown: "none", "reviewed", "flagged", "approved", "needs-work".
-std::string_view rawValue(Annotation::Status status);
-std::optional<Annotation::Status> statusFromRawValue(std::string_view raw);
+SCRIVCORE_API std::string_view rawValue(Annotation::Status status);
+SCRIVCORE_API std::optional<Annotation::Status> statusFromRawValue(std::string_view raw);
 
 // Last path component and its lower-case extension, as the record keeps them.
-std::string fileNameOfPath(std::string_view path);
-std::string fileExtensionOfName(std::string_view fileName);
+SCRIVCORE_API std::string fileNameOfPath(std::string_view path);
+SCRIVCORE_API std::string fileExtensionOfName(std::string_view fileName);
 
 } // namespace scrivlet

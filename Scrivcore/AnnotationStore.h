@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Scrivcore/Annotation.h"
+#include "Scrivcore/Export.h"
 #include "Scrivcore/StoreError.h"
 
 #include <memory>
@@ -22,7 +23,7 @@ class Statement;
 //
 // Every operation throws StoreError with a readable description. An object is used from one
 // thread at a time.
-class AnnotationStore {
+class SCRIVCORE_API AnnotationStore {
 public:
     // <group container>/annotations.sqlite; the container moves with $SCRIVLET_CONTAINER.
     static std::string defaultPath();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/DarwinNotifyCenter.h"
+#include "Scrivcore/Export.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -18,7 +19,7 @@ namespace scrivlet {
 // extension drains whenever it is woken. Every access holds an exclusive flock on that file,
 // which makes each drain atomic: a path is delivered to exactly one drain, and a path appended
 // before a post is in the drain that post triggers (or an earlier one).
-class BadgeRefreshNotifier {
+class SCRIVCORE_API BadgeRefreshNotifier {
 public:
     static constexpr const char* darwinName = "com.scrivlet.badgeRefresh";
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Scrivcore/Export.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,13 +18,13 @@ inline constexpr const char* annotatedValue = "annotated";
 inline constexpr const char* flaggedValue = "flagged";
 
 // Runs for every record at each launch, so it only writes when the value is not right yet.
-void markAnnotated(const std::filesystem::path& fileURL, bool flagged);
+SCRIVCORE_API void markAnnotated(const std::filesystem::path& fileURL, bool flagged);
 
 // A file that has no badge is left alone without a word.
-void clearAnnotated(const std::filesystem::path& fileURL);
+SCRIVCORE_API void clearAnnotated(const std::filesystem::path& fileURL);
 
 // "annotated", "flagged", or nullopt when the file carries no badge or cannot be read.
-std::optional<std::string> badgeValue(const std::filesystem::path& fileURL);
+SCRIVCORE_API std::optional<std::string> badgeValue(const std::filesystem::path& fileURL);
 
 } // namespace BadgeXattr
 

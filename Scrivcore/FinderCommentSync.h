@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Scrivcore/Export.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -23,17 +25,17 @@ inline constexpr const char* markerAttributeName = "user.scrivlet.comment-hash";
 // empty note clears ours. A comment of the user's own is left in place (logged at info level).
 // If the marker cannot follow the comment, the previous comment is put back, so a comment of
 // ours never sits on a file unmarked (it would pass for the user's forever after).
-void syncComment(const std::string& note, const std::filesystem::path& fileURL);
+SCRIVCORE_API void syncComment(const std::string& note, const std::filesystem::path& fileURL);
 
 // Removes the comment only if it is the one Scrivcore wrote, and removes the marker.
-void clearComment(const std::filesystem::path& fileURL);
+SCRIVCORE_API void clearComment(const std::filesystem::path& fileURL);
 
 // The file's comment; nullopt when it has none (or an empty one) or cannot be read.
-std::optional<std::string> readComment(const std::filesystem::path& fileURL);
+SCRIVCORE_API std::optional<std::string> readComment(const std::filesystem::path& fileURL);
 
 // The marker's text for `comment`: 64-bit FNV-1a over its bytes, as 16 lowercase hex digits.
 // Stable across runs and machines, unlike std::hash.
-std::string commentDigest(std::string_view comment);
+SCRIVCORE_API std::string commentDigest(std::string_view comment);
 
 } // namespace FinderCommentSync
 

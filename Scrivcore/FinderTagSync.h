@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Scrivcore/Export.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,16 +23,16 @@ inline constexpr const char* attributeName = "user.xdg.tags";
 // synced tags: previously synced tags still wanted plus the ones it added (a tag the user
 // already had stays the user's). When the file cannot be read or written it is left as it
 // was and `previouslySynced` comes back, since that is still what the file carries.
-std::vector<std::string> syncTags(const std::vector<std::string>& tags,
-                                  const std::vector<std::string>& previouslySynced,
-                                  const std::filesystem::path& fileURL);
+SCRIVCORE_API std::vector<std::string> syncTags(const std::vector<std::string>& tags,
+                                                const std::vector<std::string>& previouslySynced,
+                                                const std::filesystem::path& fileURL);
 
 // Removes exactly `syncedTags`, keeps the user's, and drops the attribute if nothing is left.
-void clearSyncedTags(const std::vector<std::string>& syncedTags,
-                     const std::filesystem::path& fileURL);
+SCRIVCORE_API void clearSyncedTags(const std::vector<std::string>& syncedTags,
+                                   const std::filesystem::path& fileURL);
 
 // The tags on the file as stored there; empty when it has none or cannot be read.
-std::vector<std::string> readTags(const std::filesystem::path& fileURL);
+SCRIVCORE_API std::vector<std::string> readTags(const std::filesystem::path& fileURL);
 
 } // namespace FinderTagSync
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Geometry.h"
+#include "Scrivcore/Export.h"
 
 #include <cstddef>
 #include <optional>
@@ -17,13 +18,13 @@ enum class PanelPlacementMode {
 };
 
 // No frame means the panel should not be shown at all.
-struct PanelPlacement {
+struct SCRIVCORE_API PanelPlacement {
     std::optional<CGRect> frame;
 };
 
 // One display, as the window server reports it: the whole frame, and the part left over once
 // the menu bar and the Dock are taken out.
-struct ScreenFrames {
+struct SCRIVCORE_API ScreenFrames {
     CGRect frame;
     CGRect visibleFrame;
 };
@@ -42,7 +43,8 @@ inline constexpr double gap = 8;             // space between the Finder window 
 // the earlier one on ties (with a non-finite window every distance is undefined and that is the
 // first screen). Callers always pass at least one screen; an empty list returns 0 rather than
 // failing. The result is always a valid index of a non-empty list.
-std::size_t bestScreenIndex(const CGRect& finderFrame, const std::vector<ScreenFrames>& screens);
+SCRIVCORE_API std::size_t bestScreenIndex(const CGRect& finderFrame,
+                                          const std::vector<ScreenFrames>& screens);
 
 // The panel's frame beside `finderFrame` on the screen described by `screenFrame` and
 // `visibleFrame` (normally the screen picked by bestScreenIndex).
@@ -67,8 +69,9 @@ std::size_t bestScreenIndex(const CGRect& finderFrame, const std::vector<ScreenF
 // edge that overflows counts as not finite). Any frame returned lies inside `visibleFrame`.
 // Only the visible frame bounds the panel; `screenFrame` is taken so the call describes the screen
 // the way ScreenFrames does, and is not used by the arithmetic today.
-PanelPlacement compute(const CGRect& finderFrame, const CGRect& screenFrame,
-                       const CGRect& visibleFrame, bool isFullscreen, PanelPlacementMode mode);
+SCRIVCORE_API PanelPlacement compute(const CGRect& finderFrame, const CGRect& screenFrame,
+                                     const CGRect& visibleFrame, bool isFullscreen,
+                                     PanelPlacementMode mode);
 
 } // namespace PanelPlacer
 

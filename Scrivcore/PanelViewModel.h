@@ -3,6 +3,7 @@
 #include "Platform/Clock.h"
 #include "Platform/ThreadAffinity.h"
 #include "Scrivcore/Annotation.h"
+#include "Scrivcore/Export.h"
 
 #include <filesystem>
 #include <functional>
@@ -17,7 +18,7 @@ namespace scrivlet {
 class AnnotationStore;
 
 // How long edits wait before they are written (seconds).
-struct PanelSaveTiming {
+struct SCRIVCORE_API PanelSaveTiming {
     double saveDelay = 0.5;    // quiet time after the last edit
     double maxSaveDelay = 2.0; // longest wait after the first unsaved edit
 };
@@ -34,7 +35,7 @@ struct PanelSaveTiming {
 // edit reaches the store within a bounded time. Pending edits are also written before another
 // file is shown and when the view model is destroyed. A failed save is logged, kept pending
 // and tried again.
-class PanelViewModel {
+class SCRIVCORE_API PanelViewModel {
 public:
     using ObserverID = std::uint64_t;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Log.h"
+#include "Scrivcore/Export.h"
 
 namespace scrivlet {
 
@@ -9,9 +10,9 @@ namespace ScrivcoreLog {
 
 inline constexpr const char* subsystem = "com.scrivlet.Scrivcore";
 
-const Logger& store();      // opening, migrating, saving
-const Logger& attributes(); // badge attribute, tags and comment on files
-const Logger& badges();     // the cross-process badge notice and its queue
+SCRIVCORE_API const Logger& store();      // opening, migrating, saving
+SCRIVCORE_API const Logger& attributes(); // badge attribute, tags and comment on files
+SCRIVCORE_API const Logger& badges();     // the cross-process badge notice and its queue
 
 } // namespace ScrivcoreLog
 

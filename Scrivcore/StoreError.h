@@ -1,12 +1,14 @@
 #pragma once
 
+#include "Scrivcore/Export.h"
+
 #include <stdexcept>
 #include <string>
 
 namespace scrivlet {
 
 // What the annotation store throws. `what()` is a sentence a user can read.
-class StoreError : public std::runtime_error {
+class SCRIVCORE_API StoreError : public std::runtime_error {
 public:
     enum class Kind {
         cannotOpen,    // missing folder, permissions, a directory in the file's place

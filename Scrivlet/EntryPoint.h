@@ -14,9 +14,4 @@ std::shared_ptr<AppDelegate>& sharedAppDelegate();
 // make it the application's delegate. Platform services must be installed.
 AppDelegate& installAppDelegate();
 
-// The program: installs the real platform services, hands the URLs among the arguments to
-// the application as the system does for a URL that starts the app, and runs until the
-// application terminates (its menu, SIGINT or SIGTERM). Answers the exit status.
-int scrivletMain(int argc, char** argv);
-
 } // namespace scrivlet

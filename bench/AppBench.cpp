@@ -1,8 +1,8 @@
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
 #include "Platform/simulated/SimulatedFinder.h"
 #include "Scrivlet/SelectionTracker.h"
-#include "scenario/AppSession.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/TempHome.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>

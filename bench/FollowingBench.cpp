@@ -3,13 +3,13 @@
 // a visible panel.
 #include "Platform/Panel.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "scenario/AppSession.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/TempHome.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>
@@ -22,7 +22,7 @@ namespace {
 // A launched app with Finder frontmost, one window and a selected file, the panel faded in.
 struct FollowingApp {
     AppSession session;
-    Desktop& desktop = session.services().desktop();
+    SimulatedDesktop& desktop = session.simulatedDesktop();
     SimulatedFinder& finder = desktop.finder();
     std::string files[2] = {session.home().makeFile("Documents/a.txt").string(),
                             session.home().makeFile("Documents/b.txt").string()};

@@ -18,3 +18,10 @@ if(SCRIVLET_SANITIZE)
     add_compile_options(${scrivlet_sanitizer_flags})
     add_link_options(${scrivlet_sanitizer_flags})
 endif()
+
+# A shared library of ours exports only what its headers mark with its API macro; the rest
+# stays inside, so programs cannot come to depend on it and the dynamic symbol table stays small.
+function(scrivlet_export_api target)
+    set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden
+                                               VISIBILITY_INLINES_HIDDEN ON)
+endfunction()

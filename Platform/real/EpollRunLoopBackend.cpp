@@ -120,13 +120,6 @@ public:
         synced_ = false;
     }
 
-    bool isVirtual() const override { return false; }
-
-    void setVirtualTime(double /*monotonicSeconds*/) override {
-        std::fprintf(stderr, "RunLoopBackend::setVirtualTime called on the real clock\n");
-        std::abort();
-    }
-
 private:
     void sync(const std::vector<int>& fds) {
         lastFds_ = fds;

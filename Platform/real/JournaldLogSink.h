@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Log.h"
 
 #include <filesystem>
@@ -14,7 +15,7 @@ namespace scrivlet {
 // entry whose fields keep subsystem, category and level apart, so `journalctl
 // SCRIVLET_SUBSYSTEM=com.scrivlet SCRIVLET_CATEGORY=store` filters the way `log stream
 // --predicate` would.
-class JournaldLogSink final : public LogSink {
+class SCRIVLET_PLATFORM_API JournaldLogSink final : public LogSink {
 public:
     // `processName` becomes SYSLOG_IDENTIFIER; empty leaves the journal's own guess.
     explicit JournaldLogSink(std::string processName);
@@ -33,17 +34,17 @@ private:
 };
 
 // syslog priority for a level: Debug 7, Info 6, Default 5, Error 3, Fault 2.
-int journalPriority(LogLevel level);
+SCRIVLET_PLATFORM_API int journalPriority(LogLevel level);
 
 // The "KEY=value" fields sent for one record, in sending order.
-std::vector<std::string> journalFields(const LogRecord& record, std::string_view processName);
+SCRIVLET_PLATFORM_API std::vector<std::string> journalFields(const LogRecord& record,
+                                                             std::string_view processName);
 
 inline constexpr const char* journalSocketPath = "/run/systemd/journal/socket";
 
 // The journal sink when the journal's socket is there, else the stderr sink (containers and
 // sessions without systemd). `journalSocket` exists for tests.
-std::shared_ptr<LogSink>
-makeSystemLogSink(const std::string& identifier,
-                  const std::filesystem::path& journalSocket = journalSocketPath);
+std::shared_ptr<LogSink> SCRIVLET_PLATFORM_API makeSystemLogSink(
+    const std::string& identifier, const std::filesystem::path& journalSocket = journalSocketPath);
 
 } // namespace scrivlet

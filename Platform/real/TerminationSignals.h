@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,7 +13,7 @@ class RunLoop;
 // Turns SIGINT and SIGTERM into an ordinary event of the run loop, so that a signal ends the
 // program through the same path as a termination from its menu, with no work in a signal
 // handler. Call before any thread starts; the signals stay blocked for the process.
-class TerminationSignals {
+class SCRIVLET_PLATFORM_API TerminationSignals {
 public:
     static std::unique_ptr<TerminationSignals> install(RunLoop& loop,
                                                        std::function<void(int signal)> onSignal);

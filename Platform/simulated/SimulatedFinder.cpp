@@ -1,7 +1,7 @@
 #include "Platform/simulated/SimulatedFinder.h"
 
 #include "Platform/RunLoop.h"
-#include "Platform/simulated/Desktop.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -10,7 +10,7 @@
 
 namespace scrivlet {
 
-class Desktop;
+class SimulatedDesktop;
 
 // Finder as the app sees it: a running application with windows, focus and a selection,
 // which posts the accessibility notifications a real Finder posts and answers the scripts
@@ -21,7 +21,7 @@ public:
     // The one script Finder answers: the POSIX path of the single selected item.
     static const std::string& selectionScript();
 
-    explicit SimulatedFinder(Desktop& desktop) : desktop_(desktop) {}
+    explicit SimulatedFinder(SimulatedDesktop& desktop) : desktop_(desktop) {}
 
     bool isRunning() const { return pid_.has_value(); }
     std::optional<pid_t> processIdentifier() const { return pid_; }
@@ -64,7 +64,7 @@ private:
                        const std::string& notification);
     void focusFrontmostWindow();
 
-    Desktop& desktop_;
+    SimulatedDesktop& desktop_;
     std::optional<pid_t> pid_;
     pid_t nextPID_ = 311;
     std::optional<std::uint32_t> focusedWindow_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Clock.h"
+#include "Platform/Export.h"
 
 #include <string>
 
@@ -24,7 +25,7 @@ enum class TimeStyle {
 // "Dec 7, 2026 at 12:00 PM" for abbreviated and shortened. The interface ships English
 // only, so dates use the English (United States) patterns in every locale rather than
 // mixing a translated date into English sentences.
-std::string formatted(Date date, DateStyle dateStyle, TimeStyle timeStyle);
+SCRIVLET_PLATFORM_API std::string formatted(Date date, DateStyle dateStyle, TimeStyle timeStyle);
 
 } // namespace ui
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/Panel.h"
 #include "Platform/ui/View.h"
 
@@ -12,7 +13,7 @@ namespace scrivlet {
 namespace ui {
 
 // Something that announces its changes: how to start listening to it and how to stop.
-struct Observable {
+struct SCRIVLET_PLATFORM_API Observable {
     std::function<std::uint64_t(std::function<void()>)> addObserver;
     std::function<void(std::uint64_t)> removeObserver;
 };
@@ -32,7 +33,7 @@ template <typename Model> Observable observing(Model& model) {
 // A rebuild replaces the tree while whoever acts on it may still be inside one of its
 // actions (a tap that edits the model); `tree()` hands out shared ownership so the old tree
 // lives until that action returns.
-class HostingView final : public ContentView {
+class SCRIVLET_PLATFORM_API HostingView final : public ContentView {
 public:
     HostingView(std::function<View()> rootView, Observable observable);
     // A view with nothing to observe: rebuilt only by `rebuild()`.

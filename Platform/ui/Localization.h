@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Export.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -14,7 +16,7 @@ namespace ui {
 // with %@ (or positional %1$@, %2$@...) where an argument goes, so without a table the key
 // is the English text. The app ships English only; tests install tables to prove that a
 // string really goes through the lookup. Main thread only.
-class Localization {
+class SCRIVLET_PLATFORM_API Localization {
 public:
     using Table = std::map<std::string, std::string, std::less<>>;
 
@@ -29,7 +31,7 @@ public:
 };
 
 // Installs a table for the lifetime of the object and puts the previous one back after.
-class ScopedLocalizationTable {
+class SCRIVLET_PLATFORM_API ScopedLocalizationTable {
 public:
     explicit ScopedLocalizationTable(Localization::Table table)
         : previous_(Localization::installTable(std::move(table))) {}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/Export.h"
 #include "Platform/ui/Binding.h"
 
 #include <concepts>
@@ -51,7 +52,7 @@ enum class HierarchicalStyle { primary, secondary, tertiary, quaternary };
 
 // A colour by name: a palette colour ("yellow") or a named system colour
 // ("controlBackgroundColor"), which the desktop resolves for the current appearance.
-struct Color {
+struct SCRIVLET_PLATFORM_API Color {
     std::string name;
 
     static Color named(std::string systemName) { return Color{std::move(systemName)}; }
@@ -77,14 +78,14 @@ enum class TruncationMode { head, middle, tail };
 enum class Visibility { automatic, visible, hidden };
 enum class RoundedCornerStyle { circular, continuous };
 
-struct RoundedRectangle {
+struct SCRIVLET_PLATFORM_API RoundedRectangle {
     double cornerRadius = 0;
     RoundedCornerStyle style = RoundedCornerStyle::circular;
     friend bool operator==(const RoundedRectangle&, const RoundedRectangle&) = default;
 };
 
 // Size limits of a frame; nothing leaves that limit to the content.
-struct Frame {
+struct SCRIVLET_PLATFORM_API Frame {
     std::optional<double> minWidth = std::nullopt;
     std::optional<double> minHeight = std::nullopt;
     std::optional<double> maxWidth = std::nullopt;
@@ -95,7 +96,7 @@ struct Frame {
 // What a text shows: a string shown as it is, or a localizable key (its English text) whose
 // translation gets `arguments` in its placeholders. A string literal is a key, as in the
 // declarative source, so that labels are localizable unless said otherwise.
-class TextContent {
+class SCRIVLET_PLATFORM_API TextContent {
 public:
     // Implicit, so that a literal passes for a key wherever text is expected.
     TextContent(const char* key) : TextContent(localized(key)) {}
@@ -126,46 +127,46 @@ private:
 };
 
 // Modifiers, kept as the data they stand for.
-struct FontModifier {
+struct SCRIVLET_PLATFORM_API FontModifier {
     Font font;
     friend bool operator==(const FontModifier&, const FontModifier&) = default;
 };
-struct ForegroundStyleModifier {
+struct SCRIVLET_PLATFORM_API ForegroundStyleModifier {
     ShapeStyle style;
     friend bool operator==(const ForegroundStyleModifier&,
                            const ForegroundStyleModifier&) = default;
 };
-struct LineLimitModifier {
+struct SCRIVLET_PLATFORM_API LineLimitModifier {
     std::optional<int> limit; // nothing: as many lines as needed
     friend bool operator==(const LineLimitModifier&, const LineLimitModifier&) = default;
 };
-struct TruncationModeModifier {
+struct SCRIVLET_PLATFORM_API TruncationModeModifier {
     TruncationMode mode;
     friend bool operator==(const TruncationModeModifier&, const TruncationModeModifier&) = default;
 };
 // On all four edges.
-struct PaddingModifier {
+struct SCRIVLET_PLATFORM_API PaddingModifier {
     std::optional<double> length; // nothing: the standard padding of the platform
     friend bool operator==(const PaddingModifier&, const PaddingModifier&) = default;
 };
-struct FrameModifier {
+struct SCRIVLET_PLATFORM_API FrameModifier {
     Frame frame;
     friend bool operator==(const FrameModifier&, const FrameModifier&) = default;
 };
-struct ScrollContentBackgroundModifier {
+struct SCRIVLET_PLATFORM_API ScrollContentBackgroundModifier {
     Visibility visibility;
     friend bool operator==(const ScrollContentBackgroundModifier&,
                            const ScrollContentBackgroundModifier&) = default;
 };
-struct BackgroundModifier {
+struct SCRIVLET_PLATFORM_API BackgroundModifier {
     Color color;
     friend bool operator==(const BackgroundModifier&, const BackgroundModifier&) = default;
 };
-struct ClipShapeModifier {
+struct SCRIVLET_PLATFORM_API ClipShapeModifier {
     RoundedRectangle shape;
     friend bool operator==(const ClipShapeModifier&, const ClipShapeModifier&) = default;
 };
-struct LabelsHiddenModifier {
+struct SCRIVLET_PLATFORM_API LabelsHiddenModifier {
     friend bool operator==(const LabelsHiddenModifier&, const LabelsHiddenModifier&) = default;
 };
 
@@ -175,35 +176,35 @@ using Modifier =
                  BackgroundModifier, ClipShapeModifier, LabelsHiddenModifier>;
 
 // What a node is, with what only that kind has.
-struct EmptyNode {};
-struct ScrollViewNode {
+struct SCRIVLET_PLATFORM_API EmptyNode {};
+struct SCRIVLET_PLATFORM_API ScrollViewNode {
     Axis axis = Axis::vertical;
     bool showsIndicators = true;
 };
-struct VStackNode {
+struct SCRIVLET_PLATFORM_API VStackNode {
     HorizontalAlignment alignment = HorizontalAlignment::center;
     std::optional<double> spacing; // nothing: the platform's default spacing
 };
-struct HStackNode {
+struct SCRIVLET_PLATFORM_API HStackNode {
     VerticalAlignment alignment = VerticalAlignment::center;
     std::optional<double> spacing;
 };
-struct TextNode {
+struct SCRIVLET_PLATFORM_API TextNode {
     TextContent content;
 };
-struct ImageNode {
+struct SCRIVLET_PLATFORM_API ImageNode {
     std::string systemName;
 };
-struct DividerNode {};
+struct SCRIVLET_PLATFORM_API DividerNode {};
 // The choice between tagged options. The options' values stay behind `selectedIndex` and
 // `select`, so the tree itself does not depend on the type of the value chosen.
-struct PickerNode {
+struct SCRIVLET_PLATFORM_API PickerNode {
     TextContent title;
     std::vector<TextContent> options;
     std::function<std::optional<std::size_t>()> selectedIndex; // nothing: no option matches
     std::function<void(std::size_t)> select;
 };
-struct TextEditorNode {
+struct SCRIVLET_PLATFORM_API TextEditorNode {
     Binding<std::string> text;
 };
 
@@ -213,7 +214,7 @@ using NodeContent = std::variant<EmptyNode, ScrollViewNode, VStackNode, HStackNo
 // In the order of NodeContent.
 enum class ViewKind { empty, scrollView, vStack, hStack, text, image, divider, picker, textEditor };
 
-struct TapGesture {
+struct SCRIVLET_PLATFORM_API TapGesture {
     int count = 1;
     std::function<void()> action;
 };
@@ -222,7 +223,7 @@ class View;
 
 // The children of a container: views, and lists of views (ForEach) flattened in place.
 // Empty views take no place, so conditional content can simply build EmptyView().
-class ViewList {
+class SCRIVLET_PLATFORM_API ViewList {
 public:
     ViewList() = default;
     template <typename... Views>
@@ -245,7 +246,7 @@ private:
 
 // One node of the tree. Copies share nothing mutable: actions and bindings reach the model,
 // not the node.
-class View {
+class SCRIVLET_PLATFORM_API View {
 public:
     explicit View(NodeContent content, std::vector<View> children = {});
 
@@ -299,20 +300,22 @@ inline std::vector<View> ViewList::take() && {
 }
 
 // Builders.
-View EmptyView();
-View ScrollView(Axis axis, bool showsIndicators, View content);
+SCRIVLET_PLATFORM_API View EmptyView();
+SCRIVLET_PLATFORM_API View ScrollView(Axis axis, bool showsIndicators, View content);
 inline View ScrollView(View content) {
     return ScrollView(Axis::vertical, true, std::move(content));
 }
-View VStack(HorizontalAlignment alignment, std::optional<double> spacing, ViewList content);
+SCRIVLET_PLATFORM_API View VStack(HorizontalAlignment alignment, std::optional<double> spacing,
+                                  ViewList content);
 inline View VStack(ViewList content) {
     return VStack(HorizontalAlignment::center, std::nullopt, std::move(content));
 }
-View HStack(VerticalAlignment alignment, std::optional<double> spacing, ViewList content);
+SCRIVLET_PLATFORM_API View HStack(VerticalAlignment alignment, std::optional<double> spacing,
+                                  ViewList content);
 inline View HStack(ViewList content) {
     return HStack(VerticalAlignment::center, std::nullopt, std::move(content));
 }
-View Text(TextContent content);
+SCRIVLET_PLATFORM_API View Text(TextContent content);
 // A literal is a localizable key; a string from the model is shown as it is.
 inline View Text(const char* key) {
     return Text(TextContent::localized(key));
@@ -321,9 +324,9 @@ inline View Text(std::string verbatim) {
     return Text(TextContent::verbatim(std::move(verbatim)));
 }
 // An image of a named system symbol.
-View Image(std::string systemName);
-View Divider();
-View TextEditor(Binding<std::string> text);
+SCRIVLET_PLATFORM_API View Image(std::string systemName);
+SCRIVLET_PLATFORM_API View Divider();
+SCRIVLET_PLATFORM_API View TextEditor(Binding<std::string> text);
 
 // Views made from each element of `elements`, for a container's children.
 template <typename Elements, typename Make>

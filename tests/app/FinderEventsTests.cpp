@@ -5,16 +5,16 @@
 #include "Platform/Panel.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Scrivcore/PanelPlacer.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
 #include "Scrivlet/SelectionTracker.h"
-#include "scenario/AppSession.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -32,7 +32,7 @@ const std::string emDash = "\xE2\x80\x94";
 class FinderEvents : public ::testing::Test {
 protected:
     AppSession session;
-    Desktop& desktop = session.services().desktop();
+    SimulatedDesktop& desktop = session.simulatedDesktop();
     SimulatedFinder& finder = desktop.finder();
     RunLoop& loop = session.services().runLoop();
     const std::string fileA = session.home().makeFile("Documents/a.txt").string();

@@ -1,12 +1,12 @@
 #include "Platform/Application.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
-#include "scenario/AppSession.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

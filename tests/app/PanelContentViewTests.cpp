@@ -1,12 +1,12 @@
+#include "Platform/control/ViewInspection.h"
 #include "Platform/ui/HostingView.h"
 #include "Platform/ui/Localization.h"
-#include "Platform/ui/ViewInspection.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelContentView.h"
-#include "support/LogCapture.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 #include "support/ManualScheduler.h"
-#include "support/TempHome.h"
 
 #include <cstdlib>
 #include <ctime>

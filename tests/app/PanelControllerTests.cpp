@@ -2,13 +2,13 @@
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/UserDefaults.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelController.h"
-#include "scenario/AppSession.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,7 @@ TEST_F(PanelControllerTest, FirstShowMakesOneFloatingNonActivatingPanel) {
     panel().close();
     controller->show(finderFrame, false);
     EXPECT_EQ(controller->panel.get(), first);
-    EXPECT_EQ(session.services().desktop().panels().size(), 1u);
+    EXPECT_EQ(session.simulatedDesktop().panels().size(), 1u);
 }
 
 TEST_F(PanelControllerTest, HiddenPanelFadesInBesideTheWindow) {

@@ -3,13 +3,13 @@
 #include "Platform/Panel.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Scrivcore/PanelPlacer.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "scenario/AppSession.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ protected:
     }
 
     AppSession session;
-    Desktop& desktop = session.services().desktop();
+    SimulatedDesktop& desktop = session.simulatedDesktop();
     SimulatedFinder& finder = desktop.finder();
     RunLoop& loop = session.services().runLoop();
     std::uint32_t window = 0;

@@ -1,11 +1,11 @@
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Platform/simulated/SimulatedFinder.h"
 #include "Scrivlet/SelectionTracker.h"
-#include "scenario/AppSession.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -34,7 +34,7 @@ protected:
     }
 
     SimulatedFinder& finder() { return session.desktop().finder(); }
-    Desktop& desktop() { return session.services().desktop(); }
+    SimulatedDesktop& desktop() { return session.simulatedDesktop(); }
     std::string file(const std::string& name) {
         return session.home().makeFile("Documents/" + name).string();
     }

@@ -2,11 +2,11 @@
 #include "Platform/Services.h"
 #include "Platform/StatusBar.h"
 #include "Platform/UserDirectories.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
 #include "Platform/simulated/SimulatedFinder.h"
 #include "Scrivlet/AppDelegate.h"
-#include "scenario/AppSession.h"
-#include "support/LogCapture.h"
+#include "session/AppSession.h"
+#include "session/LogCapture.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,4 +1,6 @@
 #include "Platform/Combine.h"
+#include "Platform/RunLoop.h"
+#include "Platform/control/VirtualClock.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "Platform/DarwinNotifyCenter.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 #include "support/ChildProcess.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "Platform/ExtendedAttributes.h"
-#include "support/TempHome.h"
+#include "session/TempHome.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "Platform/real/JournaldLogSink.h"
-#include "support/TempHome.h"
+#include "session/TempHome.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

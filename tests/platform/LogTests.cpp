@@ -1,5 +1,5 @@
 #include "Platform/Log.h"
-#include "support/LogCapture.h"
+#include "session/LogCapture.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -1,5 +1,5 @@
 #include "Platform/LoginItemService.h"
-#include "support/TempHome.h"
+#include "session/TempHome.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

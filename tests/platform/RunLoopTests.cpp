@@ -1,4 +1,5 @@
 #include "Platform/RunLoop.h"
+#include "Platform/control/VirtualClock.h"
 
 #include <atomic>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "Platform/FileBookmark.h"
 #include "Platform/UserDirectories.h"
-#include "support/TempHome.h"
+#include "session/TempHome.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

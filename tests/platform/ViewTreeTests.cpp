@@ -1,8 +1,8 @@
+#include "Platform/control/ViewInspection.h"
 #include "Platform/ui/DateFormatting.h"
 #include "Platform/ui/HostingView.h"
 #include "Platform/ui/Localization.h"
 #include "Platform/ui/View.h"
-#include "Platform/ui/ViewInspection.h"
 
 #include <cstdlib>
 #include <ctime>

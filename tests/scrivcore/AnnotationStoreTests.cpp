@@ -1,6 +1,6 @@
 #include "Scrivcore/AnnotationStore.h"
+#include "session/TempHome.h"
 #include "support/RawSqlite.h"
-#include "support/TempHome.h"
 
 #include <cstdlib>
 #include <fstream>

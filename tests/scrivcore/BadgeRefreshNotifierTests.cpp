@@ -1,8 +1,8 @@
 #include "Platform/UserDirectories.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 #include "support/ChildProcess.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
 
 #include <algorithm>
 #include <climits>

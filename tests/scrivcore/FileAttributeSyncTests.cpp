@@ -2,8 +2,8 @@
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivcore/FinderCommentSync.h"
 #include "Scrivcore/FinderTagSync.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 
 #include <algorithm>
 #include <fcntl.h>

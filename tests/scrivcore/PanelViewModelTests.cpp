@@ -4,10 +4,10 @@
 #include "Scrivcore/FinderCommentSync.h"
 #include "Scrivcore/FinderTagSync.h"
 #include "Scrivcore/PanelViewModel.h"
-#include "support/LogCapture.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 #include "support/ManualScheduler.h"
 #include "support/RawSqlite.h"
-#include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 

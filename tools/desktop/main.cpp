@@ -1,7 +1,7 @@
 // scrivlet-desktop COMMAND...: acts on the simulated desktop of the running app, as a person
 // at the desktop would, and prints what it shows. Commands:
 //   status | open-menu [N] | close-menu | choose TITLE | press KEY (e.g. Command-q)
-#include "Platform/real/DesktopControlServer.h"
+#include "Platform/control/DesktopControlServer.h"
 
 #include <cstring>
 #include <iostream>

@@ -1,12 +1,12 @@
 // Scenario verbs for Finder, its windows and selection, and the accessibility permission.
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Platform/simulated/SimulatedFinder.h"
-#include "scenario/AppSession.h"
 #include "scenario/ScenarioGeometry.h"
 #include "scenario/ScenarioRunner.h"
-#include "support/TempHome.h"
+#include "session/AppSession.h"
+#include "session/TempHome.h"
 
 #include <ostream>
 #include <sstream>
@@ -110,7 +110,7 @@ void ScenarioRunner::registerFinderVerbs() {
             auto number = namedWindow(rest[0]);
             auto point = parsePoint(rest[1]);
             SimulatedWindow* window =
-                number ? session_->services().desktop().window(*number) : nullptr;
+                number ? session_->simulatedDesktop().window(*number) : nullptr;
             if (!window || !point) {
                 return fail("nudge needs NAME X,Y");
             }
@@ -137,14 +137,14 @@ void ScenarioRunner::registerFinderVerbs() {
         if (args.size() != 3 || args[0] != "launch") {
             return fail("app launch NAME BUNDLE-IDENTIFIER");
         }
-        session_->services().desktop().launchApplication(args[2], args[1]);
+        session_->simulatedDesktop().launchApplication(args[2], args[1]);
         session_->desktop().settle();
     };
     verbs_["activate"] = [this](const Arguments& args) {
         if (args.size() != 1) {
             return fail("activate NAME (Finder, Scrivlet or a launched app)");
         }
-        Desktop& desktop = session_->services().desktop();
+        SimulatedDesktop& desktop = session_->simulatedDesktop();
         for (const RunningApplicationInfo& app : desktop.runningApplications()) {
             if (app.localizedName == args[0]) {
                 desktop.activateApplication(app.processIdentifier);
@@ -158,7 +158,7 @@ void ScenarioRunner::registerFinderVerbs() {
         if (args.size() != 1 || args[0] != "change") {
             return fail("space change");
         }
-        session_->services().desktop().changeSpace();
+        session_->simulatedDesktop().changeSpace();
         session_->desktop().settle();
     };
     verbs_["accessibility"] = [this](const Arguments& args) {
@@ -174,7 +174,7 @@ void ScenarioRunner::registerFinderVerbs() {
             return;
         }
         for (const auto& [name, number] : windowNames_) {
-            const SimulatedWindow* window = session_->services().desktop().window(number);
+            const SimulatedWindow* window = session_->simulatedDesktop().window(number);
             if (window) {
                 out_ << "  window " << name << " " << describeScenarioRect(window->bounds)
                      << (window->subrole == "AXStandardWindow" ? "" : " (" + window->subrole + ")")

@@ -4,16 +4,16 @@
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/UserDefaults.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/control/ViewInspection.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Platform/ui/HostingView.h"
-#include "Platform/ui/ViewInspection.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "scenario/AppSession.h"
 #include "scenario/ScenarioGeometry.h"
 #include "scenario/ScenarioRunner.h"
+#include "session/AppSession.h"
 
 #include <cmath>
 #include <ostream>
@@ -160,11 +160,11 @@ void ScenarioRunner::registerPanelExpectations() {
         if ((what == "right-of" || what == "left-of") && args.size() == 2) {
             const auto number = namedWindow(args[1]);
             const SimulatedWindow* window =
-                number ? session_->services().desktop().window(*number) : nullptr;
+                number ? session_->simulatedDesktop().window(*number) : nullptr;
             if (!window) {
                 return;
             }
-            const CGRect finder = session_->services().desktop().flippedRect(window->bounds);
+            const CGRect finder = session_->simulatedDesktop().flippedRect(window->bounds);
             const bool beside = what == "right-of" ? panel->frame().minX() >= finder.maxX()
                                                    : panel->frame().maxX() <= finder.minX();
             return expect(beside && std::abs(panel->frame().maxY() - finder.maxY()) < 1,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/ui/ViewInspection.h"
+#include "Platform/control/ViewInspection.h"
 
 #include <cstdint>
 #include <filesystem>

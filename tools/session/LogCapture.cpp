@@ -1,4 +1,4 @@
-#include "support/LogCapture.h"
+#include "session/LogCapture.h"
 
 namespace scrivlet {
 

@@ -1,28 +1,29 @@
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
 
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/StatusBar.h"
-#include "Platform/simulated/Desktop.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 
 namespace scrivlet {
 
-DesktopControl::DesktopControl(Services& services) : services_(services) {}
+DesktopControl::DesktopControl(Services& services, SimulatedDesktop& desktop)
+    : services_(services), desktop_(desktop) {}
 
 void DesktopControl::setScreens(std::vector<Screen> screens) {
-    services_.desktop().setScreens(std::move(screens));
+    desktop_.setScreens(std::move(screens));
 }
 
 SimulatedFinder& DesktopControl::finder() {
-    return services_.desktop().finder();
+    return desktop_.finder();
 }
 
 void DesktopControl::setAccessibilityTrusted(bool trusted) {
-    services_.desktop().setAccessibilityTrusted(trusted);
+    desktop_.setAccessibilityTrusted(trusted);
 }
 
 int DesktopControl::accessibilityPromptCount() const {
-    return services_.desktop().accessibilityPromptCount();
+    return desktop_.accessibilityPromptCount();
 }
 
 void DesktopControl::settle() {
@@ -30,7 +31,7 @@ void DesktopControl::settle() {
 }
 
 std::vector<std::shared_ptr<StatusItem>> DesktopControl::statusItems() const {
-    return services_.desktop().statusBar().items();
+    return desktop_.statusBar().items();
 }
 
 bool DesktopControl::openStatusMenu(std::size_t index) {
@@ -38,24 +39,24 @@ bool DesktopControl::openStatusMenu(std::size_t index) {
     if (index >= items.size() || !items[index]->menu()) {
         return false;
     }
-    services_.desktop().setTrackedMenu(items[index]->menu());
+    desktop_.setTrackedMenu(items[index]->menu());
     // Menus track events in their own mode; default-mode timers wait meanwhile.
     services_.runLoop().setCurrentMode(RunLoopMode::eventTracking);
     return true;
 }
 
 void DesktopControl::closeMenu() {
-    services_.desktop().setTrackedMenu(nullptr);
+    desktop_.setTrackedMenu(nullptr);
     services_.runLoop().setCurrentMode(RunLoopMode::defaultMode);
 }
 
 bool DesktopControl::isMenuOpen() const {
-    return services_.desktop().trackedMenu() != nullptr;
+    return desktop_.trackedMenu() != nullptr;
 }
 
 std::vector<DesktopControl::MenuEntry> DesktopControl::openMenuEntries() const {
     std::vector<MenuEntry> entries;
-    const std::shared_ptr<Menu> menu = services_.desktop().trackedMenu();
+    const std::shared_ptr<Menu> menu = desktop_.trackedMenu();
     if (!menu) {
         return entries;
     }
@@ -67,7 +68,7 @@ std::vector<DesktopControl::MenuEntry> DesktopControl::openMenuEntries() const {
 }
 
 bool DesktopControl::chooseMenuItem(const std::string& title) {
-    const std::shared_ptr<Menu> menu = services_.desktop().trackedMenu();
+    const std::shared_ptr<Menu> menu = desktop_.trackedMenu();
     if (!menu) {
         return false;
     }
@@ -81,7 +82,7 @@ bool DesktopControl::chooseMenuItem(const std::string& title) {
 }
 
 bool DesktopControl::pressKey(const std::string& key, unsigned modifiers) {
-    const std::shared_ptr<Menu> menu = services_.desktop().trackedMenu();
+    const std::shared_ptr<Menu> menu = desktop_.trackedMenu();
     if (!menu) {
         return false;
     }

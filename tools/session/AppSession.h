@@ -11,6 +11,7 @@ class AppDelegate;
 class DesktopControl;
 class LogCapture;
 class Services;
+class SimulatedDesktop;
 class TempHome;
 
 // One run of the app in a sandbox: a temporary home, the simulated desktop on a virtual
@@ -26,6 +27,8 @@ public:
     TempHome& home() { return *home_; }
     Services& services() { return *services_; }
     DesktopControl& desktop() { return *desktop_; }
+    // The desktop model itself, for scenes the control side has no verb for.
+    SimulatedDesktop& simulatedDesktop();
     LogCapture& log() { return *log_; }
 
     // One delivery of URLs by the system. Before launch these are URLs that start the app:

@@ -1,4 +1,4 @@
-#include "support/TempHome.h"
+#include "session/TempHome.h"
 
 #include "Platform/UserDirectories.h"
 

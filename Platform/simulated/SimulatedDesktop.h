@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Accessibility.h"
+#include "Platform/DesktopBackend.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/Panel.h"
 #include "Platform/Screen.h"
@@ -13,14 +13,6 @@
 #include <vector>
 
 namespace scrivlet {
-
-struct RunningApplicationInfo {
-    std::string bundleIdentifier;
-    pid_t processIdentifier = 0;
-    std::string localizedName;
-    bool active = false;
-    friend bool operator==(const RunningApplicationInfo&, const RunningApplicationInfo&) = default;
-};
 
 // A window as the window server knows it.
 struct SimulatedWindow {
@@ -39,25 +31,25 @@ struct SimulatedWindow {
 // menu bar, running applications, windows, Finder, accessibility and the menu being tracked.
 // Production code reaches it through the platform classes (Screen, StatusBar, ...); tests and
 // scenarios drive and read it through DesktopControl.
-class Desktop {
+class SimulatedDesktop final : public DesktopBackend {
 public:
     // One 1440 x 900 screen with a 25-point menu bar.
-    Desktop();
+    SimulatedDesktop();
 
-    std::vector<Screen> screens() const { return screens_; }
+    std::vector<Screen> screens() const override { return screens_; }
     void setScreens(std::vector<Screen> screens);
-    std::optional<Screen> mainScreen() const;
+    std::optional<Screen> mainScreen() const override;
     void setMainScreenIndex(std::size_t index) { mainScreenIndex_ = index; }
 
-    StatusBar& statusBar() { return statusBar_; }
+    StatusBar& statusBar() override { return statusBar_; }
 
     void addRunningApplication(RunningApplicationInfo application);
     void removeRunningApplication(pid_t processIdentifier);
-    const std::vector<RunningApplicationInfo>& runningApplications() const { return running_; }
+    std::vector<RunningApplicationInfo> runningApplications() const override { return running_; }
     // The workspace's and the application's notification centres. The desktop posts the
     // system's notifications on the main run loop, after the event that caused them.
-    Workspace& workspace() { return workspace_; }
-    NotificationCenter& defaultNotificationCenter() { return defaultCenter_; }
+    Workspace& workspace() override { return workspace_; }
+    NotificationCenter& defaultNotificationCenter() override { return defaultCenter_; }
     // The user switches to another Space.
     void changeSpace();
 
@@ -65,11 +57,12 @@ public:
     pid_t launchApplication(const std::string& bundleIdentifier, const std::string& name);
 
     // Makes the application frontmost; false when no such application runs.
-    bool activateApplication(pid_t processIdentifier);
-    std::optional<RunningApplicationInfo> frontmostApplication() const;
+    bool activateApplication(pid_t processIdentifier) override;
+    std::optional<RunningApplicationInfo> frontmostApplication() const override;
 
     // Windows, front to back.
     const std::vector<SimulatedWindow>& windows() const { return windows_; }
+    std::optional<std::vector<WindowServerEntry>> windowList() const override;
     SimulatedWindow* window(std::uint32_t windowNumber);
     // Puts the window in front and answers its new window number.
     std::uint32_t addWindow(SimulatedWindow window);
@@ -83,20 +76,23 @@ public:
     const SimulatedFinder& finder() const { return finder_; }
 
     // Accessibility: the trust flag, the prompts shown, attribute reads and notifications.
-    bool isAccessibilityTrusted() const { return accessibilityTrusted_; }
+    bool isAccessibilityTrusted() const override { return accessibilityTrusted_; }
     void setAccessibilityTrusted(bool trusted) { accessibilityTrusted_ = trusted; }
     int accessibilityPromptCount() const { return accessibilityPrompts_; }
-    void recordAccessibilityPrompt() { ++accessibilityPrompts_; }
+    void promptForAccessibility() override { ++accessibilityPrompts_; }
     AXError readAttribute(const AXUIElement& element, const std::string& attribute,
-                          AXAttributeValue& value) const;
-    void registerObserver(const AXObserverRef& observer);
+                          AXAttributeValue& value) const override;
+    void registerObserver(const AXObserverRef& observer) override;
+
+    // Scripts are answered by the simulated Finder.
+    ScriptReply runScript(const std::string& source) override;
     // Delivers to every live observer of the element's process, through their run loops.
     void postAccessibilityNotification(const AXUIElement& element, const std::string& name);
     std::size_t liveObserverCount() const;
 
     // Panels, front to back; the desktop does not keep them alive.
-    void registerPanel(const std::shared_ptr<Panel>& panel);
-    void bringPanelToFront(const Panel* panel);
+    void panelCreated(const std::shared_ptr<Panel>& panel) override;
+    void panelChanged(const Panel& panel, PanelChange change) override;
     std::vector<std::shared_ptr<Panel>> panels() const;
 
     // The menu the user has open, if any.

@@ -1,15 +1,16 @@
-#include "scenario/AppSession.h"
+#include "session/AppSession.h"
 
 #include "Platform/Application.h"
 #include "Platform/Bundle.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/Desktop.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
+#include "Platform/control/VirtualClock.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
+#include "session/LogCapture.h"
+#include "session/TempHome.h"
 
 namespace scrivlet {
 
@@ -27,16 +28,21 @@ AppSession::AppSession()
     auto bundle = std::make_unique<Bundle>("com.scrivlet.Scrivlet",
                                            home_->path() / "Applications" / "Scrivlet.app",
                                            "Scrivlet", std::vector<std::string>{"scrivlet"});
+    auto simulated = std::make_unique<SimulatedDesktop>();
+    SimulatedDesktop& desktop = *simulated;
     services_ = std::make_unique<Services>(
-        std::make_unique<RunLoop>(makeVirtualRunLoopBackend(scenarioStart)),
-        std::make_unique<Desktop>(), std::move(bundle));
-    services_->desktop().addRunningApplication(
+        std::make_unique<RunLoop>(makeVirtualRunLoopBackend(scenarioStart)), std::move(simulated),
+        std::move(bundle));
+    desktop.addRunningApplication(
         {"com.scrivlet.Scrivlet", simulatedProcessIdentifier, "Scrivlet", false});
-    desktop_ = std::make_unique<DesktopControl>(*services_);
+    desktop_ = std::make_unique<DesktopControl>(*services_, desktop);
     // As on a real desktop, Finder runs and is frontmost before the app starts.
-    Desktop& desktop = services_->desktop();
     desktop.activateApplication(desktop.finder().launch());
     services_->runLoop().runUntilIdle();
+}
+
+SimulatedDesktop& AppSession::simulatedDesktop() {
+    return desktop_->desktop();
 }
 
 AppSession::~AppSession() {

@@ -1,4 +1,4 @@
-#include "Platform/ui/ViewInspection.h"
+#include "Platform/control/ViewInspection.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
-#include "Platform/simulated/DesktopCommands.h"
+#include "Platform/control/DesktopCommands.h"
 
 #include "Platform/Menu.h"
-#include "Platform/simulated/DesktopControl.h"
+#include "Platform/control/DesktopControl.h"
 
 #include <vector>
 

@@ -11,6 +11,7 @@ namespace scrivlet {
 
 class Menu;
 class Services;
+class SimulatedDesktop;
 class SimulatedFinder;
 class StatusItem;
 
@@ -19,7 +20,9 @@ class StatusItem;
 // is on screen. Production code never uses it.
 class DesktopControl {
 public:
-    explicit DesktopControl(Services& services);
+    DesktopControl(Services& services, SimulatedDesktop& desktop);
+
+    SimulatedDesktop& desktop() { return desktop_; }
 
     void setScreens(std::vector<Screen> screens);
 
@@ -59,6 +62,7 @@ public:
 
 private:
     Services& services_;
+    SimulatedDesktop& desktop_;
 };
 
 std::string describeModifiers(unsigned modifiers);

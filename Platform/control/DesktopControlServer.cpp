@@ -1,8 +1,8 @@
-#include "Platform/real/DesktopControlServer.h"
+#include "Platform/control/DesktopControlServer.h"
 
 #include "Platform/RunLoop.h"
 #include "Platform/UserDirectories.h"
-#include "Platform/simulated/DesktopCommands.h"
+#include "Platform/control/DesktopCommands.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "Platform/simulated/Desktop.h"
+#include "Platform/simulated/SimulatedDesktop.h"
 
 #include "Platform/RunLoop.h"
 
@@ -6,30 +6,30 @@
 
 namespace scrivlet {
 
-Desktop::Desktop() {
+SimulatedDesktop::SimulatedDesktop() {
     const CGRect frame(0, 0, 1440, 900);
     screens_.push_back({frame, CGRect(0, 0, 1440, 900 - menuBarHeight)});
 }
 
-void Desktop::setScreens(std::vector<Screen> screens) {
+void SimulatedDesktop::setScreens(std::vector<Screen> screens) {
     screens_ = std::move(screens);
     mainScreenIndex_ = 0;
     postLater(defaultCenter_, {NSApplicationDidChangeScreenParametersNotification, std::nullopt});
 }
 
-void Desktop::changeSpace() {
+void SimulatedDesktop::changeSpace() {
     postLater(workspace_.notificationCenter(),
               {NSWorkspaceActiveSpaceDidChangeNotification, std::nullopt});
 }
 
-void Desktop::postLater(NotificationCenter& center, Notification notification) {
+void SimulatedDesktop::postLater(NotificationCenter& center, Notification notification) {
     if (!RunLoop::hasMain()) {
         return;
     }
     center.enqueue(RunLoop::main(), notification);
 }
 
-std::optional<Screen> Desktop::mainScreen() const {
+std::optional<Screen> SimulatedDesktop::mainScreen() const {
     if (screens_.empty()) {
         return std::nullopt;
     }
@@ -44,7 +44,7 @@ RunningApplication applicationOf(const RunningApplicationInfo& info) {
 
 } // namespace
 
-void Desktop::addRunningApplication(RunningApplicationInfo application) {
+void SimulatedDesktop::addRunningApplication(RunningApplicationInfo application) {
     std::erase_if(running_, [&](const RunningApplicationInfo& existing) {
         return existing.processIdentifier == application.processIdentifier;
     });
@@ -53,7 +53,7 @@ void Desktop::addRunningApplication(RunningApplicationInfo application) {
               {NSWorkspaceDidLaunchApplicationNotification, applicationOf(application)});
 }
 
-void Desktop::removeRunningApplication(pid_t processIdentifier) {
+void SimulatedDesktop::removeRunningApplication(pid_t processIdentifier) {
     for (const RunningApplicationInfo& application : running_) {
         if (application.processIdentifier == processIdentifier) {
             postLater(workspace_.notificationCenter(),
@@ -65,13 +65,14 @@ void Desktop::removeRunningApplication(pid_t processIdentifier) {
     });
 }
 
-pid_t Desktop::launchApplication(const std::string& bundleIdentifier, const std::string& name) {
+pid_t SimulatedDesktop::launchApplication(const std::string& bundleIdentifier,
+                                          const std::string& name) {
     const pid_t pid = nextApplicationPID_++;
     addRunningApplication({bundleIdentifier, pid, name, false});
     return pid;
 }
 
-bool Desktop::activateApplication(pid_t processIdentifier) {
+bool SimulatedDesktop::activateApplication(pid_t processIdentifier) {
     const bool running = std::any_of(running_.begin(), running_.end(), [&](const auto& app) {
         return app.processIdentifier == processIdentifier;
     });
@@ -89,7 +90,7 @@ bool Desktop::activateApplication(pid_t processIdentifier) {
     return true;
 }
 
-std::optional<RunningApplicationInfo> Desktop::frontmostApplication() const {
+std::optional<RunningApplicationInfo> SimulatedDesktop::frontmostApplication() const {
     for (const RunningApplicationInfo& application : running_) {
         if (application.active) {
             return application;
@@ -98,7 +99,27 @@ std::optional<RunningApplicationInfo> Desktop::frontmostApplication() const {
     return std::nullopt;
 }
 
-SimulatedWindow* Desktop::window(std::uint32_t windowNumber) {
+std::optional<std::vector<WindowServerEntry>> SimulatedDesktop::windowList() const {
+    std::vector<WindowServerEntry> list;
+    list.reserve(windows_.size());
+    for (const SimulatedWindow& window : windows_) {
+        list.push_back({window.windowNumber, window.ownerPID, window.ownerName, window.layer,
+                        window.bounds, window.onScreen});
+    }
+    return list;
+}
+
+ScriptReply SimulatedDesktop::runScript(const std::string& source) {
+    ScriptReply reply;
+    reply.text = finder_.answerScript(source);
+    if (!reply.text) {
+        reply.errorInfo["NSAppleScriptErrorNumber"] = "-1708";
+        reply.errorInfo["NSAppleScriptErrorMessage"] = "The application did not understand it.";
+    }
+    return reply;
+}
+
+SimulatedWindow* SimulatedDesktop::window(std::uint32_t windowNumber) {
     for (SimulatedWindow& window : windows_) {
         if (window.windowNumber == windowNumber) {
             return &window;
@@ -107,18 +128,18 @@ SimulatedWindow* Desktop::window(std::uint32_t windowNumber) {
     return nullptr;
 }
 
-std::uint32_t Desktop::addWindow(SimulatedWindow window) {
+std::uint32_t SimulatedDesktop::addWindow(SimulatedWindow window) {
     window.windowNumber = nextWindowNumber_++;
     windows_.insert(windows_.begin(), window);
     return window.windowNumber;
 }
 
-void Desktop::removeWindow(std::uint32_t windowNumber) {
+void SimulatedDesktop::removeWindow(std::uint32_t windowNumber) {
     std::erase_if(windows_,
                   [&](const SimulatedWindow& w) { return w.windowNumber == windowNumber; });
 }
 
-void Desktop::bringToFront(std::uint32_t windowNumber) {
+void SimulatedDesktop::bringToFront(std::uint32_t windowNumber) {
     auto found = std::find_if(windows_.begin(), windows_.end(), [&](const SimulatedWindow& w) {
         return w.windowNumber == windowNumber;
     });
@@ -127,7 +148,7 @@ void Desktop::bringToFront(std::uint32_t windowNumber) {
     }
 }
 
-CGRect Desktop::flippedRect(const CGRect& rect) const {
+CGRect SimulatedDesktop::flippedRect(const CGRect& rect) const {
     if (screens_.empty()) {
         return rect;
     }
@@ -138,8 +159,8 @@ CGRect Desktop::flippedRect(const CGRect& rect) const {
     return CGRect(rect.minX(), height - rect.minY() - rect.height(), rect.width(), rect.height());
 }
 
-AXError Desktop::readAttribute(const AXUIElement& element, const std::string& attribute,
-                               AXAttributeValue& value) const {
+AXError SimulatedDesktop::readAttribute(const AXUIElement& element, const std::string& attribute,
+                                        AXAttributeValue& value) const {
     value = std::monostate{};
     if (!accessibilityTrusted_) {
         return AXError::apiDisabled;
@@ -179,11 +200,12 @@ AXError Desktop::readAttribute(const AXUIElement& element, const std::string& at
     return AXError::success;
 }
 
-void Desktop::registerObserver(const AXObserverRef& observer) {
+void SimulatedDesktop::registerObserver(const AXObserverRef& observer) {
     observers_.push_back(observer);
 }
 
-void Desktop::postAccessibilityNotification(const AXUIElement& element, const std::string& name) {
+void SimulatedDesktop::postAccessibilityNotification(const AXUIElement& element,
+                                                     const std::string& name) {
     std::erase_if(observers_, [](const auto& observer) { return observer.expired(); });
     for (const auto& weak : observers_) {
         if (AXObserverRef observer = weak.lock();
@@ -193,16 +215,22 @@ void Desktop::postAccessibilityNotification(const AXUIElement& element, const st
     }
 }
 
-std::size_t Desktop::liveObserverCount() const {
+std::size_t SimulatedDesktop::liveObserverCount() const {
     std::erase_if(observers_, [](const auto& observer) { return observer.expired(); });
     return observers_.size();
 }
 
-void Desktop::registerPanel(const std::shared_ptr<Panel>& panel) {
+void SimulatedDesktop::panelCreated(const std::shared_ptr<Panel>& panel) {
     panels_.insert(panels_.begin(), panel);
 }
 
-void Desktop::bringPanelToFront(const Panel* panel) {
+// The panel's own properties are what the observation side reads; only its place in the
+// stack is the desktop's to keep.
+void SimulatedDesktop::panelChanged(const Panel& changed, PanelChange change) {
+    if (change != PanelChange::orderedFront) {
+        return;
+    }
+    const Panel* panel = &changed;
     auto found = std::find_if(panels_.begin(), panels_.end(),
                               [&](const auto& weak) { return weak.lock().get() == panel; });
     if (found != panels_.end()) {
@@ -210,7 +238,7 @@ void Desktop::bringPanelToFront(const Panel* panel) {
     }
 }
 
-std::vector<std::shared_ptr<Panel>> Desktop::panels() const {
+std::vector<std::shared_ptr<Panel>> SimulatedDesktop::panels() const {
     std::erase_if(panels_, [](const auto& panel) { return panel.expired(); });
     std::vector<std::shared_ptr<Panel>> live;
     for (const auto& panel : panels_) {
