@@ -1,6 +1,7 @@
 #include "Platform/Application.h"
 
 #include "Platform/Bundle.h"
+#include "Platform/Panel.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 
@@ -40,6 +41,24 @@ void Application::terminate(const void* /*sender*/) {
     terminationRequested_ = true;
     ++terminationRequests_;
     RunLoop::main().stop();
+}
+
+void Application::windowCreated(const std::shared_ptr<Panel>& window) {
+    std::erase_if(windows_, [](const std::weak_ptr<Panel>& known) { return known.expired(); });
+    windows_.push_back(window);
+}
+
+void Application::windowDidClose() {
+    RunLoop::main().assertOwnerThread("Application::windowDidClose");
+    for (const std::weak_ptr<Panel>& known : windows_) {
+        const std::shared_ptr<Panel> window = known.lock();
+        if (window && window->isVisible()) {
+            return;
+        }
+    }
+    if (delegate_ != nullptr && delegate_->applicationShouldTerminateAfterLastWindowClosed()) {
+        terminate(nullptr);
+    }
 }
 
 void Application::activateIgnoringOtherApps(bool /*flag*/) {

@@ -4,9 +4,12 @@
 #include "Platform/Responder.h"
 #include "Platform/URL.h"
 
+#include <memory>
 #include <vector>
 
 namespace scrivlet {
+
+class Panel;
 
 // What the application tells its delegate. Every call comes on the main thread.
 class SCRIVLET_PLATFORM_API ApplicationDelegate {
@@ -46,6 +49,11 @@ public:
     bool isActive() const { return active_; }
     void setActive(bool active) { active_ = active; }
 
+    // The app's windows: each is known from its creation; when one closes and none is left
+    // on screen, the delegate is asked whether the app should terminate.
+    void windowCreated(const std::shared_ptr<Panel>& window);
+    void windowDidClose();
+
     // Where actions without a target go: the application is the end of every chain.
     std::vector<Responder*> responderChain() { return {this}; }
 
@@ -58,6 +66,7 @@ private:
     bool terminationRequested_ = false;
     int terminationRequests_ = 0;
     bool active_ = false;
+    std::vector<std::weak_ptr<Panel>> windows_;
 };
 
 } // namespace scrivlet

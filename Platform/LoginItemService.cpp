@@ -248,6 +248,12 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
+bool isExecutableFile(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
 } // namespace
 
 LoginItemService::LoginItemService(std::string identifier, fs::path executable,
@@ -293,6 +299,12 @@ std::optional<PlatformError> LoginItemService::registerItem() {
         return failure(action, std::make_error_code(std::errc::illegal_byte_sequence),
                        "the app's name or location (" + executable_.string() +
                            ") is not UTF-8 text a desktop entry can hold");
+    }
+    // An entry whose Exec names nothing would fail silently at every login; say so now.
+    if (!isExecutableFile(executable_)) {
+        return failure(action, std::make_error_code(std::errc::no_such_file_or_directory),
+                       "the app's location \"" + executable_.string() +
+                           "\" is not an executable file");
     }
 
     const fs::path entry = entryPath();

@@ -1,6 +1,7 @@
 #include "Platform/Panel.h"
 
 #include "Platform/AnimationContext.h"
+#include "Platform/Application.h"
 #include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
 
@@ -26,6 +27,7 @@ std::shared_ptr<Panel> Panel::create(const CGRect& contentRect, unsigned styleMa
     }
     std::shared_ptr<Panel> panel(new Panel(contentRect, styleMask));
     Services::current().desktop().panelCreated(panel);
+    Services::current().application().windowCreated(panel);
     return panel;
 }
 
@@ -60,6 +62,7 @@ void Panel::close() {
         delegate->windowWillClose(*this);
     }
     orderOut(nullptr);
+    Services::current().application().windowDidClose();
 }
 
 } // namespace scrivlet

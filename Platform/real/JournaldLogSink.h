@@ -43,7 +43,9 @@ SCRIVLET_PLATFORM_API std::vector<std::string> journalFields(const LogRecord& re
 inline constexpr const char* journalSocketPath = "/run/systemd/journal/socket";
 
 // The journal sink when the journal's socket is there, else the stderr sink (containers and
-// sessions without systemd). `journalSocket` exists for tests.
+// sessions without systemd). SCRIVLET_LOG_TO_STDERR=1 in the environment chooses stderr
+// whatever the machine has, for a terminal session or a script that reads the log.
+// `journalSocket` exists for tests.
 std::shared_ptr<LogSink> SCRIVLET_PLATFORM_API makeSystemLogSink(
     const std::string& identifier, const std::filesystem::path& journalSocket = journalSocketPath);
 

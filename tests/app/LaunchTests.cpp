@@ -1,9 +1,13 @@
 #include "Platform/Application.h"
+#include "Platform/Bundle.h"
+#include "Platform/Panel.h"
+#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/control/DesktopControl.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
+#include "Scrivlet/PanelController.h"
 #include "session/AppSession.h"
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
@@ -63,6 +67,58 @@ TEST(Launch, RunsItsStepsInOrderAndKeepsTheAppRunning) {
     EXPECT_TRUE(session.delegate()->statusItem);
     EXPECT_FALSE(session.isTerminated());
     EXPECT_FALSE(session.delegate()->applicationShouldTerminateAfterLastWindowClosed());
+}
+
+TEST(Launch, OutsideACompleteBundleTheLoginItemFailsWithItsOneLineAndNoEntry) {
+    AppSession session;
+    const std::filesystem::path executable = session.services().mainBundle().executablePath();
+    std::filesystem::remove(executable);
+    session.launch();
+    std::vector<std::string> lines;
+    for (const std::string& line : session.log().messages("")) {
+        if (line.starts_with("Scrivlet: Auto-start")) {
+            lines.push_back(line);
+        }
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Scrivlet: Auto-start registration failed: Could not register Scrivlet to "
+                        "open at login: the app's location \"" +
+                            executable.string() + "\" is not an executable file");
+    EXPECT_FALSE(std::filesystem::exists(session.home().path() /
+                                         ".config/autostart/com.scrivlet.Scrivlet.desktop"));
+    EXPECT_FALSE(session.isTerminated());
+}
+
+// Closing the last window asks the delegate whether to terminate; the app answers no, so the
+// panel's close button never ends it.
+TEST(Launch, ClosingThePanelAsksTheDelegateAndTheAppKeepsRunning) {
+    AppSession session;
+    session.launch();
+    PanelController& controller = *session.delegate()->panelController;
+    controller.show(CGRect(300, 200, 700, 500), false);
+    session.advance(1);
+    ASSERT_TRUE(controller.panel && controller.panel->isVisible());
+    controller.panel->close();
+    session.advance(1);
+    EXPECT_FALSE(session.isTerminated());
+
+    // The same close with a delegate that answers yes ends the application.
+    struct Quitter : ApplicationDelegate {
+        int asked = 0;
+        bool applicationShouldTerminateAfterLastWindowClosed() override { return ++asked > 0; }
+    } quitter;
+    Application& application = session.services().application();
+    application.setDelegate(&quitter);
+    controller.show(CGRect(300, 200, 700, 500), false);
+    session.advance(1);
+    auto other = Panel::create(CGRect(0, 0, 10, 10), 0, 0, false);
+    other->orderFront(nullptr);
+    controller.panel->close();
+    EXPECT_EQ(quitter.asked, 0) << "another window is still on screen";
+    other->close();
+    EXPECT_EQ(quitter.asked, 1);
+    EXPECT_TRUE(application.isTerminationRequested());
+    application.setDelegate(session.delegate());
 }
 
 TEST(Launch, QueuesEarlyDeliveriesInOrderAndDrainsThemOnce) {

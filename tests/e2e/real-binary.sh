@@ -7,14 +7,31 @@ set -euo pipefail
 app="$1"
 desktop="$2"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pid=""
+# Whatever way the script ends, no app it started is left running.
+cleanup() {
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 
 fail() { echo "FAILED: $*"; echo "--- log:"; cat "$work/log" 2>/dev/null || true; exit 1; }
 
 start_app() { # args: extra arguments for the app
-    env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" "$app" "$@" \
-        >"$work/out" 2>"$work/log" &
+    # The log goes to stderr even where a journal runs, so that this script can read it.
+    env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
+        "$app" "$@" >"$work/out" 2>"$work/log" &
     pid=$!
+}
+
+wait_app() { # waits for the app to end and answers its exit status
+    local status=0
+    wait "$pid" || status=$?
+    pid=""
+    return "$status"
 }
 
 wait_for_line() { # text
@@ -35,7 +52,7 @@ chmod 700 "$work/run"
 start_app
 wait_for_line "Ready. Listening for Finder events and URL scheme requests."
 kill -TERM "$pid"
-wait "$pid" || fail "exit status $? after SIGTERM"
+wait_app || fail "exit status $? after SIGTERM"
 expected="Launch started
 DB path: $work/home/.local/share/com.scrivlet.shared/annotations.sqlite
 Database opened OK
@@ -50,7 +67,7 @@ echo "ok: launch log in order, clean end on SIGTERM"
 start_app "scrivlet://annotate?path=$work/home/a.txt"
 wait_for_line "Processing 1 queued URL(s)"
 kill -INT "$pid"
-wait "$pid" || fail "exit status $? after SIGINT"
+wait_app || fail "exit status $? after SIGINT"
 [ "$(app_lines | head -n 1)" = "URL received before init, queuing 1 URL(s)" ] ||
     fail "the starting URL was not queued first"
 echo "ok: starting URL queued and processed, clean end on SIGINT"
@@ -61,7 +78,7 @@ wait_for_line "Ready. Listening for Finder events and URL scheme requests."
 drive() { env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" "$desktop" "$@"; }
 drive open-menu | grep -q "Quit Scrivlet  \[Command-q\]" || fail "the menu does not offer Quit"
 drive choose "Quit Scrivlet" >/dev/null || fail "could not choose Quit Scrivlet"
-wait "$pid" || fail "exit status $? after Quit Scrivlet"
+wait_app || fail "exit status $? after Quit Scrivlet"
 echo "ok: Quit Scrivlet ends the app"
 
 # 4. A damaged store: FATAL line, the app ends by itself, the file is untouched.
@@ -70,7 +87,7 @@ rm -f "$store"*
 printf 'not a database\n%.0s' $(seq 1 300) >"$store"
 cp "$store" "$work/store.before"
 start_app
-wait "$pid" || fail "exit status $? after a damaged store"
+wait_app || fail "exit status $? after a damaged store"
 app_lines | grep -q "^FATAL: Failed to open database: " || fail "no FATAL line"
 app_lines | grep -q "Menu bar icon set up" && fail "went on after the FATAL line"
 cmp -s "$store" "$work/store.before" || fail "the damaged store was modified"

@@ -51,6 +51,15 @@ TEST(JournaldLogSink, FactoryPicksTheJournalOnlyWhenItsSocketIsThere) {
     ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     EXPECT_TRUE(
         std::dynamic_pointer_cast<JournaldLogSink>(makeSystemLogSink("Scrivlet", socketPath)));
+
+    // A script that reads the log on stderr gets it there even beside a running journal.
+    ::setenv("SCRIVLET_LOG_TO_STDERR", "1", 1);
+    EXPECT_FALSE(
+        std::dynamic_pointer_cast<JournaldLogSink>(makeSystemLogSink("Scrivlet", socketPath)));
+    ::setenv("SCRIVLET_LOG_TO_STDERR", "0", 1);
+    EXPECT_TRUE(
+        std::dynamic_pointer_cast<JournaldLogSink>(makeSystemLogSink("Scrivlet", socketPath)));
+    ::unsetenv("SCRIVLET_LOG_TO_STDERR");
     ::close(fd);
 }
 

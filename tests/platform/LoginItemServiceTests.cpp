@@ -1,7 +1,9 @@
 #include "Platform/LoginItemService.h"
+#include "Platform/UserDirectories.h"
 #include "session/TempHome.h"
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -14,9 +16,28 @@ namespace {
 
 constexpr const char* identifier = "com.scrivlet.Scrivlet";
 
-LoginItemService makeService(const fs::path& executable = "/opt/Scrivlet/bin/scrivlet",
+// The app's executable, put at `path` below the temporary home.
+fs::path installedApp(const fs::path& path = "/opt/Scrivlet/bin/scrivlet") {
+    const fs::path executable = UserDirectories::home() / path.relative_path();
+    fs::create_directories(executable.parent_path());
+    std::ofstream(executable) << "#!/bin/sh\n";
+    fs::permissions(executable, fs::perms::owner_all);
+    return executable;
+}
+
+LoginItemService makeService(const fs::path& executable,
                              const std::string& displayName = "Scrivlet") {
     return LoginItemService(identifier, executable, displayName);
+}
+
+LoginItemService makeService() {
+    return makeService(installedApp());
+}
+
+// An Exec value as the entry writes it for an app installed below the temporary home.
+std::string execBelowHome(std::string exec) {
+    const std::size_t slash = exec.find('/');
+    return exec.replace(slash, 1, UserDirectories::home().string() + "/");
 }
 
 std::string lineStarting(const std::string& text, const std::string& prefix) {
@@ -44,9 +65,9 @@ TEST(LoginItemService, RegisterWritesAnAutostartEntryAndUnregisterRemovesIt) {
     ASSERT_FALSE(service.registerItem());
     const std::string text = readWholeFile(entry);
     EXPECT_TRUE(text.starts_with("[Desktop Entry]\n"));
-    for (const auto& [key, value] : {std::pair{"Type=", "Application"},
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"Type=", "Application"},
                                      {"Name=", "Scrivlet"},
-                                     {"Exec=", "/opt/Scrivlet/bin/scrivlet"},
+                                     {"Exec=", home.path().string() + "/opt/Scrivlet/bin/scrivlet"},
                                      {"X-GNOME-Autostart-enabled=", "true"},
                                      {"NoDisplay=", "true"}}) {
         EXPECT_EQ(lineStarting(text, key), value);
@@ -75,11 +96,12 @@ TEST(LoginItemService, RegisteringAnUnchangedEntryLeavesTheFileAloneAndAChangedO
     EXPECT_EQ(fs::last_write_time(entry), old);
 
     // The app moved: the entry must follow it, replaced by rename rather than rewritten.
-    ASSERT_FALSE(makeService("/usr/local/bin/scrivlet").registerItem());
+    ASSERT_FALSE(makeService(installedApp("/usr/local/bin/scrivlet")).registerItem());
     ASSERT_EQ(::stat(entry.c_str(), &after), 0);
     EXPECT_NE(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mode & 0777, 0644u);
-    EXPECT_EQ(lineStarting(readWholeFile(entry), "Exec="), "/usr/local/bin/scrivlet");
+    EXPECT_EQ(lineStarting(readWholeFile(entry), "Exec="),
+              home.path().string() + "/usr/local/bin/scrivlet");
     EXPECT_EQ(entriesIn(entry.parent_path()), 1u);
 }
 
@@ -98,12 +120,12 @@ TEST(LoginItemService, ExecAndNameSurviveTheLaunchersQuotingAndEscapes) {
         {"/opt/plain=ok,fine", "/opt/plain=ok,fine"},
     };
     for (const auto& c : cases) {
-        LoginItemService service = makeService(c.executable);
+        LoginItemService service = makeService(installedApp(c.executable));
         ASSERT_FALSE(service.registerItem()) << c.executable;
-        EXPECT_EQ(lineStarting(readWholeFile(service.entryPath()), "Exec="), c.exec);
+        EXPECT_EQ(lineStarting(readWholeFile(service.entryPath()), "Exec="), execBelowHome(c.exec));
     }
 
-    LoginItemService named = makeService("/opt/scrivlet", " Scrivlet\\Beta\nNext");
+    LoginItemService named = makeService(installedApp("/opt/scrivlet"), " Scrivlet\\Beta\nNext");
     ASSERT_FALSE(named.registerItem());
     EXPECT_EQ(lineStarting(readWholeFile(named.entryPath()), "Name="), R"(\sScrivlet\\Beta\nNext)");
 }
@@ -181,13 +203,21 @@ TEST(LoginItemService, RefusesIdentifiersAndLocationsThatCannotMakeAnEntry) {
             EXPECT_NE(error->localizedDescription.find("\"" + bad + "\""), std::string::npos);
         }
     }
+    // Run from outside a complete bundle, the app must not register an Exec that names
+    // nothing: that entry would fail silently at every login.
+    const fs::path notExecutable = home.makeFile("Apps/Scrivlet.app/Contents/MacOS/Scrivlet");
+    const fs::path folder = home.path() / "Apps";
+    const fs::path missing = home.path() / "Apps/gone/Scrivlet";
     for (const auto& [executable, code] :
-         {std::pair{"bin/scrivlet", std::errc::invalid_argument},
-          {"/opt/\xff/scrivlet", std::errc::illegal_byte_sequence},
-          {"/opt/bell\a/scrivlet", std::errc::illegal_byte_sequence}}) {
+         {std::pair{fs::path("bin/scrivlet"), std::errc::invalid_argument},
+          {fs::path("/opt/\xff/scrivlet"), std::errc::illegal_byte_sequence},
+          {fs::path("/opt/bell\a/scrivlet"), std::errc::illegal_byte_sequence},
+          {missing, std::errc::no_such_file_or_directory},
+          {folder, std::errc::no_such_file_or_directory},
+          {notExecutable, std::errc::no_such_file_or_directory}}) {
         const auto error = makeService(executable).registerItem();
         ASSERT_TRUE(error) << executable;
-        EXPECT_EQ(error->code, code);
+        EXPECT_EQ(error->code, code) << executable;
     }
     EXPECT_FALSE(fs::exists(home.path() / ".config/autostart")) << "nothing written when refused";
 }

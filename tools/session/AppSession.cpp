@@ -28,6 +28,10 @@ AppSession::AppSession()
     auto bundle = std::make_unique<Bundle>("com.scrivlet.Scrivlet",
                                            home_->path() / "Applications" / "Scrivlet.app",
                                            "Scrivlet", std::vector<std::string>{"scrivlet"});
+    // The app is installed: its bundle holds an executable, as the login item requires.
+    const std::filesystem::path executable = bundle->executablePath();
+    home_->makeFile(std::filesystem::relative(executable, home_->path()).string(), "#!/bin/sh\n");
+    std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
     auto simulated = std::make_unique<SimulatedDesktop>();
     SimulatedDesktop& desktop = *simulated;
     services_ = std::make_unique<Services>(
