@@ -144,11 +144,12 @@ std::string renderLogFormat(std::string_view format, const std::vector<std::stri
 Logger::Logger(std::string subsystem, std::string category)
     : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
-void Logger::log(LogLevel level, std::string_view format, std::vector<std::string> args) const {
+void Logger::log(LogLevel level, std::string_view format,
+                 const std::vector<std::string>& args) const {
     emit(LogRecord{subsystem_, category_, level, renderLogFormat(format, args), false});
 }
 
-void NSLog(std::string_view format, std::vector<std::string> args) {
+void NSLog(std::string_view format, const std::vector<std::string>& args) {
     emit(LogRecord{{}, {}, LogLevel::Default, renderLogFormat(format, args, true), true});
 }
 

@@ -48,15 +48,16 @@ class SCRIVLET_PLATFORM_API Logger {
 public:
     Logger(std::string subsystem, std::string category);
 
-    void log(LogLevel level, std::string_view format, std::vector<std::string> args = {}) const;
-    void debug(std::string_view format, std::vector<std::string> args = {}) const {
-        log(LogLevel::Debug, format, std::move(args));
+    void log(LogLevel level, std::string_view format,
+             const std::vector<std::string>& args = {}) const;
+    void debug(std::string_view format, const std::vector<std::string>& args = {}) const {
+        log(LogLevel::Debug, format, args);
     }
-    void info(std::string_view format, std::vector<std::string> args = {}) const {
-        log(LogLevel::Info, format, std::move(args));
+    void info(std::string_view format, const std::vector<std::string>& args = {}) const {
+        log(LogLevel::Info, format, args);
     }
-    void error(std::string_view format, std::vector<std::string> args = {}) const {
-        log(LogLevel::Error, format, std::move(args));
+    void error(std::string_view format, const std::vector<std::string>& args = {}) const {
+        log(LogLevel::Error, format, args);
     }
 
     const std::string& subsystem() const { return subsystem_; }
@@ -68,6 +69,7 @@ private:
 };
 
 // Foundation's NSLog: a plain line, arguments shown in full, kept apart from the unified log.
-SCRIVLET_PLATFORM_API void NSLog(std::string_view format, std::vector<std::string> args = {});
+SCRIVLET_PLATFORM_API void NSLog(std::string_view format,
+                                 const std::vector<std::string>& args = {});
 
 } // namespace scrivlet

@@ -17,7 +17,7 @@ namespace {
 constexpr std::string_view desktopEntryGroup = "[Desktop Entry]";
 
 // Far above any entry we write; a larger file is not one of ours and is not worth reading.
-constexpr std::size_t entrySizeLimit = 64 * 1024;
+constexpr std::size_t entrySizeLimit = std::size_t{64} * 1024;
 
 bool isUsableIdentifier(const std::string& identifier) {
     return !identifier.empty() && identifier.find('/') == std::string::npos &&

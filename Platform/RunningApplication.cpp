@@ -25,9 +25,10 @@ RunningApplication::runningApplicationsWithBundleIdentifier(const std::string& b
     return matching;
 }
 
-std::optional<RunningApplication> RunningApplication::withProcessIdentifier(pid_t pid) {
+std::optional<RunningApplication>
+RunningApplication::withProcessIdentifier(pid_t processIdentifier) {
     for (RunningApplication& application : runningApplications()) {
-        if (application.processIdentifier() == pid) {
+        if (application.processIdentifier() == processIdentifier) {
             return application;
         }
     }

@@ -4,8 +4,8 @@
 #include "Scrivcore/PanelViewModel.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
-#include <ranges>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,7 +94,7 @@ ui::View ratingStar(PanelViewModel& model, int drawnRating, int number) {
 ui::View ratingStars(PanelViewModel& model, int drawnRating) {
     return ui::HStack(
                ui::VerticalAlignment::center, 4,
-               {ui::ForEach(std::views::iota(1, 6),
+               {ui::ForEach(std::array{1, 2, 3, 4, 5},
                             [&](int number) { return ratingStar(model, drawnRating, number); })})
         .font(ui::Font::title3);
 }

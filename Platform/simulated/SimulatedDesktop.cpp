@@ -22,7 +22,7 @@ void SimulatedDesktop::changeSpace() {
               {NSWorkspaceActiveSpaceDidChangeNotification, std::nullopt});
 }
 
-void SimulatedDesktop::postLater(NotificationCenter& center, Notification notification) {
+void SimulatedDesktop::postLater(NotificationCenter& center, const Notification& notification) {
     if (!RunLoop::hasMain()) {
         return;
     }
@@ -226,13 +226,12 @@ void SimulatedDesktop::panelCreated(const std::shared_ptr<Panel>& panel) {
 
 // The panel's own properties are what the observation side reads; only its place in the
 // stack is the desktop's to keep.
-void SimulatedDesktop::panelChanged(const Panel& changed, PanelChange change) {
+void SimulatedDesktop::panelChanged(const Panel& panel, PanelChange change) {
     if (change != PanelChange::orderedFront) {
         return;
     }
-    const Panel* panel = &changed;
     auto found = std::find_if(panels_.begin(), panels_.end(),
-                              [&](const auto& weak) { return weak.lock().get() == panel; });
+                              [&](const auto& weak) { return weak.lock().get() == &panel; });
     if (found != panels_.end()) {
         std::rotate(panels_.begin(), found, found + 1);
     }

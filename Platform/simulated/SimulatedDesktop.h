@@ -118,7 +118,7 @@ private:
     Workspace workspace_;
     NotificationCenter defaultCenter_;
 
-    void postLater(NotificationCenter& center, Notification notification);
+    void postLater(NotificationCenter& center, const Notification& notification);
 };
 
 } // namespace scrivlet

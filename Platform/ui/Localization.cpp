@@ -51,20 +51,25 @@ std::string Localization::format(std::string_view key, const std::vector<std::st
         }
     };
     for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] != '%' || i + 1 == pattern.size()) {
-            result += pattern[i];
-        } else if (pattern[i + 1] == '%') {
-            result += '%';
-            ++i;
-        } else if (pattern[i + 1] == '@') {
-            append(nextArgument++);
-            ++i;
-        } else if (auto positional = positionalPlaceholder(pattern, i + 1)) {
-            append(positional->first);
-            i += positional->second;
-        } else {
-            result += pattern[i];
+        if (pattern[i] == '%' && i + 1 < pattern.size()) {
+            if (pattern[i + 1] == '%') {
+                result += '%';
+                ++i;
+                continue;
+            }
+            if (pattern[i + 1] == '@') {
+                append(nextArgument++);
+                ++i;
+                continue;
+            }
+            if (auto positional = positionalPlaceholder(pattern, i + 1)) {
+                append(positional->first);
+                i += positional->second;
+                continue;
+            }
         }
+        // Ordinary text, and a '%' that starts no placeholder, stand as they are.
+        result += pattern[i];
     }
     return result;
 }

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 compiler="${1:-c++}"
-uuid_flags=$(pkg-config --cflags uuid 2>/dev/null || true)
+read -r -a uuid_flags <<<"$(pkg-config --cflags uuid 2>/dev/null || true)"
 
 headers=$(git ls-files -- 'Platform/*.h' 'Scrivcore/*.h' 'Scrivlet/*.h' 'ScrivletFinderSync/*.h' \
     'tools/*.h' 'tests/support/*.h')
@@ -15,7 +15,7 @@ trap 'rm -f "$errors"' EXIT
 failed=0
 for header in $headers; do
     if ! "$compiler" -std=c++20 -fsyntax-only -Wall -Wextra -Wpedantic -Werror -I. -Itools \
-        -Itests $uuid_flags -x c++ - <<<"#include \"$header\"" 2>"$errors"; then
+        -Itests "${uuid_flags[@]}" -x c++ - <<<"#include \"$header\"" 2>"$errors"; then
         echo "not self-contained: $header"
         cat "$errors"
         failed=1

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config clang-format
+    cmake ninja-build g++ pkg-config clang-format clang-tidy shellcheck
     libsqlite3-dev libutf8proc-dev uuid-dev nlohmann-json3-dev liburiparser-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
 )
