@@ -42,8 +42,8 @@ std::string ScenarioRunner::finderPath(const std::string& text) const {
 void ScenarioRunner::registerFinderVerbs() {
     addVerb("finder", 1, anyCount, [this](const Arguments& args) {
         SimulatedFinder& finder = session_->desktop().finder();
-        const std::string what = args.empty() ? std::string() : args[0];
-        const Arguments rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+        const std::string& what = args[0];
+        const Arguments rest(args.begin() + 1, args.end());
         if (what == "launch") {
             out_ << "  Finder runs as process " << finder.launch() << "\n";
         } else if (what == "quit") {
@@ -125,16 +125,13 @@ void ScenarioRunner::registerFinderVerbs() {
         session_->desktop().settle();
     });
     addVerb("app", 3, 3, [this](const Arguments& args) {
-        if (args.size() != 3 || args[0] != "launch") {
+        if (args[0] != "launch") {
             return fail("app launch NAME BUNDLE-IDENTIFIER");
         }
         session_->simulatedDesktop().launchApplication(args[2], args[1]);
         session_->desktop().settle();
     });
     addVerb("activate", 1, 1, [this](const Arguments& args) {
-        if (args.size() != 1) {
-            return fail("activate NAME (Finder, Scrivlet or a launched app)");
-        }
         SimulatedDesktop& desktop = session_->simulatedDesktop();
         for (const RunningApplicationInfo& app : desktop.runningApplications()) {
             if (app.localizedName == args[0]) {
@@ -146,14 +143,14 @@ void ScenarioRunner::registerFinderVerbs() {
         fail("no running application named \"" + args[0] + "\"");
     });
     addVerb("space", 1, 1, [this](const Arguments& args) {
-        if (args.size() != 1 || args[0] != "change") {
+        if (args[0] != "change") {
             return fail("space change");
         }
         session_->simulatedDesktop().changeSpace();
         session_->desktop().settle();
     });
     addVerb("accessibility", 1, 1, [this](const Arguments& args) {
-        if (args.size() != 1 || (args[0] != "grant" && args[0] != "revoke")) {
+        if (args[0] != "grant" && args[0] != "revoke") {
             return fail("accessibility grant|revoke");
         }
         session_->desktop().setAccessibilityTrusted(args[0] == "grant");

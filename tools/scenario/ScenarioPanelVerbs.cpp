@@ -54,7 +54,7 @@ void ScenarioRunner::registerPanelVerbs() {
             return fail("the app has no panel controller (launch first)");
         }
         PanelController& controller = *delegate->panelController;
-        const std::string what = args.empty() ? std::string() : args[0];
+        const std::string& what = args[0];
         if (what == "show" && args.size() >= 2) {
             const auto frame = parseScenarioRect(args[1]);
             if (!frame) {
@@ -94,7 +94,7 @@ void ScenarioRunner::registerPanelVerbs() {
             return;
         }
         const auto picker = content->find(ui::ViewKind::picker);
-        if (args.size() != 1 || !picker || !content->choose(*picker, args[0])) {
+        if (!picker || !content->choose(*picker, args[0])) {
             return fail("choose-status needs one of the panel's status options");
         }
         session_->desktop().settle();
@@ -105,8 +105,8 @@ void ScenarioRunner::registerPanelVerbs() {
             return;
         }
         const auto editor = content->find(ui::ViewKind::textEditor);
-        const std::string text = args.empty() ? std::string() : args[0];
-        if (!editor || !(paste ? content->paste(*editor, text) : content->type(*editor, text))) {
+        if (!editor ||
+            !(paste ? content->paste(*editor, args[0]) : content->type(*editor, args[0]))) {
             return fail("the panel has no note editor");
         }
         session_->desktop().settle();
@@ -146,7 +146,7 @@ void ScenarioRunner::registerPanelVerbs() {
 void ScenarioRunner::registerPanelExpectations() {
     addVerb("expect-panel", 1, 2, [this](const Arguments& args) {
         const std::shared_ptr<Panel> panel = appPanel();
-        const std::string what = args.empty() ? std::string() : args[0];
+        const std::string& what = args[0];
         if (what == "hidden") {
             return expect(!panel || !panel->isVisible(), "the panel is visible");
         }
@@ -185,16 +185,13 @@ void ScenarioRunner::registerPanelExpectations() {
     addVerb("expect-poll", 1, 1, [this](const Arguments& args) {
         AppDelegate* delegate = session_->delegate();
         const bool running = delegate && delegate->dragPollTimer.has_value();
-        if (args.size() != 1 || (args[0] != "running" && args[0] != "stopped")) {
+        if (args[0] != "running" && args[0] != "stopped") {
             return fail("expect-poll running|stopped");
         }
         expect(running == (args[0] == "running"),
                std::string("the drag poll is ") + (running ? "running" : "stopped"));
     });
     addVerb("expect-record", 2, 3, [this](const Arguments& args) {
-        if (args.size() < 2) {
-            return fail("expect-record PATH none | PATH FIELD VALUE");
-        }
         AnnotationStore store(AnnotationStore::defaultPath());
         const auto record = store.fetch(finderPath(args[0]));
         if (args[1] == "none") {
