@@ -63,6 +63,7 @@ public:
 private:
     NotifyObserver(std::string name, std::filesystem::path directory, int fd, int watch);
     std::error_code rewatch();
+    std::size_t readPendingNotices();
 
     std::string name_;
     std::filesystem::path directory_;

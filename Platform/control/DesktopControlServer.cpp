@@ -1,5 +1,6 @@
 #include "Platform/control/DesktopControlServer.h"
 
+#include "Platform/Log.h"
 #include "Platform/RunLoop.h"
 #include "Platform/UserDirectories.h"
 #include "Platform/control/DesktopCommands.h"
@@ -18,6 +19,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t maximumRequestBytes = 4096;
+constexpr std::size_t maximumConnections = 32;
+
+const Logger& controlLog() {
+    static const Logger logger("com.scrivlet.Platform", "control");
+    return logger;
+}
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
@@ -85,10 +92,29 @@ DesktopControlServer::~DesktopControlServer() {
 }
 
 void DesktopControlServer::acceptConnections() {
+    // An exception here would reach the run loop, which stops the process for it.
+    try {
+        acceptWaitingClients();
+    } catch (const std::exception& error) {
+        controlLog().error("Desktop control: accepting a client failed: %{public}s",
+                           {error.what()});
+    } catch (...) {
+        controlLog().error("Desktop control: accepting a client failed");
+    }
+}
+
+void DesktopControlServer::acceptWaitingClients() {
     for (;;) {
         const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (connection < 0) {
             return; // EAGAIN: nothing more to accept
+        }
+        // Clients that connect and never finish a line must not use up the descriptors the
+        // app needs for its own files.
+        if (connections_.size() >= maximumConnections) {
+            sendReply(connection, "error: too many open requests; try again\n");
+            ::close(connection);
+            continue;
         }
         connections_[connection].source = loop_.addFileDescriptorSource(
             connection, [this, connection] { readRequest(connection); });
@@ -96,31 +122,70 @@ void DesktopControlServer::acceptConnections() {
 }
 
 void DesktopControlServer::readRequest(int connection) {
-    Connection& state = connections_[connection];
+    // One request's failure is that request's: it gets an error line, the app goes on.
+    try {
+        serveRequest(connection);
+    } catch (const std::exception& error) {
+        controlLog().error("Desktop control: a request failed: %{public}s", {error.what()});
+        failRequest(connection);
+    } catch (...) {
+        controlLog().error("Desktop control: a request failed");
+        failRequest(connection);
+    }
+}
+
+void DesktopControlServer::failRequest(int connection) {
+    sendReply(connection, "error: the command failed inside the app\n");
+    closeConnection(connection);
+}
+
+void DesktopControlServer::serveRequest(int connection) {
+    const auto found = connections_.find(connection);
+    if (found == connections_.end()) {
+        return;
+    }
+    std::string& request = found->second.request;
+    const bool open = readAvailable(connection, request);
+    // A line break past the limit does not make an over-long line acceptable.
+    const std::size_t newline = request.find('\n');
+    if (newline != std::string::npos && newline <= maximumRequestBytes) {
+        const std::string reply =
+            executeDesktopCommand(desktop_, std::string_view(request).substr(0, newline));
+        sendReply(connection, reply);
+        return closeConnection(connection);
+    }
+    if (request.size() > maximumRequestBytes) {
+        sendReply(connection, "error: a command is one line of at most " +
+                                  std::to_string(maximumRequestBytes) + " bytes\n");
+        return closeConnection(connection);
+    }
+    if (!open) {
+        // The client left before finishing its line: there is nobody to answer, and half a
+        // command is not run.
+        closeConnection(connection);
+    }
+}
+
+bool DesktopControlServer::readAvailable(int connection, std::string& request) {
     char buffer[512];
-    for (;;) {
+    while (request.find('\n') == std::string::npos && request.size() <= maximumRequestBytes) {
         const ssize_t count = ::read(connection, buffer, sizeof buffer);
         if (count > 0) {
-            state.request.append(buffer, static_cast<std::size_t>(count));
-            if (state.request.size() > maximumRequestBytes) {
-                return closeConnection(connection);
-            }
+            request.append(buffer, static_cast<std::size_t>(count));
+        } else if (count < 0 && errno == EINTR) {
             continue;
+        } else {
+            return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         }
-        if (count < 0 && errno == EAGAIN) {
-            if (state.request.find('\n') == std::string::npos) {
-                return; // wait for the rest of the line
-            }
-        } else if (count < 0) {
-            return closeConnection(connection);
-        }
-        break; // end of input, or a complete line
     }
-    std::string line = state.request.substr(0, state.request.find('\n'));
-    const std::string reply = executeDesktopCommand(desktop_, line);
-    // Replies are a few lines; the socket buffer takes them whole.
-    [[maybe_unused]] const ssize_t written = ::write(connection, reply.data(), reply.size());
-    closeConnection(connection);
+    return true;
+}
+
+void DesktopControlServer::sendReply(int connection, const std::string& reply) {
+    // Replies are a few lines; the socket buffer takes them whole. MSG_NOSIGNAL: a client
+    // that already left must not end the app with SIGPIPE.
+    [[maybe_unused]] const ssize_t sent =
+        ::send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
 }
 
 void DesktopControlServer::closeConnection(int connection) {

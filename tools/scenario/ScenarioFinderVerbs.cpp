@@ -1,6 +1,7 @@
 // Scenario verbs for Finder, its windows and selection, and the accessibility permission.
 #include "Platform/Services.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/control/InputText.h"
 #include "Platform/simulated/SimulatedDesktop.h"
 #include "Platform/simulated/SimulatedFinder.h"
 #include "scenario/ScenarioGeometry.h"
@@ -9,7 +10,6 @@
 #include "session/TempHome.h"
 
 #include <ostream>
-#include <sstream>
 
 namespace scrivlet {
 
@@ -21,22 +21,8 @@ std::optional<CGRect> parseWindowRect(const std::string& text) {
     return rect && rect->width() > 0 && rect->height() > 0 ? rect : std::nullopt;
 }
 
-std::optional<CGPoint> parsePoint(const std::string& text) {
-    double x = 0, y = 0;
-    char comma = 0;
-    std::istringstream in(text);
-    in >> x >> comma >> y;
-    return (in && comma == ',') ? std::optional(CGPoint{x, y}) : std::nullopt;
-}
-
-std::optional<CGSize> parseSize(const std::string& text) {
-    double width = 0, height = 0;
-    char times = 0;
-    std::istringstream in(text);
-    in >> width >> times >> height;
-    return (in && times == 'x' && width > 0 && height > 0) ? std::optional(CGSize{width, height})
-                                                           : std::nullopt;
-}
+// Moves over time are animated at 60 steps a second; this keeps a typo from running for hours.
+constexpr double longestMotion = 600;
 
 } // namespace
 
@@ -54,10 +40,10 @@ std::string ScenarioRunner::finderPath(const std::string& text) const {
 }
 
 void ScenarioRunner::registerFinderVerbs() {
-    verbs_["finder"] = [this](const Arguments& args) {
+    addVerb("finder", 1, anyCount, [this](const Arguments& args) {
         SimulatedFinder& finder = session_->desktop().finder();
-        const std::string what = args.empty() ? std::string() : args[0];
-        const Arguments rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+        const std::string& what = args[0];
+        const Arguments rest(args.begin() + 1, args.end());
         if (what == "launch") {
             out_ << "  Finder runs as process " << finder.launch() << "\n";
         } else if (what == "quit") {
@@ -77,7 +63,7 @@ void ScenarioRunner::registerFinderVerbs() {
             }
         } else if (what == "move" && rest.size() == 2) {
             auto number = namedWindow(rest[0]);
-            auto point = parsePoint(rest[1]);
+            auto point = parseScenarioPoint(rest[1]);
             if (number && point) {
                 finder.moveWindow(*number, *point);
             } else if (number) {
@@ -85,7 +71,7 @@ void ScenarioRunner::registerFinderVerbs() {
             }
         } else if (what == "resize" && rest.size() == 2) {
             auto number = namedWindow(rest[0]);
-            auto size = parseSize(rest[1]);
+            auto size = parseScenarioSize(rest[1]);
             if (number && size) {
                 finder.resizeWindow(*number, *size);
             } else if (number) {
@@ -96,11 +82,16 @@ void ScenarioRunner::registerFinderVerbs() {
             if (!number) {
                 return;
             }
-            const double seconds = std::stod(rest[2]);
-            if (auto point = what == "drag" ? parsePoint(rest[1]) : std::nullopt) {
-                finder.dragWindow(*number, *point, seconds);
-            } else if (auto size = what == "drag-resize" ? parseSize(rest[1]) : std::nullopt) {
-                finder.resizeWindowOverTime(*number, *size, seconds);
+            const auto seconds = parseDecimalNumber(rest[2], 0, longestMotion);
+            if (!seconds) {
+                return fail(what + " needs seconds from 0 to " +
+                            std::to_string(int(longestMotion)) + ", not \"" + rest[2] + "\"");
+            }
+            if (auto point = what == "drag" ? parseScenarioPoint(rest[1]) : std::nullopt) {
+                finder.dragWindow(*number, *point, *seconds);
+            } else if (auto size =
+                           what == "drag-resize" ? parseScenarioSize(rest[1]) : std::nullopt) {
+                finder.resizeWindowOverTime(*number, *size, *seconds);
             } else {
                 return fail(what + " needs NAME " + (what == "drag" ? "X,Y" : "WxH") + " SECONDS");
             }
@@ -108,7 +99,7 @@ void ScenarioRunner::registerFinderVerbs() {
             // The window server sees the window elsewhere, with no notification: a moment in
             // the middle of a drag.
             auto number = namedWindow(rest[0]);
-            auto point = parsePoint(rest[1]);
+            auto point = parseScenarioPoint(rest[1]);
             SimulatedWindow* window =
                 number ? session_->simulatedDesktop().window(*number) : nullptr;
             if (!window || !point) {
@@ -132,18 +123,15 @@ void ScenarioRunner::registerFinderVerbs() {
             return fail("unknown finder action; see tools/scenario/README.md");
         }
         session_->desktop().settle();
-    };
-    verbs_["app"] = [this](const Arguments& args) {
-        if (args.size() != 3 || args[0] != "launch") {
+    });
+    addVerb("app", 3, 3, [this](const Arguments& args) {
+        if (args[0] != "launch") {
             return fail("app launch NAME BUNDLE-IDENTIFIER");
         }
         session_->simulatedDesktop().launchApplication(args[2], args[1]);
         session_->desktop().settle();
-    };
-    verbs_["activate"] = [this](const Arguments& args) {
-        if (args.size() != 1) {
-            return fail("activate NAME (Finder, Scrivlet or a launched app)");
-        }
+    });
+    addVerb("activate", 1, 1, [this](const Arguments& args) {
         SimulatedDesktop& desktop = session_->simulatedDesktop();
         for (const RunningApplicationInfo& app : desktop.runningApplications()) {
             if (app.localizedName == args[0]) {
@@ -153,21 +141,21 @@ void ScenarioRunner::registerFinderVerbs() {
             }
         }
         fail("no running application named \"" + args[0] + "\"");
-    };
-    verbs_["space"] = [this](const Arguments& args) {
-        if (args.size() != 1 || args[0] != "change") {
+    });
+    addVerb("space", 1, 1, [this](const Arguments& args) {
+        if (args[0] != "change") {
             return fail("space change");
         }
         session_->simulatedDesktop().changeSpace();
         session_->desktop().settle();
-    };
-    verbs_["accessibility"] = [this](const Arguments& args) {
-        if (args.size() != 1 || (args[0] != "grant" && args[0] != "revoke")) {
+    });
+    addVerb("accessibility", 1, 1, [this](const Arguments& args) {
+        if (args[0] != "grant" && args[0] != "revoke") {
             return fail("accessibility grant|revoke");
         }
         session_->desktop().setAccessibilityTrusted(args[0] == "grant");
-    };
-    verbs_["show-finder"] = [this](const Arguments&) {
+    });
+    addVerb("show-finder", 0, 0, [this](const Arguments&) {
         const SimulatedFinder& finder = session_->desktop().finder();
         if (!finder.isRunning()) {
             out_ << "  Finder is not running\n";
@@ -187,7 +175,7 @@ void ScenarioRunner::registerFinderVerbs() {
             out_ << " " << (path.starts_with(home + "/") ? "~" + path.substr(home.size()) : path);
         }
         out_ << (finder.selection().empty() ? " none\n" : "\n");
-    };
+    });
 }
 
 } // namespace scrivlet

@@ -5,6 +5,7 @@
 #include "Platform/Services.h"
 #include "Platform/UserDefaults.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/control/InputText.h"
 #include "Platform/control/ViewInspection.h"
 #include "Platform/simulated/SimulatedDesktop.h"
 #include "Platform/ui/HostingView.h"
@@ -47,13 +48,13 @@ std::optional<ui::ViewInspector> ScenarioRunner::panelContent() {
 }
 
 void ScenarioRunner::registerPanelVerbs() {
-    verbs_["panel"] = [this](const Arguments& args) {
+    addVerb("panel", 1, 3, [this](const Arguments& args) {
         AppDelegate* delegate = session_->delegate();
         if (!delegate || !delegate->panelController) {
             return fail("the app has no panel controller (launch first)");
         }
         PanelController& controller = *delegate->panelController;
-        const std::string what = args.empty() ? std::string() : args[0];
+        const std::string& what = args[0];
         if (what == "show" && args.size() >= 2) {
             const auto frame = parseScenarioRect(args[1]);
             if (!frame) {
@@ -71,45 +72,48 @@ void ScenarioRunner::registerPanelVerbs() {
             return fail("panel show|hide|close");
         }
         session_->desktop().settle();
-    };
-    verbs_["tap-star"] = [this](const Arguments& args) {
+    });
+    addVerb("tap-star", 1, 1, [this](const Arguments& args) {
+        const auto star = parseWholeNumber(args[0], 1, 5);
+        if (!star) {
+            return fail("tap-star needs a star 1 to 5, not \"" + args[0] + "\"");
+        }
         auto content = panelContent();
-        const int star = args.size() == 1 ? std::stoi(args[0]) : 0;
         if (!content) {
             return;
         }
-        const auto path = content->find(isStar, static_cast<std::size_t>(std::max(star - 1, 0)));
-        if (star < 1 || star > 5 || !path || !content->tap(*path)) {
+        const auto path = content->find(isStar, static_cast<std::size_t>(*star - 1));
+        if (!path || !content->tap(*path)) {
             return fail("tap-star needs a star 1 to 5 in the panel");
         }
         session_->desktop().settle();
-    };
-    verbs_["choose-status"] = [this](const Arguments& args) {
+    });
+    addVerb("choose-status", 1, 1, [this](const Arguments& args) {
         auto content = panelContent();
         if (!content) {
             return;
         }
         const auto picker = content->find(ui::ViewKind::picker);
-        if (args.size() != 1 || !picker || !content->choose(*picker, args[0])) {
+        if (!picker || !content->choose(*picker, args[0])) {
             return fail("choose-status needs one of the panel's status options");
         }
         session_->desktop().settle();
-    };
+    });
     auto editNote = [this](const Arguments& args, bool paste) {
         auto content = panelContent();
         if (!content) {
             return;
         }
         const auto editor = content->find(ui::ViewKind::textEditor);
-        const std::string text = args.empty() ? std::string() : args[0];
-        if (!editor || !(paste ? content->paste(*editor, text) : content->type(*editor, text))) {
+        if (!editor ||
+            !(paste ? content->paste(*editor, args[0]) : content->type(*editor, args[0]))) {
             return fail("the panel has no note editor");
         }
         session_->desktop().settle();
     };
-    verbs_["type"] = [editNote](const Arguments& args) { editNote(args, false); };
-    verbs_["paste"] = [editNote](const Arguments& args) { editNote(args, true); };
-    verbs_["defaults"] = [this](const Arguments& args) {
+    addVerb("type", 1, 1, [editNote](const Arguments& args) { editNote(args, false); });
+    addVerb("paste", 1, 1, [editNote](const Arguments& args) { editNote(args, true); });
+    addVerb("defaults", 2, 3, [this](const Arguments& args) {
         UserDefaults& defaults = UserDefaults::standardUserDefaults();
         if (args.size() == 3 && args[0] == "set") {
             defaults.setString(args[1], args[2]);
@@ -118,8 +122,8 @@ void ScenarioRunner::registerPanelVerbs() {
         } else {
             fail("defaults set KEY VALUE | defaults delete KEY");
         }
-    };
-    verbs_["show-panel"] = [this](const Arguments&) {
+    });
+    addVerb("show-panel", 0, 0, [this](const Arguments&) {
         const std::shared_ptr<Panel> panel = appPanel();
         if (!panel) {
             out_ << "  no panel\n";
@@ -136,13 +140,13 @@ void ScenarioRunner::registerPanelVerbs() {
                 out_ << "    " << line << "\n";
             }
         }
-    };
+    });
 }
 
 void ScenarioRunner::registerPanelExpectations() {
-    verbs_["expect-panel"] = [this](const Arguments& args) {
+    addVerb("expect-panel", 1, 2, [this](const Arguments& args) {
         const std::shared_ptr<Panel> panel = appPanel();
-        const std::string what = args.empty() ? std::string() : args[0];
+        const std::string& what = args[0];
         if (what == "hidden") {
             return expect(!panel || !panel->isVisible(), "the panel is visible");
         }
@@ -177,20 +181,17 @@ void ScenarioRunner::registerPanelExpectations() {
                           "the panel does not show \"" + args[1] + "\"");
         }
         fail("expect-panel visible|hidden|frame F|right-of W|left-of W|shows TEXT");
-    };
-    verbs_["expect-poll"] = [this](const Arguments& args) {
+    });
+    addVerb("expect-poll", 1, 1, [this](const Arguments& args) {
         AppDelegate* delegate = session_->delegate();
         const bool running = delegate && delegate->dragPollTimer.has_value();
-        if (args.size() != 1 || (args[0] != "running" && args[0] != "stopped")) {
+        if (args[0] != "running" && args[0] != "stopped") {
             return fail("expect-poll running|stopped");
         }
         expect(running == (args[0] == "running"),
                std::string("the drag poll is ") + (running ? "running" : "stopped"));
-    };
-    verbs_["expect-record"] = [this](const Arguments& args) {
-        if (args.size() < 2) {
-            return fail("expect-record PATH none | PATH FIELD VALUE");
-        }
+    });
+    addVerb("expect-record", 2, 3, [this](const Arguments& args) {
         AnnotationStore store(AnnotationStore::defaultPath());
         const auto record = store.fetch(finderPath(args[0]));
         if (args[1] == "none") {
@@ -210,7 +211,7 @@ void ScenarioRunner::registerPanelExpectations() {
             return fail("expect-record fields: rating, status, note");
         }
         expect(actual == args[2], args[1] + " is \"" + actual + "\"");
-    };
+    });
 }
 
 } // namespace scrivlet

@@ -11,6 +11,7 @@
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
 
+#include <cstdint>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -18,6 +19,28 @@
 namespace scrivlet {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::string arguments(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " argument" : " arguments");
+}
+
+} // namespace
+
+// "no arguments", "1 argument", "1 to 3 arguments", "at least 1 argument".
+std::string describeArgumentCount(std::size_t fewest, std::size_t most) {
+    if (most == 0) {
+        return "no arguments";
+    }
+    if (fewest == most) {
+        return arguments(most);
+    }
+    if (most == SIZE_MAX) {
+        return "at least " + arguments(fewest);
+    }
+    return std::to_string(fewest) + " to " + arguments(most);
+}
 
 std::vector<std::string> splitScenarioLine(const std::string& line) {
     std::vector<std::string> words;
@@ -108,8 +131,28 @@ void ScenarioRunner::runLine(const std::string& line) {
         fail("unknown verb \"" + words[0] + "\"");
         return;
     }
-    verb->second(Arguments(words.begin() + 1, words.end()));
+    runVerb(words[0], verb->second, Arguments(words.begin() + 1, words.end()));
     echoNewLogLines();
+}
+
+void ScenarioRunner::addVerb(const std::string& name, std::size_t fewest, std::size_t most,
+                             std::function<void(const Arguments&)> run) {
+    verbs_[name] = Verb{fewest, most, std::move(run)};
+}
+
+void ScenarioRunner::runVerb(const std::string& name, const Verb& verb, const Arguments& args) {
+    if (args.size() < verb.fewest || args.size() > verb.most) {
+        return fail(name + " takes " + describeArgumentCount(verb.fewest, verb.most) + ", not " +
+                    std::to_string(args.size()));
+    }
+    // A verb that throws is a fault of this line only: the scenario reports it and goes on.
+    try {
+        verb.run(args);
+    } catch (const std::exception& error) {
+        fail(name + " stopped with an error: " + error.what());
+    } catch (...) {
+        fail(name + " stopped with an error");
+    }
 }
 
 void ScenarioRunner::fail(const std::string& message) {

@@ -25,14 +25,23 @@ public:
     explicit ScenarioRunner(std::ostream& transcript);
     ~ScenarioRunner();
 
-    // Answers the number of failed expectations (an unknown verb or a bad line counts too).
+    // Answers the number of failed expectations. A bad line (an unknown verb, the wrong number
+    // of arguments, a number that cannot be read) counts too, and the scenario goes on.
     int runFile(const std::filesystem::path& file);
     int runText(const std::string& text, const std::string& name = "scenario");
 
 private:
     using Arguments = std::vector<std::string>;
-    using Verb = std::function<void(const Arguments&)>;
+    static constexpr std::size_t anyCount = SIZE_MAX;
+    // A verb with the number of arguments it takes, checked before it runs.
+    struct Verb {
+        std::size_t fewest = 0;
+        std::size_t most = 0;
+        std::function<void(const Arguments&)> run;
+    };
 
+    void addVerb(const std::string& name, std::size_t fewest, std::size_t most,
+                 std::function<void(const Arguments&)> run);
     void registerVerbs();
     void registerSetupVerbs();
     void registerActionVerbs();
@@ -40,6 +49,7 @@ private:
     void registerFinderVerbs();
     void registerPanelVerbs();
     void registerPanelExpectations();
+    void registerDesktopCommands();
     std::shared_ptr<Panel> appPanel() const;
     std::optional<ui::ViewInspector> panelContent();
     std::optional<std::uint32_t> namedWindow(const std::string& name);
@@ -47,6 +57,7 @@ private:
     void expect(bool condition, const std::string& failure);
     std::vector<std::string> logMessages(const std::string& category) const;
     void runLine(const std::string& line);
+    void runVerb(const std::string& name, const Verb& verb, const Arguments& args);
     void fail(const std::string& message);
     void echoNewLogLines();
 
@@ -67,5 +78,8 @@ private:
 
 // Splits a scenario line into words; "double quotes" keep spaces, # starts a comment.
 std::vector<std::string> splitScenarioLine(const std::string& line);
+
+// "no arguments", "1 argument", "1 to 3 arguments", "at least 1 argument" (most: anyCount).
+std::string describeArgumentCount(std::size_t fewest, std::size_t most);
 
 } // namespace scrivlet

@@ -2,16 +2,18 @@
 #include "Platform/Services.h"
 #include "Platform/StatusBar.h"
 #include "Platform/UserDirectories.h"
-#include "Platform/control/DesktopCommands.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/control/InputText.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
+#include "scenario/ScenarioGeometry.h"
 #include "scenario/ScenarioRunner.h"
 #include "session/AppSession.h"
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -42,20 +44,61 @@ bool matches(std::string_view pattern, std::string_view text) {
 
 // "1440x900" or "1920x1080@1440,0"; the menu bar takes 25 points off the top.
 std::optional<Screen> parseScreen(const std::string& text) {
-    double width = 0, height = 0, x = 0, y = 0;
-    char separator = 0, at = 0, comma = 0;
-    std::istringstream in(text);
-    in >> width >> separator >> height;
-    if (!in || separator != 'x' || width <= 0 || height <= 0) {
-        return std::nullopt;
-    }
-    if (in >> at) {
-        in >> x >> comma >> y;
-        if (!in || at != '@' || comma != ',') {
-            return std::nullopt;
+    std::optional<CGRect> frame = parseScenarioRect(text);
+    if (!frame && text.find('@') == std::string::npos) {
+        if (const auto size = parseScenarioSize(text)) {
+            frame = CGRect(0, 0, size->width, size->height);
         }
     }
-    return Screen{CGRect(x, y, width, height), CGRect(x, y, width, height - 25)};
+    if (!frame || frame->width() <= 0 || frame->height() <= 0) {
+        return std::nullopt;
+    }
+    const CGRect& f = *frame;
+    return Screen{f, CGRect(f.minX(), f.minY(), f.width(), f.height() - 25)};
+}
+
+// The longest a scenario may move the clock in one step; longer is surely a typo.
+constexpr double longestWait = 3600;
+
+// The words each expectation takes after its name.
+struct ExpectationShape {
+    std::string_view name;
+    std::size_t fewest;
+    std::size_t most;
+};
+
+constexpr ExpectationShape expectationShapes[] = {
+    {"log", 1, 1},
+    {"no-log", 1, 1},
+    {"log-count", 1, 2},
+    {"nslog-count", 1, 2},
+    {"nslog", 1, 1},
+    {"status-item", 0, 0},
+    {"no-status-item", 0, 0},
+    {"menu", 0, SIZE_MAX},
+    {"enabled", 1, 1},
+    {"disabled", 1, 1},
+    {"terminated", 0, 0},
+    {"running", 0, 0},
+    {"store-unchanged", 0, 0},
+    {"autostart", 0, 0},
+};
+
+// What is wrong with the shape of an `expect` line, if anything.
+std::optional<std::string> expectationShapeProblem(const std::vector<std::string>& args) {
+    for (const ExpectationShape& shape : expectationShapes) {
+        if (args[0] != shape.name) {
+            continue;
+        }
+        const std::size_t given = args.size() - 1;
+        if (given < shape.fewest || given > shape.most) {
+            return "expect " + args[0] + " takes " +
+                   describeArgumentCount(shape.fewest, shape.most) + ", not " +
+                   std::to_string(given);
+        }
+        return std::nullopt;
+    }
+    return "unknown expectation \"" + args[0] + "\"";
 }
 
 } // namespace
@@ -67,6 +110,7 @@ void ScenarioRunner::registerVerbs() {
     registerFinderVerbs();
     registerPanelVerbs();
     registerPanelExpectations();
+    registerDesktopCommands();
 }
 
 void ScenarioRunner::expect(bool condition, const std::string& failure) {
@@ -90,7 +134,7 @@ std::vector<std::string> ScenarioRunner::logMessages(const std::string& category
 }
 
 void ScenarioRunner::registerSetupVerbs() {
-    verbs_["screens"] = [this](const Arguments& args) {
+    addVerb("screens", 1, anyCount, [this](const Arguments& args) {
         std::vector<Screen> screens;
         for (const std::string& text : args) {
             if (text == "none") {
@@ -104,43 +148,39 @@ void ScenarioRunner::registerSetupVerbs() {
         }
         session_->desktop().setScreens(std::move(screens));
         session_->desktop().settle();
-    };
-    verbs_["file"] = [this](const Arguments& args) {
-        if (args.empty()) {
-            return fail("file needs a path below the home");
-        }
+    });
+    addVerb("file", 1, 2, [this](const Arguments& args) {
         session_->home().makeFile(args[0], args.size() > 1 ? args[1] : "");
-    };
-    verbs_["store-file"] = [this](const Arguments& args) {
+    });
+    addVerb("store-file", 0, 1, [this](const Arguments& args) {
         const fs::path store = AnnotationStore::defaultPath();
         fs::create_directories(store.parent_path());
         storeSnapshot_ = args.empty() ? std::string() : args[0];
         std::ofstream(store, std::ios::binary) << *storeSnapshot_;
-    };
-    verbs_["store-folder"] = [this](const Arguments&) {
-        fs::create_directories(AnnotationStore::defaultPath());
-    };
-    verbs_["break-container"] = [this](const Arguments&) {
+    });
+    addVerb("store-folder", 0, 0,
+            [this](const Arguments&) { fs::create_directories(AnnotationStore::defaultPath()); });
+    addVerb("break-container", 0, 0, [this](const Arguments&) {
         const fs::path container = UserDirectories::groupContainer();
         fs::create_directories(container.parent_path());
         std::ofstream(container) << "a file where the shared folder belongs\n";
-    };
-    verbs_["break-autostart"] = [this](const Arguments&) {
+    });
+    addVerb("break-autostart", 0, 0, [this](const Arguments&) {
         const fs::path autostart = UserDirectories::configHome() / "autostart";
         fs::create_directories(autostart.parent_path());
         std::ofstream(autostart) << "a file where the autostart folder belongs\n";
-    };
+    });
 }
 
 void ScenarioRunner::registerActionVerbs() {
-    verbs_["launch"] = [this](const Arguments&) { session_->launch(); };
-    verbs_["exit"] = [this](const Arguments&) {
+    addVerb("launch", 0, 0, [this](const Arguments&) { session_->launch(); });
+    addVerb("exit", 0, 0, [this](const Arguments&) {
         if (!session_->isTerminated()) {
             return fail("the app has not terminated; quit it first");
         }
         session_->exitProcess();
-    };
-    verbs_["url"] = [this](const Arguments& args) {
+    });
+    addVerb("url", 1, anyCount, [this](const Arguments& args) {
         std::vector<URL> urls;
         for (const std::string& text : args) {
             auto url = URL::fromString(text);
@@ -150,50 +190,27 @@ void ScenarioRunner::registerActionVerbs() {
             urls.push_back(*url);
         }
         session_->deliverURLs(urls);
-    };
-    verbs_["open-menu"] = [this](const Arguments& args) {
-        const std::size_t index = args.empty() ? 0 : std::stoul(args[0]);
-        if (!session_->desktop().openStatusMenu(index)) {
-            return fail("there is no status item menu to open");
+    });
+    addVerb("wait", 1, 1, [this](const Arguments& args) {
+        const auto seconds = parseDecimalNumber(args[0], 0, longestWait);
+        if (!seconds) {
+            return fail("wait needs seconds from 0 to " + std::to_string(int(longestWait)) +
+                        ", not \"" + args[0] + "\"");
         }
-        for (const std::string& line : session_->desktop().describeOpenMenu()) {
-            out_ << line << "\n";
-        }
-    };
-    verbs_["close-menu"] = [this](const Arguments&) { session_->desktop().closeMenu(); };
-    verbs_["choose"] = [this](const Arguments& args) {
-        if (args.size() != 1 || !session_->desktop().chooseMenuItem(args[0])) {
-            fail("cannot choose \"" + (args.empty() ? std::string() : args[0]) +
-                 "\": the menu is closed, or the item is missing or disabled");
-        }
-    };
-    verbs_["press"] = [this](const Arguments& args) {
-        auto key = args.size() == 1 ? parseKeyChord(args[0]) : std::nullopt;
-        if (!key) {
-            return fail("press needs one key such as Command-q");
-        }
-        if (!session_->desktop().pressKey(key->first, key->second)) {
-            out_ << "  (no menu item answers " << args[0] << ")\n";
-        }
-    };
-    verbs_["wait"] = [this](const Arguments& args) {
-        if (args.size() != 1) {
-            return fail("wait needs a number of seconds");
-        }
-        session_->advance(std::stod(args[0]));
-    };
-    verbs_["show"] = [this](const Arguments&) {
+        session_->advance(*seconds);
+    });
+    addVerb("show", 0, 0, [this](const Arguments&) {
         for (const std::string& line : session_->desktop().describeStatusBar()) {
             out_ << "  " << line << "\n";
         }
         out_ << "  app " << (session_->isTerminated() ? "terminated" : "running") << "\n";
-    };
+    });
 }
 
 void ScenarioRunner::registerExpectations() {
-    verbs_["expect"] = [this](const Arguments& args) {
-        if (args.empty()) {
-            return fail("expect what?");
+    addVerb("expect", 1, anyCount, [this](const Arguments& args) {
+        if (const auto problem = expectationShapeProblem(args)) {
+            return fail(*problem);
         }
         const std::string& what = args[0];
         const std::string text = args.size() > 1 ? args[1] : std::string();
@@ -215,12 +232,16 @@ void ScenarioRunner::registerExpectations() {
         }
         if (what == "log-count" || what == "nslog-count") {
             // An optional pattern counts only the matching lines.
+            const auto wanted = parseWholeNumber(text, 0, 1'000'000);
+            if (!wanted) {
+                return fail(what + " needs a count, not \"" + text + "\"");
+            }
             const auto messages = logMessages(what == "log-count" ? "app" : "");
             const auto count =
                 args.size() > 2 ? std::count_if(messages.begin(), messages.end(),
                                                 [&](const auto& m) { return matches(args[2], m); })
                                 : static_cast<std::ptrdiff_t>(messages.size());
-            return expect(std::to_string(count) == text,
+            return expect(count == *wanted,
                           what + " is " + std::to_string(count) + ", not " + text);
         }
         if (what == "nslog") {
@@ -267,7 +288,7 @@ void ScenarioRunner::registerExpectations() {
             return expect(fs::exists(entry), "no autostart entry at " + entry.string());
         }
         fail("unknown expectation \"" + what + "\"");
-    };
+    });
 }
 
 } // namespace scrivlet
