@@ -26,7 +26,7 @@ public:
     // The queue never grows past this. Room is made first by dropping repeated paths, then by
     // dropping the oldest ones: a lost entry only costs a badge refresh, and the file manager
     // asks for badges again whenever it redraws.
-    static constexpr std::size_t queueLimitBytes = 256 * 1024;
+    static constexpr std::size_t queueLimitBytes = std::size_t{256} * 1024;
 
     BadgeRefreshNotifier() = delete;
 
