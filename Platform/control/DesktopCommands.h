@@ -33,7 +33,7 @@ const std::vector<std::string>& desktopCommandVerbs();
 
 // "Command-q", "Shift-Command-z", "x": the key and its modifier flags. Nothing for no key or
 // a key with spaces or control characters in it.
-std::optional<std::pair<std::string, unsigned>> parseKeyChord(std::string text);
+std::optional<std::pair<std::string, unsigned>> parseKeyChord(std::string rest);
 
 // Runs one command already split into words, the verb first. Never throws for bad input:
 // every word must be UTF-8 text without control characters, numbers are range-checked, and

@@ -146,9 +146,10 @@ void DesktopControlServer::serveRequest(int connection) {
     }
     std::string& request = found->second.request;
     const bool open = readAvailable(connection, request);
-    // A line break past the limit does not make an over-long line acceptable.
+    // A line break past the limit does not make an over-long line acceptable; no line break
+    // at all (npos) is past every limit.
     const std::size_t newline = request.find('\n');
-    if (newline != std::string::npos && newline <= maximumRequestBytes) {
+    if (newline <= maximumRequestBytes) {
         const std::string reply =
             executeDesktopCommand(desktop_, std::string_view(request).substr(0, newline));
         sendReply(connection, reply);

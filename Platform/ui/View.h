@@ -332,6 +332,9 @@ SCRIVLET_PLATFORM_API View TextEditor(Binding<std::string> text);
 template <typename Elements, typename Make>
 std::vector<View> ForEach(const Elements& elements, Make make) {
     std::vector<View> views;
+    if constexpr (requires { std::size(elements); }) {
+        views.reserve(std::size(elements));
+    }
     for (const auto& element : elements) {
         views.push_back(make(element));
     }
