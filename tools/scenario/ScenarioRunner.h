@@ -38,6 +38,7 @@ private:
     void registerActionVerbs();
     void registerExpectations();
     void registerFinderVerbs();
+    void registerFinderExpectations();
     void registerPanelVerbs();
     void registerPanelExpectations();
     std::shared_ptr<Panel> appPanel() const;

@@ -65,6 +65,7 @@ void ScenarioRunner::registerVerbs() {
     registerActionVerbs();
     registerExpectations();
     registerFinderVerbs();
+    registerFinderExpectations();
     registerPanelVerbs();
     registerPanelExpectations();
 }
