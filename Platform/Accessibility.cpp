@@ -137,8 +137,11 @@ AXError AXObserverCreate(pid_t processIdentifier, AXObserverCallback callback,
     if (callback == nullptr || processIdentifier <= 0) {
         return AXError::illegalArgument;
     }
-    observer = std::make_shared<AXObserverObject>(processIdentifier, callback);
-    desktop().registerObserver(observer);
+    auto created = std::make_shared<AXObserverObject>(processIdentifier, callback);
+    if (const AXError error = desktop().registerObserver(created); error != AXError::success) {
+        return error;
+    }
+    observer = std::move(created);
     return AXError::success;
 }
 

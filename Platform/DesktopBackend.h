@@ -51,7 +51,8 @@ public:
     virtual void promptForAccessibility() = 0;
     virtual AXError readAttribute(const AXUIElement& element, const std::string& attribute,
                                   AXAttributeValue& value) const = 0;
-    virtual void registerObserver(const AXObserverRef& observer) = 0;
+    // Anything but success: no observer could be made for that process.
+    virtual AXError registerObserver(const AXObserverRef& observer) = 0;
 
     // A script addressed to another application, answered by that application.
     virtual ScriptReply runScript(const std::string& source) = 0;

@@ -12,6 +12,10 @@ WindowDescription describe(const WindowServerEntry& window) {
                              window.ownerName};
 }
 
+bool isDesktopElement(const WindowServerEntry& window) {
+    return window.layer == kCGDesktopWindowLevel || window.layer == kCGDesktopIconWindowLevel;
+}
+
 } // namespace
 
 std::optional<std::vector<WindowDescription>> CGWindowListCopyWindowInfo(unsigned options,
@@ -31,6 +35,9 @@ std::optional<std::vector<WindowDescription>> CGWindowListCopyWindowInfo(unsigne
     }
     for (const WindowServerEntry& candidate : *windows) {
         if ((options & kCGWindowListOptionOnScreenOnly) && !candidate.onScreen) {
+            continue;
+        }
+        if ((options & kCGWindowListExcludeDesktopElements) && isDesktopElement(candidate)) {
             continue;
         }
         list.push_back(describe(candidate));

@@ -40,6 +40,11 @@ enum WindowListOption : unsigned {
     kCGWindowListExcludeDesktopElements = 16,
 };
 
+// The layers of the desktop picture and of Finder's desktop icons: the windows that
+// kCGWindowListExcludeDesktopElements leaves out.
+constexpr std::int64_t kCGDesktopWindowLevel = -2147483623;
+constexpr std::int64_t kCGDesktopIconWindowLevel = -2147483603;
+
 // Front to back. Nothing when the server cannot answer.
 SCRIVLET_PLATFORM_API std::optional<std::vector<WindowDescription>>
 CGWindowListCopyWindowInfo(unsigned options, std::uint32_t window);

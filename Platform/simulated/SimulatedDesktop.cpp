@@ -110,13 +110,7 @@ std::optional<std::vector<WindowServerEntry>> SimulatedDesktop::windowList() con
 }
 
 ScriptReply SimulatedDesktop::runScript(const std::string& source) {
-    ScriptReply reply;
-    reply.text = finder_.answerScript(source);
-    if (!reply.text) {
-        reply.errorInfo["NSAppleScriptErrorNumber"] = "-1708";
-        reply.errorInfo["NSAppleScriptErrorMessage"] = "The application did not understand it.";
-    }
-    return reply;
+    return finder_.answerScript(source);
 }
 
 SimulatedWindow* SimulatedDesktop::window(std::uint32_t windowNumber) {
@@ -128,9 +122,9 @@ SimulatedWindow* SimulatedDesktop::window(std::uint32_t windowNumber) {
     return nullptr;
 }
 
-std::uint32_t SimulatedDesktop::addWindow(SimulatedWindow window) {
+std::uint32_t SimulatedDesktop::addWindow(SimulatedWindow window, WindowPlace place) {
     window.windowNumber = nextWindowNumber_++;
-    windows_.insert(windows_.begin(), window);
+    windows_.insert(place == WindowPlace::front ? windows_.begin() : windows_.end(), window);
     return window.windowNumber;
 }
 
@@ -200,8 +194,12 @@ AXError SimulatedDesktop::readAttribute(const AXUIElement& element, const std::s
     return AXError::success;
 }
 
-void SimulatedDesktop::registerObserver(const AXObserverRef& observer) {
+AXError SimulatedDesktop::registerObserver(const AXObserverRef& observer) {
+    if (observerCreationFails_) {
+        return AXError::cannotComplete;
+    }
     observers_.push_back(observer);
+    return AXError::success;
 }
 
 void SimulatedDesktop::postAccessibilityNotification(const AXUIElement& element,

@@ -64,8 +64,9 @@ public:
     const std::vector<SimulatedWindow>& windows() const { return windows_; }
     std::optional<std::vector<WindowServerEntry>> windowList() const override;
     SimulatedWindow* window(std::uint32_t windowNumber);
-    // Puts the window in front and answers its new window number.
-    std::uint32_t addWindow(SimulatedWindow window);
+    // Puts the window in front (or behind all others) and answers its new window number.
+    enum class WindowPlace { front, back };
+    std::uint32_t addWindow(SimulatedWindow window, WindowPlace place = WindowPlace::front);
     void removeWindow(std::uint32_t windowNumber);
     void bringToFront(std::uint32_t windowNumber);
     // Converts between window-server (top-left) and screen (bottom-left) coordinates with
@@ -82,7 +83,9 @@ public:
     void promptForAccessibility() override { ++accessibilityPrompts_; }
     AXError readAttribute(const AXUIElement& element, const std::string& attribute,
                           AXAttributeValue& value) const override;
-    void registerObserver(const AXObserverRef& observer) override;
+    AXError registerObserver(const AXObserverRef& observer) override;
+    // From now on no accessibility observer can be made (as when the system refuses one).
+    void setObserverCreationFails(bool fails) { observerCreationFails_ = fails; }
 
     // Scripts are answered by the simulated Finder.
     ScriptReply runScript(const std::string& source) override;
@@ -111,6 +114,7 @@ private:
     std::uint32_t nextWindowNumber_ = 100;
     SimulatedFinder finder_{*this};
     bool accessibilityTrusted_ = true;
+    bool observerCreationFails_ = false;
     int accessibilityPrompts_ = 0;
     pid_t nextApplicationPID_ = 501;
     mutable std::vector<std::weak_ptr<AXObserverObject>> observers_;

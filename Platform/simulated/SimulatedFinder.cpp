@@ -26,29 +26,52 @@ pid_t SimulatedFinder::launch() {
         return *pid_;
     }
     pid_ = nextPID_++;
-    selection_.clear();
+    selections_.clear();
     focusedWindow_.reset();
     desktop_.addRunningApplication({bundleIdentifier, *pid_, "Finder", false});
+    openDesktopWindow();
     return *pid_;
+}
+
+// Finder draws the desktop's icons in a window of its own that covers the primary screen,
+// behind every other window; it is no accessibility window and never has the focus.
+void SimulatedFinder::openDesktopWindow() {
+    SimulatedWindow window;
+    window.ownerPID = *pid_;
+    window.ownerName = "Finder";
+    window.layer = kCGDesktopIconWindowLevel;
+    window.subrole.clear();
+    const auto screens = desktop_.screens();
+    if (!screens.empty()) {
+        window.bounds = desktop_.flippedRect(screens.front().frame);
+    }
+    desktopWindow_ = desktop_.addWindow(window, SimulatedDesktop::WindowPlace::back);
 }
 
 void SimulatedFinder::quit() {
     if (!pid_) {
         return;
     }
-    for (std::uint32_t number : windowNumbers()) {
+    std::vector<std::uint32_t> owned;
+    for (const SimulatedWindow& window : desktop_.windows()) {
+        if (window.ownerPID == *pid_) {
+            owned.push_back(window.windowNumber);
+        }
+    }
+    for (std::uint32_t number : owned) {
         desktop_.removeWindow(number);
     }
     desktop_.removeRunningApplication(*pid_);
     pid_.reset();
     focusedWindow_.reset();
-    selection_.clear();
+    desktopWindow_.reset();
+    selections_.clear();
 }
 
 std::vector<std::uint32_t> SimulatedFinder::windowNumbers() const {
     std::vector<std::uint32_t> numbers;
     for (const SimulatedWindow& window : desktop_.windows()) {
-        if (pid_ && window.ownerPID == *pid_) {
+        if (pid_ && window.ownerPID == *pid_ && window.layer == 0) {
             numbers.push_back(window.windowNumber);
         }
     }
@@ -68,6 +91,7 @@ std::uint32_t SimulatedFinder::openWindow(const CGRect& bounds, const std::strin
 
 void SimulatedFinder::closeWindow(std::uint32_t windowNumber) {
     desktop_.removeWindow(windowNumber);
+    selections_.erase(windowNumber);
     if (focusedWindow_ == windowNumber) {
         focusFrontmostWindow();
     }
@@ -90,6 +114,10 @@ void SimulatedFinder::focusWindow(std::uint32_t windowNumber) {
     }
     focusedWindow_ = windowNumber;
     post(0, "AXFocusedWindowChanged");
+    post(0, "AXFocusedUIElementChanged");
+}
+
+void SimulatedFinder::moveFocusWithinWindow() {
     post(0, "AXFocusedUIElementChanged");
 }
 
@@ -185,23 +213,61 @@ void SimulatedFinder::setFullScreenAttribute(std::uint32_t windowNumber,
 }
 
 void SimulatedFinder::select(std::vector<std::string> paths, const std::string& notification) {
-    selection_ = std::move(paths);
+    selections_[selectionOwner()] = std::move(paths);
     post(0, notification);
 }
 
-std::optional<std::string> SimulatedFinder::answerScript(const std::string& source) const {
-    if (!pid_ || source != selectionScript()) {
-        return std::nullopt;
+std::vector<std::string> SimulatedFinder::selection() const {
+    const auto found = selections_.find(selectionOwner());
+    return found == selections_.end() ? std::vector<std::string>{} : found->second;
+}
+
+void SimulatedFinder::setAliasable(const std::string& path, bool aliasable) {
+    if (aliasable) {
+        unaliasable_.erase(path);
+    } else {
+        unaliasable_.insert(path);
     }
-    if (selection_.size() != 1) {
-        return std::string();
+}
+
+namespace {
+
+ScriptReply scriptError(const char* number, const std::string& message) {
+    ScriptReply reply;
+    reply.errorInfo["NSAppleScriptErrorNumber"] = number;
+    reply.errorInfo["NSAppleScriptErrorMessage"] = message;
+    return reply;
+}
+
+} // namespace
+
+ScriptReply SimulatedFinder::answerScript(const std::string& source) {
+    if (!source.starts_with("tell application \"Finder\"")) {
+        return scriptError("-1708", "The application did not understand it.");
     }
-    std::string path = selection_.front();
+    if (scriptAnswer_ == ScriptAnswer::notAuthorized) {
+        return scriptError("-1743", "Not authorized to send Apple events to Finder.");
+    }
+    if (scriptAnswer_ == ScriptAnswer::timedOut) {
+        return scriptError("-1712", "AppleEvent timed out.");
+    }
+    launch(); // the scripting system starts Finder when it is not running
+    if (source != selectionScript()) {
+        return scriptError("-1708", "Finder did not understand it.");
+    }
+    const std::vector<std::string> selected = selection();
+    if (selected.size() != 1) {
+        return {std::string(), {}};
+    }
+    std::string path = selected.front();
+    if (unaliasable_.contains(path)) {
+        return scriptError("-1700", "Can\u2019t make item 1 into type alias.");
+    }
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored) && !path.ends_with('/')) {
         path += '/'; // Finder names folders with a trailing slash
     }
-    return path;
+    return {path, {}};
 }
 
 void SimulatedFinder::post(std::uint32_t windowNumber, const std::string& notification) {

@@ -21,10 +21,11 @@ enum class TimeStyle {
     standard,  // 12:00:00 PM
 };
 
-// `date` in the local time zone (TZ, as last read by tzset) in the given styles, e.g.
-// "Dec 7, 2026 at 12:00 PM" for abbreviated and shortened. The interface ships English
-// only, so dates use the English (United States) patterns in every locale rather than
-// mixing a translated date into English sentences.
+// `date` in the local time zone (TZ, as last read by tzset) in the given styles, following
+// the user's time locale (LC_ALL, else LC_TIME, else LANG, read at every call). English
+// locales, and the C locale that stands in for a locale that is not installed, read
+// "Dec 7, 2026 at 12:00 PM" for abbreviated and shortened; other locales use their own date
+// and time representations from the C library's locale data, e.g. "07.12.2026, 12:00".
 SCRIVLET_PLATFORM_API std::string formatted(Date date, DateStyle dateStyle, TimeStyle timeStyle);
 
 } // namespace ui

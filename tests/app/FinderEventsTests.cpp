@@ -152,6 +152,27 @@ TEST_F(FinderEvents, WithoutFinderTrackingFailsAndAFinderLaunchedLaterGoesUnnoti
     EXPECT_FALSE(panelShown());
 }
 
+TEST_F(FinderEvents, WithoutAnObserverTrackingFailsWithTheTrackersLineFirst) {
+    finder.openWindow(docsBounds);
+    finder.select({fileA});
+    desktop.setObserverCreationFails(true);
+    session.launch();
+
+    const auto records = session.log().records();
+    const auto created = std::find_if(records.begin(), records.end(), [](const auto& record) {
+        return record.isNSLog && record.message == "Scrivlet: Failed to create AX observer";
+    });
+    const auto failed = std::find_if(records.begin(), records.end(), [](const auto& record) {
+        return record.message == "ERROR: Failed to start AX selection tracker";
+    });
+    ASSERT_NE(created, records.end());
+    EXPECT_LT(created, failed);
+    EXPECT_EQ(logCount("ERROR: Failed to start AX selection tracker"), 1u);
+    EXPECT_TRUE(Workspace::shared().notificationCenter().registrations().empty());
+    EXPECT_FALSE(shownFile());
+    EXPECT_FALSE(panelShown());
+}
+
 TEST_F(FinderEvents, UntrustedAccessibilityPromptsOnceAndLaunchGoesOn) {
     session.desktop().setAccessibilityTrusted(false);
     session.launch();
@@ -165,6 +186,40 @@ TEST_F(FinderEvents, UntrustedAccessibilityPromptsOnceAndLaunchGoesOn) {
 }
 
 // --- Which selections count --------------------------------------------------------------
+
+// The tracker publishes inside Finder's callback; the delegate hears of it only after two
+// turns of the main queue (its subscriber's hop, then a main-actor task).
+TEST_F(FinderEvents, ASelectionReachesTheDelegateTwoQueueTurnsAfterTheCallback) {
+    launchShowing(fileA);
+    std::vector<std::optional<fs::path>> inCallback;
+    std::vector<std::optional<fs::path>> oneTurnLater;
+    AnyCancellable probe = app().selectionTracker->selectionSubject.sink([&](const auto&) {
+        inCallback.push_back(shownFile());
+        loop.async([&] { oneTurnLater.push_back(shownFile()); });
+    });
+    inCallback.clear(); // the value handed over on subscription
+    settle();
+    oneTurnLater.clear();
+
+    select({fileB});
+    EXPECT_EQ(inCallback, std::vector<std::optional<fs::path>>{fs::path(fileA)});
+    EXPECT_EQ(oneTurnLater, std::vector<std::optional<fs::path>>{fs::path(fileA)});
+    EXPECT_EQ(shownFile(), fs::path(fileB));
+}
+
+TEST_F(FinderEvents, TheSelectionAtLaunchArrivesOnlyAfterTheLaunchSequence) {
+    finder.openWindow(docsBounds);
+    finder.select({fileA});
+    session.finishLaunching();
+    EXPECT_EQ(session.log().messages("app").back(),
+              "Ready. Listening for Finder events and URL scheme requests.");
+    EXPECT_FALSE(shownFile());
+    EXPECT_FALSE(app().panelController->panel);
+
+    settle();
+    EXPECT_EQ(shownFile(), fs::path(fileA));
+    EXPECT_TRUE(panelShown());
+}
 
 TEST_F(FinderEvents, SelectionsMadeWhileAnotherAppIsFrontmostAreDropped) {
     launchShowing(fileA);
@@ -192,6 +247,38 @@ TEST_F(FinderEvents, SelectionsDuringTheLockAreDroppedAndTheNextChangeAfterItCou
     EXPECT_EQ(shownFile(), fs::path(fileA));
     select({fileC});
     EXPECT_EQ(shownFile(), fs::path(fileC));
+}
+
+// --- Without a Finder frame --------------------------------------------------------------
+
+// With the accessibility permission withdrawn, Finder's window can no longer be read: every
+// road that would place a shown panel hides it instead.
+TEST_F(FinderEvents, AShownPanelIsHiddenWhenFindersWindowCannotBeRead) {
+    const std::uint32_t window = launchShowing(fileA);
+    desktop.setAccessibilityTrusted(false);
+    select({fileB}); // a new selection
+    session.advance(0.2);
+    EXPECT_EQ(shownFile(), fs::path(fileB));
+    EXPECT_FALSE(panelShown());
+
+    desktop.setAccessibilityTrusted(true);
+    select({fileC});
+    session.advance(0.2);
+    ASSERT_TRUE(panelShown());
+    desktop.setAccessibilityTrusted(false);
+    desktop.changeSpace(); // a visibility update
+    session.advance(0.2);
+    EXPECT_FALSE(panelShown());
+
+    desktop.setAccessibilityTrusted(true);
+    desktop.changeSpace();
+    session.advance(0.2);
+    ASSERT_TRUE(panelShown());
+    desktop.setAccessibilityTrusted(false);
+    finder.moveWindow(window, {320, 150}); // a re-placement after a move
+    session.advance(0.3);
+    EXPECT_FALSE(panelShown());
+    EXPECT_FALSE(app().dragPollTimer);
 }
 
 // --- Activation and Spaces ---------------------------------------------------------------
@@ -303,6 +390,49 @@ TEST_F(FinderEvents, QuitStopsTrackingAndRelaunchRebuildsItHalfASecondLater) {
     EXPECT_EQ(logCount("AX observer rebuilt after Finder relaunch"), 1u);
     EXPECT_EQ(app().selectionTracker->finderPID, relaunched);
     EXPECT_FALSE(panelShown()) << "nothing is selected in the new Finder";
+}
+
+TEST_F(FinderEvents, TheRebuildFailsWhenFinderQuitsAgainOrNoObserverCanBeMade) {
+    launchShowing(fileA);
+    finder.quit();
+    settle();
+    finder.launch();
+    session.advance(0.4);
+    finder.quit(); // gone again before the rebuild
+    session.advance(0.2);
+    const std::string failed = "ERROR: Failed to restart AX observer after Finder relaunch";
+    EXPECT_EQ(logCount(failed), 1u);
+    EXPECT_EQ(logCount("AX observer rebuilt after Finder relaunch"), 0u);
+    EXPECT_EQ(session.log().messages("").back(), "Scrivlet: Finder not running");
+
+    desktop.setObserverCreationFails(true);
+    finder.launch();
+    session.advance(0.5);
+    EXPECT_EQ(logCount(failed), 2u);
+    EXPECT_EQ(session.log().messages("").back(), "Scrivlet: Failed to create AX observer");
+    EXPECT_FALSE(app().selectionTracker->observer);
+    EXPECT_EQ(logCount("AX observer rebuilt after Finder relaunch"), 0u);
+}
+
+// Only Finder's own launch and termination count.
+TEST_F(FinderEvents, OtherApplicationsComingAndGoingChangeNothing) {
+    launchShowing(fileA);
+    const auto observer = app().selectionTracker->observer;
+    const pid_t editor = desktop.launchApplication("com.example.editor", "Editor");
+    settle();
+    desktop.removeRunningApplication(editor);
+    NotificationCenter& workspace = Workspace::shared().notificationCenter();
+    workspace.post({NSWorkspaceDidTerminateApplicationNotification, std::nullopt});
+    workspace.post({NSWorkspaceDidLaunchApplicationNotification, std::nullopt});
+    session.advance(1);
+
+    EXPECT_EQ(app().selectionTracker->observer, observer);
+    EXPECT_TRUE(app().finderIsActive);
+    EXPECT_TRUE(panelShown());
+    EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+    EXPECT_FALSE(session.log().contains("Finder terminated"));
+    EXPECT_FALSE(session.log().contains("Finder launched"));
+    EXPECT_FALSE(session.log().contains("AX observer"));
 }
 
 // The rebuilt tracker starts afresh, but the delegate's stream still drops a repeat of the

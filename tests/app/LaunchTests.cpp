@@ -1,9 +1,11 @@
 #include "Platform/Application.h"
 #include "Platform/Bundle.h"
+#include "Platform/Log.h"
 #include "Platform/Panel.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/simulated/SimulatedFinder.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
@@ -67,6 +69,27 @@ TEST(Launch, RunsItsStepsInOrderAndKeepsTheAppRunning) {
     EXPECT_TRUE(session.delegate()->statusItem);
     EXPECT_FALSE(session.isTerminated());
     EXPECT_FALSE(session.delegate()->applicationShouldTerminateAfterLastWindowClosed());
+}
+
+// Every message the app writes itself, through launch and Finder coming and going, is an
+// info line of the "app" category.
+TEST(Launch, AppMessagesAreInfoLinesOfTheAppCategory) {
+    AppSession session;
+    session.launch();
+    session.desktop().finder().quit();
+    session.desktop().settle();
+    session.desktop().finder().launch();
+    session.advance(0.5);
+    std::size_t appLines = 0;
+    for (const LogRecord& record : session.log().records()) {
+        if (record.isNSLog || record.subsystem != "com.scrivlet") {
+            continue; // the tracker's lines and Scrivcore's own
+        }
+        ++appLines;
+        EXPECT_EQ(record.category, "app") << record.message;
+        EXPECT_EQ(record.level, LogLevel::Info) << record.message;
+    }
+    EXPECT_EQ(appLines, normalLaunch.size() + 3) << "terminated, launched, rebuilt";
 }
 
 TEST(Launch, OutsideACompleteBundleTheLoginItemFailsWithItsOneLineAndNoEntry) {

@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <optional>
+#include <utility>
+#include <vector>
 
 using namespace scrivlet;
 
@@ -21,27 +24,32 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Dates are shown in local time; these tests read them in UTC.
+// Dates are shown in local time and in the user's time locale; these tests read them in UTC
+// and in English, whatever the machine is set to.
 class UtcZone {
 public:
     UtcZone() {
-        if (const char* zone = std::getenv("TZ")) {
-            saved_ = zone;
+        for (const char* name : {"TZ", "LC_ALL"}) {
+            const char* value = std::getenv(name);
+            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
         }
         setenv("TZ", "UTC", 1);
+        setenv("LC_ALL", "C", 1);
         tzset();
     }
     ~UtcZone() {
-        if (saved_) {
-            setenv("TZ", saved_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
         }
         tzset();
     }
 
 private:
-    std::optional<std::string> saved_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 class PanelContentViewTest : public ::testing::Test {

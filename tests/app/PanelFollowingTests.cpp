@@ -6,11 +6,13 @@
 #include "Platform/control/DesktopControl.h"
 #include "Platform/simulated/SimulatedDesktop.h"
 #include "Scrivcore/PanelPlacer.h"
+#include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
 #include "session/AppSession.h"
 #include "session/TempHome.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace scrivlet;
@@ -91,6 +93,24 @@ TEST_F(PanelFollowing, FollowsADragTickByTickAndStops15StillTicksAfterIt) {
     EXPECT_FALSE(app().dragWindowID);
     EXPECT_EQ(loop.timerCount(), 0u);
     EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
+}
+
+// An open status menu runs the loop in event-tracking mode; Finder's notifications and the
+// poll go on in it.
+TEST_F(PanelFollowing, AnOpenStatusMenuStopsNeitherSelectionsNorTheDragPoll) {
+    ASSERT_TRUE(session.desktop().openStatusMenu());
+    ASSERT_EQ(loop.currentMode(), RunLoopMode::eventTracking);
+    const std::string other = session.home().makeFile("Documents/b.txt").string();
+    finder.select({other});
+    settle();
+    EXPECT_EQ(app().viewModel->selectedFileURL(), std::filesystem::path(other));
+
+    finder.dragWindow(window, CGPoint{100, 150}, 0.5);
+    settle();
+    session.advance(31.5 * tick);
+    EXPECT_LT(bounds(window).minX(), 250) << "halfway";
+    EXPECT_EQ(panel().frame(), besideWindow(window));
+    EXPECT_TRUE(session.desktop().isMenuOpen());
 }
 
 TEST_F(PanelFollowing, MovesUnderHalfAPointCountAsStillAndLeaveThePanelAlone) {
@@ -176,6 +196,7 @@ TEST_F(PanelFollowing, AFullScreenWindowIsNotPolledAndGetsTheFullScreenPlacement
 
 TEST_F(PanelFollowing, ClosingTheFollowedWindowEndsThePollAtTheNextWindowOrHides) {
     const std::uint32_t front = finder.openWindow(CGRect(500, 200, 600, 400));
+    finder.select({(session.home().path() / "Documents/a.txt").string()}); // a new window has none
     settle();
     session.advance(0.2);
     ASSERT_EQ(panel().frame(), besideWindow(front));

@@ -1,4 +1,5 @@
 #include "Platform/Services.h"
+#include "Platform/WindowList.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/simulated/SimulatedDesktop.h"
 #include "Platform/simulated/SimulatedFinder.h"
@@ -78,7 +79,8 @@ TEST_F(TrackerSelection, PublishesEachNewItemOnceWhicheverViewReportsIt) {
 
     select({a});
     select({a}, "AXSelectedRowsChanged");
-    openWindow(CGRect(0, 30, 500, 400)); // the focus change asks Finder again
+    finder().moveFocusWithinWindow(); // asks Finder again: nothing new
+    session.desktop().settle();
     EXPECT_EQ(takePublished(), Lines{urlOf(a)});
 
     select({b}, "AXSelectedRowsChanged");
@@ -86,6 +88,43 @@ TEST_F(TrackerSelection, PublishesEachNewItemOnceWhicheverViewReportsIt) {
     EXPECT_EQ(takePublished(), (Lines{urlOf(b), urlOf(a)}));
     EXPECT_EQ(tracker.lastPath, a);
     EXPECT_EQ(tracker.selectionSubject.value(), URL::fileURL(a));
+}
+
+// Finder answers with its front window's selection, so focusing another window changes it.
+TEST_F(TrackerSelection, FollowsTheSelectionOfFindersFrontWindow) {
+    const std::string a = file("a.txt");
+    const std::string b = file("b.txt");
+    const std::uint32_t first = openWindow();
+    ASSERT_TRUE(tracker.start());
+    select({a});
+    const std::uint32_t second = openWindow(CGRect(0, 30, 500, 400));
+    EXPECT_EQ(takePublished(), (Lines{urlOf(a), "nil"})) << "a new window has no selection";
+
+    select({b});
+    finder().focusWindow(first);
+    session.desktop().settle();
+    EXPECT_EQ(takePublished(), (Lines{urlOf(b), urlOf(a)}));
+    finder().closeWindow(first);
+    session.desktop().settle();
+    EXPECT_EQ(takePublished(), Lines{urlOf(b)});
+    EXPECT_EQ(finder().focusedWindow(), second);
+}
+
+// Inside a window the focus moves without a window change (sidebar to file list); that
+// notification alone makes the tracker ask again.
+TEST_F(TrackerSelection, AFocusMoveInsideTheWindowAsksFinderAgain) {
+    const std::string a = file("a.txt");
+    openWindow();
+    ASSERT_TRUE(tracker.start());
+    finder().setScriptAnswer(SimulatedFinder::ScriptAnswer::notAuthorized);
+    select({a});
+    EXPECT_TRUE(takePublished().empty());
+
+    finder().setScriptAnswer(SimulatedFinder::ScriptAnswer::normal); // the user allowed it
+    finder().moveFocusWithinWindow();
+    session.desktop().settle();
+    EXPECT_EQ(takePublished(), Lines{urlOf(a)});
+    EXPECT_EQ(geometryChanges, 0);
 }
 
 TEST_F(TrackerSelection, PublishesNilOnceForNoneOrSeveralItemsUntilOneItemAgain) {
@@ -124,27 +163,54 @@ TEST_F(TrackerSelection, FoldersArePublishedLikeFilesWithATrailingSlash) {
     EXPECT_EQ(URL::fromString(published[1])->fileSystemPath(), fs::path(spaced));
 }
 
-TEST_F(TrackerSelection, ScriptIsTheOneFinderAnswers) {
-    const std::string& script = SelectionTracker::selectionScript();
-    EXPECT_EQ(script.size(), 182u);
-    EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 7); // eight lines
-    EXPECT_FALSE(script.ends_with("\n"));
-    EXPECT_EQ(script, SimulatedFinder::selectionScript());
+TEST_F(TrackerSelection, ScriptIsTheEightLinesFinderIsSent) {
+    EXPECT_EQ(SelectionTracker::selectionScript(),
+              R"(tell application "Finder"
+    set sel to selection
+    if (count of sel) = 1 then
+        return POSIX path of (item 1 of sel as alias)
+    else
+        return ""
+    end if
+end tell)");
+    EXPECT_EQ(SelectionTracker::selectionScript().size(), 182u);
 }
 
-TEST_F(TrackerSelection, FailedScriptPublishesNilOnlyAfterAPath) {
+// Refused automation, a timeout and an item that cannot be made an alias all read as "no
+// single item": nil once after a path, then nothing until a path comes back.
+TEST_F(TrackerSelection, FailedScriptsPublishNilOnlyAfterAPath) {
     const std::string a = file("a.txt");
+    const std::string b = file("b.txt");
+    openWindow();
     ASSERT_TRUE(tracker.start());
-    finder().quit();
-    tracker.refreshSelection(); // failed, but nil was already the last word
+    finder().setScriptAnswer(SimulatedFinder::ScriptAnswer::notAuthorized);
+    select({a}); // failed, but nil was already the last word
     EXPECT_TRUE(takePublished().empty());
 
-    finder().launch();
+    finder().setScriptAnswer(SimulatedFinder::ScriptAnswer::normal);
+    select({a});
+    finder().setScriptAnswer(SimulatedFinder::ScriptAnswer::timedOut);
+    select({b});
+    select({a});
+    EXPECT_EQ(takePublished(), (Lines{urlOf(a), "nil"}));
+
+    finder().setScriptAnswer(SimulatedFinder::ScriptAnswer::normal);
+    finder().setAliasable(b, false);
+    select({a});
+    select({b});
+    EXPECT_EQ(takePublished(), (Lines{urlOf(a), "nil"}));
+}
+
+// Telling Finder to answer starts it when it has quit; the new Finder has nothing selected.
+TEST_F(TrackerSelection, AskingAQuitFinderStartsItWithNothingSelected) {
+    const std::string a = file("a.txt");
+    openWindow();
     ASSERT_TRUE(tracker.start());
     select({a});
-    finder().quit(); // the tracker is still running, with nothing more to hear
+    finder().quit();
     tracker.refreshSelection();
-    tracker.refreshSelection();
+    EXPECT_TRUE(finder().isRunning());
+    EXPECT_NE(finder().processIdentifier(), pid);
     EXPECT_EQ(takePublished(), (Lines{urlOf(a), "nil"}));
 }
 
@@ -177,6 +243,20 @@ TEST_F(TrackerLifecycle, StartWithoutFinderFailsAndLeavesNothingBehind) {
     EXPECT_EQ(session.log().messages(""), Lines{"Scrivlet: Finder not running"});
     EXPECT_FALSE(tracker.observer);
     EXPECT_FALSE(tracker.finderPID);
+    EXPECT_EQ(desktop().liveObserverCount(), 0u);
+    EXPECT_TRUE(published.empty());
+}
+
+TEST_F(TrackerLifecycle, StartFailsWhenNoObserverCanBeMadeAndKeepsFindersIdentity) {
+    openWindow();
+    desktop().setObserverCreationFails(true);
+    session.log().clear();
+    EXPECT_FALSE(tracker.start());
+    EXPECT_EQ(session.log().messages(""), Lines{"Scrivlet: Failed to create AX observer"});
+    EXPECT_FALSE(tracker.observer);
+    EXPECT_FALSE(tracker.observedWindow);
+    EXPECT_EQ(tracker.finderPID, pid);
+    EXPECT_EQ(tracker.finderApp, AXUIElementCreateApplication(pid));
     EXPECT_EQ(desktop().liveObserverCount(), 0u);
     EXPECT_TRUE(published.empty());
 }
@@ -380,6 +460,26 @@ TEST_F(TrackerGeometry, MatchingWindowIDPicksTheNearestSizeAmongFindersOwnWindow
     EXPECT_FALSE(tracker.finderHasOnScreenWindow());
     tracker.stop();
     EXPECT_FALSE(tracker.matchingWindowID(990, 720));
+}
+
+// Finder's desktop is one of its on-screen windows in the window server's full list, but
+// never a window that the tracker reports or follows.
+TEST_F(TrackerGeometry, FindersDesktopIsNoWindowOfItsOwn) {
+    ASSERT_TRUE(finder().desktopWindow());
+    const auto all = CGWindowListCopyWindowInfo(kCGWindowListOptionOnScreenOnly, 0);
+    ASSERT_TRUE(all);
+    EXPECT_TRUE(std::any_of(all->begin(), all->end(), [&](const WindowDescription& window) {
+        return window.windowNumber == *finder().desktopWindow() && window.ownerPID == pid;
+    }));
+    const auto withoutDesktop = CGWindowListCopyWindowInfo(
+        kCGWindowListOptionOnScreenOnly | kCGWindowListExcludeDesktopElements, 0);
+    ASSERT_TRUE(withoutDesktop);
+    EXPECT_TRUE(withoutDesktop->empty());
+
+    ASSERT_TRUE(tracker.start());
+    EXPECT_FALSE(tracker.finderHasOnScreenWindow());
+    EXPECT_FALSE(tracker.matchingWindowID(1440, 900));
+    EXPECT_FALSE(tracker.observedWindow);
 }
 
 } // namespace

@@ -1,4 +1,6 @@
 #include "Platform/Application.h"
+#include "Platform/Bundle.h"
+#include "Platform/Log.h"
 #include "Platform/Services.h"
 #include "Platform/StatusBar.h"
 #include "Platform/UserDirectories.h"
@@ -36,10 +38,12 @@ TEST_F(StatusMenuTest, HasFiveEntriesWithTheirActionsTargetsAndKeys) {
     ASSERT_EQ(items.size(), 5u);
     EXPECT_EQ(items[0]->title(), "Preferences\u2026");
     EXPECT_FALSE(items[0]->action());
+    EXPECT_EQ(items[0]->keyEquivalent(), "");
     EXPECT_TRUE(items[1]->isSeparatorItem());
     EXPECT_EQ(items[2]->title(), "Uninstall Scrivlet\u2026");
     EXPECT_EQ(items[2]->action(), "uninstallApp");
     EXPECT_EQ(items[2]->target().get(), static_cast<Responder*>(session.delegate()));
+    EXPECT_EQ(items[2]->keyEquivalent(), "");
     EXPECT_TRUE(items[3]->isSeparatorItem());
     EXPECT_EQ(items[4]->title(), "Quit Scrivlet");
     EXPECT_EQ(items[4]->action(), "terminate:");
@@ -80,12 +84,26 @@ TEST_F(StatusMenuTest, UninstallActionReachesTheDelegateAndKeepsRunning) {
     EXPECT_FALSE(session.isTerminated());
 }
 
-TEST(LoginItem, RegistersAtEveryLaunch) {
+std::string execLine(const std::filesystem::path& entry) {
+    std::ifstream file(entry);
+    for (std::string line; std::getline(file, line);) {
+        if (line.starts_with("Exec=")) {
+            return line;
+        }
+    }
+    return "<no Exec line>";
+}
+
+// The entry starts the running executable; one left by an older install is rewritten.
+TEST(LoginItem, RegistersAtEveryLaunchAndRefreshesAStaleEntry) {
     AppSession session;
-    session.launch();
     const auto entry =
         UserDirectories::configHome() / "autostart" / "com.scrivlet.Scrivlet.desktop";
-    EXPECT_TRUE(std::filesystem::exists(entry));
+    std::filesystem::create_directories(entry.parent_path());
+    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=Scrivlet\n"
+                            "Exec=/old/place/scrivlet\n";
+    session.launch();
+    EXPECT_EQ(execLine(entry), "Exec=" + Bundle::main().executablePath().string());
     for (const std::string& line : session.log().messages("")) {
         EXPECT_FALSE(line.starts_with("Scrivlet: Auto-start")) << line;
     }
@@ -112,6 +130,18 @@ TEST(LoginItem, FailureLeavesOneNSLogLineAndNothingInTheAppLog) {
               0);
     EXPECT_EQ(app.size(), 6u) << "the launch lines and the tracker's failure, nothing else";
     EXPECT_TRUE(session.delegate()->statusItem);
+
+    // Registration comes after the store and the status item, before Finder tracking.
+    std::vector<std::string> order;
+    for (const LogRecord& record : session.log().records()) {
+        order.push_back(record.message.substr(0, 20));
+    }
+    const auto at = [&](const std::string& start) {
+        return std::find(order.begin(), order.end(), start.substr(0, 20)) - order.begin();
+    };
+    EXPECT_LT(at("Database opened OK"), at("Menu bar icon set up"));
+    EXPECT_LT(at("Menu bar icon set up"), at("Scrivlet: Auto-start registration"));
+    EXPECT_LT(at("Scrivlet: Auto-start registration"), at("Scrivlet: Finder not running"));
 }
 
 } // namespace

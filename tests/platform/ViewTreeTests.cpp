@@ -1,11 +1,8 @@
 #include "Platform/control/ViewInspection.h"
-#include "Platform/ui/DateFormatting.h"
 #include "Platform/ui/HostingView.h"
 #include "Platform/ui/Localization.h"
 #include "Platform/ui/View.h"
 
-#include <cstdlib>
-#include <ctime>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -14,7 +11,6 @@ using namespace scrivlet;
 
 namespace {
 
-using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
 // A model with the observer interface of the app's view models.
@@ -222,54 +218,6 @@ TEST(ViewLocalization, FallsBackToTheKeyAndFillsArguments) {
         EXPECT_EQ(ui::Localization::string("Note"), "Note");
     }
     EXPECT_EQ(ui::Localization::string("Tags"), "Tags") << "the previous (no) table is back";
-}
-
-class ViewDateFormatting : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* zone = std::getenv("TZ")) {
-            savedZone_ = zone;
-        }
-        useZone("UTC");
-    }
-    void TearDown() override {
-        if (savedZone_) {
-            setenv("TZ", savedZone_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    static void useZone(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    static std::string abbreviated(Date date) {
-        return ui::formatted(date, ui::DateStyle::abbreviated, ui::TimeStyle::shortened);
-    }
-
-    // Noon, 7 December 2026 UTC.
-    const Date noon = Date(1'796'644'800s);
-
-private:
-    std::optional<std::string> savedZone_;
-};
-
-TEST_F(ViewDateFormatting, UsesTwelveHourClockInLocalTime) {
-    EXPECT_EQ(abbreviated(noon), "Dec 7, 2026 at 12:00 PM");
-    EXPECT_EQ(abbreviated(noon - 12h), "Dec 7, 2026 at 12:00 AM");
-    EXPECT_EQ(abbreviated(noon + 1h + 5min + 59s), "Dec 7, 2026 at 1:05 PM");
-    EXPECT_EQ(abbreviated(Date(-1s)), "Dec 31, 1969 at 11:59 PM") << "rounds down, not to zero";
-    useZone("EST5");
-    EXPECT_EQ(abbreviated(noon), "Dec 7, 2026 at 7:00 AM");
-}
-
-TEST_F(ViewDateFormatting, OtherStyles) {
-    EXPECT_EQ(ui::formatted(noon, ui::DateStyle::numeric, ui::TimeStyle::standard),
-              "12/7/2026, 12:00:00 PM");
-    EXPECT_EQ(ui::formatted(noon, ui::DateStyle::abbreviated, ui::TimeStyle::omitted),
-              "Dec 7, 2026");
-    EXPECT_EQ(ui::formatted(noon, ui::DateStyle::omitted, ui::TimeStyle::shortened), "12:00 PM");
 }
 
 } // namespace

@@ -47,6 +47,7 @@ private:
     void registerActionVerbs();
     void registerExpectations();
     void registerFinderVerbs();
+    void registerFinderExpectations();
     void registerPanelVerbs();
     void registerPanelExpectations();
     void registerDesktopCommands();

@@ -108,6 +108,7 @@ void ScenarioRunner::registerVerbs() {
     registerActionVerbs();
     registerExpectations();
     registerFinderVerbs();
+    registerFinderExpectations();
     registerPanelVerbs();
     registerPanelExpectations();
     registerDesktopCommands();

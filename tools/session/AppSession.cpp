@@ -66,6 +66,11 @@ void AppSession::deliverURLs(const std::vector<URL>& urls) {
 }
 
 void AppSession::launch() {
+    finishLaunching();
+    services_->runLoop().runUntilIdle();
+}
+
+void AppSession::finishLaunching() {
     launched_ = true;
     installAppDelegate();
     for (const auto& delivery : earlyDeliveries_) {
@@ -73,7 +78,6 @@ void AppSession::launch() {
     }
     earlyDeliveries_.clear();
     Application::shared().finishLaunching();
-    services_->runLoop().runUntilIdle();
 }
 
 void AppSession::exitProcess() {

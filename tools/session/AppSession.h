@@ -35,8 +35,11 @@ public:
     // they reach the delegate before launching finishes, one delivery after another.
     // Afterwards a delivery reaches it at once.
     void deliverURLs(const std::vector<URL>& urls);
-    // The entry point: the shared application, one delegate, launch.
+    // The entry point: the shared application, one delegate, launch; then the run loop
+    // handles what launching left for it.
     void launch();
+    // Only the launch: nothing posted during it has run yet when this returns.
+    void finishLaunching();
     bool isLaunched() const { return launched_; }
     AppDelegate* delegate() const;
     bool isTerminated() const;
