@@ -60,6 +60,7 @@ std::optional<PlatformError> Process::run() {
     std::vector<std::string> argv0AndArguments{executableURL.string()};
     argv0AndArguments.insert(argv0AndArguments.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(argv0AndArguments.size() + 1);
     for (std::string& argument : argv0AndArguments) {
         argv.push_back(argument.data());
     }
