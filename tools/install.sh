@@ -83,6 +83,7 @@ echo "Registered $entry for scrivlet: URLs"
 # The Finder extension: the file manager's host loads what this registration names.
 extensions="$data_home/scrivlet/extensions"
 mkdir -p "$extensions"
-printf '{"identifier": "%s", "path": "%s"}\n' "$extension_identifier" \
-    "$installed/Contents/PlugIns/ScrivletFinderSync.appex" >"$extensions/$extension_identifier.json"
+appex=$(printf '%s' "$installed/Contents/PlugIns/ScrivletFinderSync.appex" | sed 's/[\\"]/\\&/g')
+printf '{"identifier": "%s", "path": "%s"}\n' "$extension_identifier" "$appex" \
+    >"$extensions/$extension_identifier.json"
 echo "Registered the Finder extension in $extensions"
