@@ -1,5 +1,6 @@
 #include "Platform/Application.h"
 
+#include "Platform/ApplicationRegistry.h"
 #include "Platform/Bundle.h"
 #include "Platform/Panel.h"
 #include "Platform/RunLoop.h"
@@ -40,6 +41,8 @@ void Application::terminate(const void* /*sender*/) {
     RunLoop::main().assertOwnerThread("Application::terminate");
     terminationRequested_ = true;
     ++terminationRequests_;
+    // From now on a new copy of the app may start while this one finishes.
+    Services::current().applicationRegistry().markCurrentProcessTerminated();
     RunLoop::main().stop();
 }
 

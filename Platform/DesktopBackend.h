@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/Accessibility.h"
+#include "Platform/Alert.h"
 #include "Platform/Export.h"
 #include "Platform/RunningApplication.h"
 #include "Platform/Screen.h"
@@ -73,6 +74,14 @@ public:
     // keep a panel alive.
     virtual void panelCreated(const std::shared_ptr<Panel>& panel) = 0;
     virtual void panelChanged(const Panel& panel, PanelChange change) = 0;
+
+    // A modal alert: shown in front of everything until the user presses a button, answered
+    // as NSAlertFirstButtonReturn plus the button's index; NSModalResponseAbort when no one
+    // can answer.
+    virtual ModalResponse runModalAlert(const AlertContents& alert) = 0;
+
+    // The file manager shows these files selected in one of its windows.
+    virtual void revealInFileManager(const std::vector<std::string>& paths) = 0;
 };
 
 } // namespace scrivlet

@@ -59,4 +59,16 @@ std::optional<RunningApplication> Workspace::frontmostApplication() const {
     return RunningApplication::withProcessIdentifier(frontmost->processIdentifier);
 }
 
+void Workspace::activateFileViewerSelectingURLs(const std::vector<URL>& fileURLs) {
+    std::vector<std::string> paths;
+    for (const URL& url : fileURLs) {
+        if (const auto path = url.fileSystemPath()) {
+            paths.push_back(path->string());
+        }
+    }
+    if (!paths.empty()) {
+        Services::current().desktop().revealInFileManager(paths);
+    }
+}
+
 } // namespace scrivlet

@@ -2,6 +2,7 @@
 
 #include "Platform/Export.h"
 #include "Platform/RunningApplication.h"
+#include "Platform/URL.h"
 
 #include <cstdint>
 #include <functional>
@@ -74,6 +75,8 @@ public:
 
     NotificationCenter& notificationCenter() { return notificationCenter_; }
     std::optional<RunningApplication> frontmostApplication() const;
+    // Opens a file manager window with these files selected (file URLs; others are skipped).
+    void activateFileViewerSelectingURLs(const std::vector<URL>& fileURLs);
 
 private:
     NotificationCenter notificationCenter_;

@@ -1,17 +1,49 @@
 #include "Platform/RunningApplication.h"
 
+#include "Platform/Bundle.h"
 #include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+
+#include <algorithm>
+#include <unistd.h>
 
 namespace scrivlet {
 
 std::vector<RunningApplication> RunningApplication::runningApplications() {
     std::vector<RunningApplication> applications;
+    for (const ApplicationRecord& record :
+         Services::current().applicationRegistry().liveRecords()) {
+        applications.emplace_back(record.bundleIdentifier, record.processIdentifier,
+                                  record.bundlePath.stem().string(), record.terminated);
+    }
+    // The desktop also shows the app's own process; the registry's entry speaks for it.
     for (const RunningApplicationInfo& info : Services::current().desktop().runningApplications()) {
-        applications.push_back(
-            RunningApplication(info.bundleIdentifier, info.processIdentifier, info.localizedName));
+        const bool listed = std::any_of(applications.begin(), applications.end(), [&](auto& app) {
+            return app.processIdentifier() == info.processIdentifier;
+        });
+        if (!listed) {
+            applications.emplace_back(info.bundleIdentifier, info.processIdentifier,
+                                      info.localizedName);
+        }
     }
     return applications;
+}
+
+RunningApplication RunningApplication::currentApplication() {
+    const Bundle& bundle = Bundle::main();
+    const auto record = Services::current().applicationRegistry().currentRecord();
+    return {bundle.bundleIdentifier(), ::getpid(), bundle.bundlePath().stem().string(),
+            record && record->terminated};
+}
+
+RunningApplication::Registration RunningApplication::beginRegistration() {
+    return Registration(Services::current().applicationRegistry());
+}
+
+std::optional<PlatformError> RunningApplication::Registration::registerCurrentApplication() {
+    const Bundle& bundle = Bundle::main();
+    return registry_.registerCurrentProcess(access_, bundle.bundleIdentifier(),
+                                            bundle.bundlePath());
 }
 
 std::vector<RunningApplication>

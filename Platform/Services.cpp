@@ -1,8 +1,10 @@
 #include "Platform/Services.h"
 
 #include "Platform/Application.h"
+#include "Platform/ApplicationRegistry.h"
 #include "Platform/Bundle.h"
 #include "Platform/DesktopBackend.h"
+#include "Platform/FileManager.h"
 #include "Platform/RunLoop.h"
 
 #include <cstdio>
@@ -18,7 +20,9 @@ Services::Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<DesktopBack
                    std::unique_ptr<Bundle> mainBundle)
     : runLoop_(std::move(runLoop)), desktop_(std::move(desktop)),
       mainBundle_(std::move(mainBundle)), application_(std::make_unique<Application>()),
-      previous_(installed) {
+      applicationRegistry_(
+          std::make_unique<ApplicationRegistry>(ApplicationRegistry::defaultDirectory())),
+      fileManager_(std::make_unique<FileManager>()), previous_(installed) {
     installed = this;
     RunLoop::setMain(runLoop_.get());
 }
@@ -26,6 +30,10 @@ Services::Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<DesktopBack
 Services::~Services() {
     installed = previous_;
     RunLoop::setMain(previous_ ? &previous_->runLoop() : nullptr);
+}
+
+void Services::setFileManager(std::unique_ptr<FileManager> fileManager) {
+    fileManager_ = std::move(fileManager);
 }
 
 Services& Services::current() {

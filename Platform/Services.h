@@ -7,7 +7,9 @@
 namespace scrivlet {
 
 class Application;
+class ApplicationRegistry;
 class Bundle;
+class FileManager;
 class DesktopBackend;
 class RunLoop;
 
@@ -30,12 +32,19 @@ public:
     DesktopBackend& desktop() { return *desktop_; }
     Application& application() { return *application_; }
     const Bundle& mainBundle() const { return *mainBundle_; }
+    // This user's running app processes, in the runtime directory as it is at construction.
+    ApplicationRegistry& applicationRegistry() { return *applicationRegistry_; }
+    // The file manager; a test may put one in that fails on purpose.
+    FileManager& fileManager() { return *fileManager_; }
+    void setFileManager(std::unique_ptr<FileManager> fileManager);
 
 private:
     std::unique_ptr<RunLoop> runLoop_;
     std::unique_ptr<DesktopBackend> desktop_;
     std::unique_ptr<Bundle> mainBundle_;
     std::unique_ptr<Application> application_;
+    std::unique_ptr<ApplicationRegistry> applicationRegistry_;
+    std::unique_ptr<FileManager> fileManager_;
     Services* previous_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include "Platform/URL.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -69,6 +70,11 @@ public:
     void handleURL(const URL& url);
     void runUninstall();
 
+    // Install location: the folders the app is expected to run from, and the alert that
+    // offers to move it there.
+    static std::vector<std::filesystem::path> allowedInstallDirectories();
+    bool promptToMoveToApplications();
+
     // Finder observation: the start-up step, the selection handler and the workspace
     // notification handlers.
     void startTracking();
@@ -97,6 +103,7 @@ public:
 
 private:
     bool openStore();
+    void showUninstallFailure(const std::string& informativeText);
     void processQueuedURLs();
     void observeWorkspace();
     void endDragPoll();

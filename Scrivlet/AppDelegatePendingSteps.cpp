@@ -4,20 +4,10 @@
 
 namespace scrivlet {
 
-bool AppDelegate::ensureSingleInstance() {
-    return true;
-}
-
-bool AppDelegate::checkInstallLocation() {
-    return true;
-}
-
 void AppDelegate::resolveBookmarks() {}
 
 void AppDelegate::syncBadgeXattrs() {}
 
 void AppDelegate::handleURL(const URL& /*url*/) {}
-
-void AppDelegate::runUninstall() {}
 
 } // namespace scrivlet

@@ -65,14 +65,19 @@ int scrivletMain(int argc, char** argv) {
     const auto signals = TerminationSignals::install(
         services.runLoop(), [&application](int) { application.terminate(nullptr); });
     DesktopControl desktopControl(services, desktop);
-    std::error_code controlError;
-    const auto control =
-        DesktopControlServer::start(services.runLoop(), desktopControl,
-                                    DesktopControlServer::defaultSocketPath(), controlError);
-    if (!control) {
-        std::fprintf(stderr, "Scrivlet: the desktop cannot be driven from a terminal: %s\n",
-                     controlError.message().c_str());
-    }
+    // The control socket opens once launching is over: a second copy, which ends during its
+    // launch, must never take the socket of the copy that keeps running.
+    std::unique_ptr<DesktopControlServer> control;
+    services.runLoop().async([&] {
+        std::error_code controlError;
+        control =
+            DesktopControlServer::start(services.runLoop(), desktopControl,
+                                        DesktopControlServer::defaultSocketPath(), controlError);
+        if (!control) {
+            std::fprintf(stderr, "Scrivlet: the desktop cannot be driven from a terminal: %s\n",
+                         controlError.message().c_str());
+        }
+    });
     installAppDelegate();
     application.run(launchURLs(argc, argv));
     // Release the app's state while the platform it uses still exists: pending panel edits

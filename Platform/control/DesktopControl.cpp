@@ -30,6 +30,23 @@ void DesktopControl::settle() {
     services_.runLoop().runUntilIdle();
 }
 
+void DesktopControl::answerNextAlert(const std::string& buttonTitle,
+                                     std::function<void()> whileShown) {
+    desktop_.scriptAlertAnswer(buttonTitle, std::move(whileShown));
+}
+
+std::vector<AlertContents> DesktopControl::shownAlerts() const {
+    std::vector<AlertContents> alerts;
+    for (const SimulatedDesktop::ShownAlert& shown : desktop_.shownAlerts()) {
+        alerts.push_back(shown.contents);
+    }
+    return alerts;
+}
+
+std::size_t DesktopControl::unansweredAlertCount() const {
+    return desktop_.unansweredAlertCount();
+}
+
 std::vector<std::shared_ptr<StatusItem>> DesktopControl::statusItems() const {
     return desktop_.statusBar().items();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "Platform/Alert.h"
 #include "Platform/Screen.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +57,13 @@ public:
     bool chooseMenuItem(const std::string& title);
     // A key press while the menu is open ("q" with modifierCommand for Command-Q).
     bool pressKey(const std::string& key, unsigned modifiers);
+
+    // Alerts: the user will answer the next alert with the button of this title, after
+    // `whileShown` ran (something that happens while the alert is up). An alert with no
+    // answer scripted ends at once and counts as unanswered.
+    void answerNextAlert(const std::string& buttonTitle, std::function<void()> whileShown = {});
+    std::vector<AlertContents> shownAlerts() const;
+    std::size_t unansweredAlertCount() const;
 
     // What the menu bar and the open menu look like, as transcript lines.
     std::vector<std::string> describeStatusBar() const;

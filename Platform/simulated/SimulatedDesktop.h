@@ -7,6 +7,8 @@
 #include "Platform/StatusBar.h"
 #include "Platform/simulated/SimulatedFinder.h"
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -102,9 +104,36 @@ public:
     const std::shared_ptr<Menu>& trackedMenu() const { return trackedMenu_; }
     void setTrackedMenu(std::shared_ptr<Menu> menu) { trackedMenu_ = std::move(menu); }
 
+    // Alerts. Each one is answered by the next scripted answer: the button with that title,
+    // after `whileShown` ran (what happens while the alert is up, e.g. a URL arriving). With
+    // no answer scripted, or a title the alert does not have, the alert is recorded as
+    // unanswered and ends with NSModalResponseAbort: a script that forgot it fails, not hangs.
+    struct ShownAlert {
+        AlertContents contents;
+        bool appWasActive = false; // the app brought itself to the front first
+        std::optional<std::string> answer;
+    };
+    void scriptAlertAnswer(std::string buttonTitle, std::function<void()> whileShown = {});
+    ModalResponse runModalAlert(const AlertContents& alert) override;
+    const std::vector<ShownAlert>& shownAlerts() const { return shownAlerts_; }
+    std::size_t unansweredAlertCount() const;
+    std::size_t pendingAlertAnswerCount() const { return alertAnswers_.size(); }
+
+    // Revealing files: Finder selects them (launched and brought to the front if needed).
+    void revealInFileManager(const std::vector<std::string>& paths) override;
+    const std::vector<std::vector<std::string>>& revealedItems() const { return revealed_; }
+
     static constexpr double menuBarHeight = 25;
 
 private:
+    struct AlertAnswer {
+        std::string buttonTitle;
+        std::function<void()> whileShown;
+    };
+    std::deque<AlertAnswer> alertAnswers_;
+    std::vector<ShownAlert> shownAlerts_;
+    std::vector<std::vector<std::string>> revealed_;
+
     std::vector<Screen> screens_;
     std::size_t mainScreenIndex_ = 0;
     StatusBar statusBar_;

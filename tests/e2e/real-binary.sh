@@ -4,16 +4,18 @@
 # refusal of a damaged store.
 # Usage: real-binary.sh PATH/TO/Scrivlet.app/Contents/MacOS/Scrivlet PATH/TO/scrivlet-desktop
 set -euo pipefail
-app="$1"
 desktop="$2"
 work=$(mktemp -d)
 pid=""
+second=""
 # Whatever way the script ends, no app it started is left running.
 cleanup() {
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-        kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    fi
+    for running in $pid $second; do
+        if kill -0 "$running" 2>/dev/null; then
+            kill -KILL "$running" 2>/dev/null || true
+            wait "$running" 2>/dev/null || true
+        fi
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,6 +49,11 @@ app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }
 
 mkdir -p "$work/home" "$work/run"
 chmod 700 "$work/run"
+built_bundle=$(cd "$(dirname "$1")/../.." && pwd)
+env -i PATH="$PATH" HOME="$work/home" "$(dirname "$0")/../../tools/install.sh" "$built_bundle" \
+    >"$work/install.log" || fail "install failed: $(cat "$work/install.log")"
+app="$work/home/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+[ -x "$app" ] || fail "install left no app at $app"
 
 # 1. A normal launch, ended by SIGTERM.
 start_app
@@ -76,7 +83,9 @@ echo "ok: starting URL queued and processed, clean end on SIGINT"
 start_app
 wait_for_line "Ready. Listening for Finder events and URL scheme requests."
 drive() { env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" "$desktop" "$@"; }
-drive open-menu | grep -q "Quit Scrivlet  \[Command-q\]" || fail "the menu does not offer Quit"
+menu_ready() { drive open-menu 2>/dev/null | grep -q "Quit Scrivlet  \[Command-q\]"; }
+for _ in $(seq 1 100); do menu_ready && break; sleep 0.05; done
+menu_ready || fail "the menu does not offer Quit"
 drive choose "Quit Scrivlet" >/dev/null || fail "could not choose Quit Scrivlet"
 wait_app || fail "exit status $? after Quit Scrivlet"
 echo "ok: Quit Scrivlet ends the app"
@@ -92,4 +101,34 @@ app_lines | grep -q "^FATAL: Failed to open database: " || fail "no FATAL line"
 app_lines | grep -q "Menu bar icon set up" && fail "went on after the FATAL line"
 cmp -s "$store" "$work/store.before" || fail "the damaged store was modified"
 echo "ok: damaged store refused and left unchanged"
-echo "4 passed, 0 failed"
+rm -f "$store"*
+
+# 5. Two copies started at the same moment, 20 times: exactly one stays, the other ends with
+# its "instance" line.
+instance_line="Another Scrivlet instance is already running"
+for round in $(seq 1 20); do
+    env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
+        "$app" 2>"$work/log.a" &
+    pid=$!
+    env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
+        "$app" 2>"$work/log.b" &
+    second=$!
+    for _ in $(seq 1 200); do
+        if ! kill -0 "$pid" 2>/dev/null || ! kill -0 "$second" 2>/dev/null; then break; fi
+        sleep 0.05
+    done
+    sleep 0.2 # time enough for a wrong second exit to show
+    alive=0
+    for running in $pid $second; do kill -0 "$running" 2>/dev/null && alive=$((alive + 1)); done
+    [ "$alive" -eq 1 ] || fail "round $round: $alive copies running"
+    cat "$work/log.a" "$work/log.b" >"$work/log"
+    [ "$(grep -c "$instance_line" "$work/log")" -eq 1 ] || fail "round $round: no single instance line"
+    for running in $pid $second; do
+        if kill -0 "$running" 2>/dev/null; then kill -TERM "$running"; fi
+        wait "$running" 2>/dev/null || true
+    done
+    pid=""
+    second=""
+done
+echo "ok: 20 rounds of two copies started together, exactly one stayed every time"
+echo "5 passed, 0 failed"

@@ -12,6 +12,8 @@
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
 
+#include <unistd.h>
+
 namespace scrivlet {
 
 namespace {
@@ -19,26 +21,29 @@ namespace {
 // Noon, 7 December 2026 UTC: scenarios read the same dates on every run.
 const Date scenarioStart = Date(std::chrono::seconds(1'796'644'800));
 
-constexpr int simulatedProcessIdentifier = 4242;
-
 } // namespace
 
-AppSession::AppSession()
+AppSession::AppSession() : AppSession(std::filesystem::path("Applications") / "Scrivlet.app") {}
+
+AppSession::AppSession(const std::filesystem::path& bundlePath)
     : home_(std::make_unique<TempHome>()), log_(std::make_unique<LogCapture>()) {
-    auto bundle = std::make_unique<Bundle>("com.scrivlet.Scrivlet",
-                                           home_->path() / "Applications" / "Scrivlet.app",
+    auto bundle = std::make_unique<Bundle>("com.scrivlet.Scrivlet", home_->path() / bundlePath,
                                            "Scrivlet", std::vector<std::string>{"scrivlet"});
-    // The app is installed: its bundle holds an executable, as the login item requires.
-    const std::filesystem::path executable = bundle->executablePath();
-    home_->makeFile(std::filesystem::relative(executable, home_->path()).string(), "#!/bin/sh\n");
-    std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+    if (bundlePath.is_relative()) {
+        // The app is installed: its bundle holds an executable, as the login item requires.
+        const std::filesystem::path executable = bundle->executablePath();
+        home_->makeFile(std::filesystem::relative(executable, home_->path()).string(),
+                        "#!/bin/sh\n");
+        std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+    }
     auto simulated = std::make_unique<SimulatedDesktop>();
     SimulatedDesktop& desktop = *simulated;
     services_ = std::make_unique<Services>(
         std::make_unique<RunLoop>(makeVirtualRunLoopBackend(scenarioStart)), std::move(simulated),
         std::move(bundle));
-    desktop.addRunningApplication(
-        {"com.scrivlet.Scrivlet", simulatedProcessIdentifier, "Scrivlet", false});
+    // The app runs in this process: the desktop shows it under this process's id, as the
+    // registry of running apps lists it once the app registers.
+    desktop.addRunningApplication({"com.scrivlet.Scrivlet", ::getpid(), "Scrivlet", false});
     desktop_ = std::make_unique<DesktopControl>(*services_, desktop);
     // As on a real desktop, Finder runs and is frontmost before the app starts.
     desktop.activateApplication(desktop.finder().launch());

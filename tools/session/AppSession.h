@@ -2,6 +2,7 @@
 
 #include "Platform/URL.h"
 
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -19,7 +20,11 @@ class TempHome;
 // act on it as a user and the system would.
 class AppSession {
 public:
+    // The app bundle is installed at ~/Applications/Scrivlet.app, with its executable.
     AppSession();
+    // The app bundle is at `bundlePath` (below the home when relative); only a bundle below
+    // the home gets an executable.
+    explicit AppSession(const std::filesystem::path& bundlePath);
     ~AppSession();
     AppSession(const AppSession&) = delete;
     AppSession& operator=(const AppSession&) = delete;

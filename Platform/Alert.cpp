@@ -1,0 +1,16 @@
+#include "Platform/Alert.h"
+
+#include "Platform/DesktopBackend.h"
+#include "Platform/Services.h"
+
+namespace scrivlet {
+
+ModalResponse Alert::runModal() const {
+    AlertContents contents{alertStyle, messageText, informativeText, buttons_};
+    if (contents.buttons.empty()) {
+        contents.buttons.emplace_back("OK");
+    }
+    return Services::current().desktop().runModalAlert(contents);
+}
+
+} // namespace scrivlet
