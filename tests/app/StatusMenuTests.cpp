@@ -79,8 +79,15 @@ TEST_F(StatusMenuTest, QuitItemTerminatesWithoutConfirmation) {
 }
 
 TEST_F(StatusMenuTest, UninstallActionReachesTheDelegateAndKeepsRunning) {
+    session.desktop().answerNextAlert("Cancel");
     ASSERT_TRUE(session.desktop().openStatusMenu());
     EXPECT_TRUE(session.desktop().chooseMenuItem("Uninstall Scrivlet\u2026"));
+    session.desktop().settle();
+    // The action ran: it asked for confirmation, and Cancel keeps the app.
+    const auto alerts = session.desktop().shownAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].messageText, "Uninstall Scrivlet?");
+    EXPECT_EQ(session.desktop().unansweredAlertCount(), 0u);
     EXPECT_FALSE(session.isTerminated());
 }
 
