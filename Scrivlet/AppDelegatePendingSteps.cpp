@@ -16,8 +16,6 @@ void AppDelegate::resolveBookmarks() {}
 
 void AppDelegate::syncBadgeXattrs() {}
 
-void AppDelegate::handleURL(const URL& /*url*/) {}
-
 void AppDelegate::runUninstall() {}
 
 } // namespace scrivlet
