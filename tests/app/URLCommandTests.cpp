@@ -114,6 +114,24 @@ TEST_F(URLCommands, AnnotateOfTheShownFilePlacesThePanelAgainWithoutRestartingIt
     EXPECT_EQ(lastLine(), "Opened annotation editor for a.txt");
 }
 
+// The view model selects a file but shows nothing when its record could not be read; an
+// annotate for that file must try again rather than trust the selection.
+TEST_F(URLCommands, AnnotateStartsOverWhenTheSelectedFileCouldNotBeLoaded) {
+    finder.openWindow(docsBounds);
+    session.launch();
+    runSql(session.home().storePath(), "ALTER TABLE annotations RENAME TO elsewhere");
+    finder.select({fileA.string()});
+    session.desktop().settle();
+    ASSERT_EQ(viewModel().selectedFileURL(), fileA);
+    ASSERT_FALSE(viewModel().isVisible());
+    runSql(session.home().storePath(), "ALTER TABLE elsewhere RENAME TO annotations");
+
+    open("annotate", fileA);
+    EXPECT_TRUE(viewModel().isVisible());
+    EXPECT_TRUE(record(fileA));
+    EXPECT_TRUE(panelShown());
+}
+
 TEST_F(URLCommands, AnnotateBringsFinderToTheFrontAndUndoesADismissal) {
     finder.openWindow(docsBounds);
     finder.select({fileA.string()});
