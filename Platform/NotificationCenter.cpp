@@ -3,6 +3,7 @@
 #include "Platform/DesktopBackend.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/real/LaunchServices.h"
 
 namespace scrivlet {
 
@@ -57,6 +58,10 @@ std::optional<RunningApplication> Workspace::frontmostApplication() const {
         return std::nullopt;
     }
     return RunningApplication::withProcessIdentifier(frontmost->processIdentifier);
+}
+
+bool Workspace::openURL(const URL& url) const {
+    return !LaunchServices::openURLs({url});
 }
 
 } // namespace scrivlet

@@ -2,6 +2,7 @@
 
 #include "Platform/Export.h"
 #include "Platform/RunningApplication.h"
+#include "Platform/URL.h"
 
 #include <cstdint>
 #include <functional>
@@ -67,13 +68,17 @@ private:
     std::vector<Entry> entries_;
 };
 
-// The workspace: its notification centre, the frontmost application, switching Spaces.
+// The workspace: its notification centre, the frontmost application, switching Spaces, and
+// opening URLs in the application that owns their scheme.
 class SCRIVLET_PLATFORM_API Workspace {
 public:
     static Workspace& shared();
 
     NotificationCenter& notificationCenter() { return notificationCenter_; }
     std::optional<RunningApplication> frontmostApplication() const;
+    // Hands the URL to the running application that owns its scheme, or starts the one
+    // registered for it with the URL; false when neither took it within a few seconds.
+    bool openURL(const URL& url) const;
 
 private:
     NotificationCenter notificationCenter_;
