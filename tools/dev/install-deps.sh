@@ -7,6 +7,8 @@ packages=(
     cmake ninja-build g++ pkg-config clang-format
     libsqlite3-dev libutf8proc-dev uuid-dev nlohmann-json3-dev liburiparser-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    sqlite3 xdg-utils
 )
 
 missing=()
