@@ -40,6 +40,7 @@ private:
     void registerFinderVerbs();
     void registerPanelVerbs();
     void registerPanelExpectations();
+    void registerURLVerbs();
     std::shared_ptr<Panel> appPanel() const;
     std::optional<ui::ViewInspector> panelContent();
     std::optional<std::uint32_t> namedWindow(const std::string& name);

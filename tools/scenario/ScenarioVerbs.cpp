@@ -67,6 +67,7 @@ void ScenarioRunner::registerVerbs() {
     registerFinderVerbs();
     registerPanelVerbs();
     registerPanelExpectations();
+    registerURLVerbs();
 }
 
 void ScenarioRunner::expect(bool condition, const std::string& failure) {
