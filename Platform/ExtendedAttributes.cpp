@@ -20,6 +20,8 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
+thread_local int noFollowDepth = 0;
+
 // The "ask for the size, then read" dance shared by getxattr and listxattr. `call` returns
 // what the system call returns; a null buffer with size 0 asks for the current size.
 template <typename Call> std::optional<std::string> readSized(Call call, std::error_code& error) {
@@ -58,7 +60,8 @@ std::optional<std::string> get(const std::filesystem::path& path, const std::str
                                std::error_code& error) {
     auto value = readSized(
         [&](char* buffer, std::size_t size) {
-            return ::getxattr(path.c_str(), name.c_str(), buffer, size);
+            return NoFollowScope::isActive() ? ::lgetxattr(path.c_str(), name.c_str(), buffer, size)
+                                             : ::getxattr(path.c_str(), name.c_str(), buffer, size);
         },
         error);
     // ENODATA also covers the attribute vanishing between the size query and the read.
@@ -70,14 +73,16 @@ std::optional<std::string> get(const std::filesystem::path& path, const std::str
 
 std::error_code set(const std::filesystem::path& path, const std::string& name,
                     std::string_view value) {
-    if (::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) != 0) {
+    const auto call = NoFollowScope::isActive() ? ::lsetxattr : ::setxattr;
+    if (call(path.c_str(), name.c_str(), value.data(), value.size(), 0) != 0) {
         return lastError();
     }
     return {};
 }
 
 std::error_code remove(const std::filesystem::path& path, const std::string& name) {
-    if (::removexattr(path.c_str(), name.c_str()) != 0 && errno != ENODATA) {
+    const auto call = NoFollowScope::isActive() ? ::lremovexattr : ::removexattr;
+    if (call(path.c_str(), name.c_str()) != 0 && errno != ENODATA) {
         return lastError();
     }
     return {};
@@ -85,7 +90,10 @@ std::error_code remove(const std::filesystem::path& path, const std::string& nam
 
 std::vector<std::string> list(const std::filesystem::path& path, std::error_code& error) {
     const auto packed = readSized(
-        [&](char* buffer, std::size_t size) { return ::listxattr(path.c_str(), buffer, size); },
+        [&](char* buffer, std::size_t size) {
+            return NoFollowScope::isActive() ? ::llistxattr(path.c_str(), buffer, size)
+                                             : ::listxattr(path.c_str(), buffer, size);
+        },
         error);
     std::vector<std::string> names;
     if (!packed) {
@@ -132,6 +140,18 @@ std::string describe(const std::error_code& error) {
         text += ")";
     }
     return text;
+}
+
+NoFollowScope::NoFollowScope() {
+    ++noFollowDepth;
+}
+
+NoFollowScope::~NoFollowScope() {
+    --noFollowDepth;
+}
+
+bool NoFollowScope::isActive() {
+    return noFollowDepth > 0;
 }
 
 } // namespace ExtendedAttributes

@@ -13,6 +13,7 @@ namespace scrivlet {
 
 // Extended attributes on files, through the Linux xattr calls. Every call follows symbolic
 // links: an annotation belongs to the file the user sees, not to the link pointing at it.
+// Inside a NoFollowScope the calls act on a final symbolic link itself instead.
 //
 // Errors come back as std::error_code holding the errno value. The ones to expect:
 // ENOTSUP (the file system has no user attributes), ENOSPC / E2BIG / ERANGE (no room left:
@@ -42,6 +43,20 @@ SCRIVLET_PLATFORM_API bool isOutOfSpace(const std::error_code& error);
 // A sentence for logs: the system's message plus, for the usual causes, what it means here,
 // e.g. "Operation not supported (extended attributes are not supported on this file system)".
 SCRIVLET_PLATFORM_API std::string describe(const std::error_code& error);
+
+// While one lives, this thread's calls act on a final symbolic link itself rather than on
+// what it points to (a link carries no user attributes, so such a call fails harmlessly).
+// Code that checked where a path leads wraps its writes in one, so that a link put in the
+// file's place after the check cannot send them elsewhere. Scopes nest.
+class SCRIVLET_PLATFORM_API NoFollowScope {
+public:
+    NoFollowScope();
+    ~NoFollowScope();
+    NoFollowScope(const NoFollowScope&) = delete;
+    NoFollowScope& operator=(const NoFollowScope&) = delete;
+
+    static bool isActive();
+};
 
 } // namespace ExtendedAttributes
 

@@ -3,6 +3,7 @@
 #include "Platform/DesktopBackend.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/real/LaunchServices.h"
 
 namespace scrivlet {
 
@@ -69,6 +70,10 @@ void Workspace::activateFileViewerSelectingURLs(const std::vector<URL>& fileURLs
     if (!paths.empty()) {
         Services::current().desktop().revealInFileManager(paths);
     }
+}
+
+bool Workspace::openURL(const URL& url) const {
+    return !LaunchServices::openURLs({url});
 }
 
 } // namespace scrivlet

@@ -68,7 +68,8 @@ private:
     std::vector<Entry> entries_;
 };
 
-// The workspace: its notification centre, the frontmost application, switching Spaces.
+// The workspace: its notification centre, the frontmost application, switching Spaces, and
+// opening URLs in the application that owns their scheme.
 class SCRIVLET_PLATFORM_API Workspace {
 public:
     static Workspace& shared();
@@ -77,6 +78,9 @@ public:
     std::optional<RunningApplication> frontmostApplication() const;
     // Opens a file manager window with these files selected (file URLs; others are skipped).
     void activateFileViewerSelectingURLs(const std::vector<URL>& fileURLs);
+    // Hands the URL to the running application that owns its scheme, or starts the one
+    // registered for it with the URL; false when neither took it within a few seconds.
+    bool openURL(const URL& url) const;
 
 private:
     NotificationCenter notificationCenter_;

@@ -137,6 +137,19 @@ void PanelViewModel::saveNow() {
     }
 }
 
+void PanelViewModel::discardUnsavedEdits(const fs::path& fileURL) {
+    mainThread_.check("PanelViewModel::discardUnsavedEdits");
+    const std::string path = recordPath(fileURL).string();
+    std::erase_if(failedSaves_, [&](const Annotation& record) { return record.path == path; });
+    if (dirty_ && selectedFileURL_ && selectedFileURL_->string() == path) {
+        dirty_ = false;
+        firstUnsavedEdit_.reset();
+    }
+    if (!dirty_ && failedSaves_.empty()) {
+        cancelSaveTimer();
+    }
+}
+
 bool PanelViewModel::saveCurrent() {
     if (!dirty_ || !annotation_) {
         return true;

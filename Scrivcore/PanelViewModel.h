@@ -63,6 +63,9 @@ public:
     // Writes pending edits now (the app calls this before it terminates).
     void saveNow();
     bool hasUnsavedChanges() const { return dirty_; }
+    // The file's record was deleted: its unsaved edits are dropped, never written, so they
+    // cannot bring the record back.
+    void discardUnsavedEdits(const std::filesystem::path& fileURL);
     // Description of the last failed save, cleared by the next successful one.
     const std::optional<std::string>& lastSaveError() const { return lastSaveError_; }
 

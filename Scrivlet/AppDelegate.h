@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace scrivlet {
@@ -89,6 +90,13 @@ public:
     void activeSpaceChanged(const Notification& notification);
     void finderLaunched(const Notification& notification);
     void finderTerminated(const Notification& notification);
+
+    // URL commands: the one named by a URL whose target passed the checks, and the frame that
+    // stands in for Finder's window when none is known.
+    void carryOutURLCommand(const std::string& command, const std::filesystem::path& target);
+    void annotateFromURL(const std::filesystem::path& target);
+    void removeAnnotationFromURL(const std::filesystem::path& target);
+    CGRect defaultFinderFrame() const;
 
     // Following Finder's window.
     bool repositionPanel();

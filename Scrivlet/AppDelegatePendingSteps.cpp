@@ -8,6 +8,4 @@ void AppDelegate::resolveBookmarks() {}
 
 void AppDelegate::syncBadgeXattrs() {}
 
-void AppDelegate::handleURL(const URL& /*url*/) {}
-
 } // namespace scrivlet

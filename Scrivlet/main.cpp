@@ -1,7 +1,8 @@
 // The program: chooses the platform (the real run loop and log, the simulated desktop and
-// the control socket that drives it from a terminal), hands the URLs among the arguments to
-// the application as the system does for a URL that starts the app, and runs until the
-// application terminates (its menu, SIGINT or SIGTERM).
+// the control socket that drives it from a terminal), receives the URLs of its scheme that
+// other programs open, hands the URLs among the arguments to the application as the system
+// does for a URL that starts the app, and runs until the application terminates (its menu,
+// SIGINT or SIGTERM).
 #include "Platform/Application.h"
 #include "Platform/Bundle.h"
 #include "Platform/Log.h"
@@ -11,26 +12,38 @@
 #include "Platform/control/DesktopControlServer.h"
 #include "Platform/real/JournaldLogSink.h"
 #include "Platform/real/TerminationSignals.h"
+#include "Platform/real/URLDelivery.h"
+#include "Platform/real/URLReceiver.h"
+#include "Platform/real/URLSchemeRegistration.h"
 #include "Platform/simulated/SimulatedDesktop.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
 
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 namespace scrivlet {
 
 namespace {
 
+// How long a second copy keeps trying to reach the first one, which may still be starting.
+constexpr std::chrono::seconds handOverTimeout(5);
+
+std::filesystem::path runningExecutable() {
+    std::error_code error;
+    std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : executable;
+}
+
 std::unique_ptr<Bundle> mainBundle() {
     if (std::optional<Bundle> bundle = Bundle::containingExecutable()) {
         return std::make_unique<Bundle>(std::move(*bundle));
     }
     // Run outside its bundle (from a build folder, say): describe the bundle it belongs to.
-    char executable[4096] = {};
-    const ssize_t length = ::readlink("/proc/self/exe", executable, sizeof executable - 1);
+    const std::filesystem::path executable = runningExecutable();
     const std::filesystem::path folder =
-        length > 0 ? std::filesystem::path(executable).parent_path() : std::filesystem::path(".");
+        executable.empty() ? std::filesystem::path(".") : executable.parent_path();
     return std::make_unique<Bundle>("com.scrivlet.Scrivlet", folder, "Scrivlet",
                                     std::vector<std::string>{"scrivlet"});
 }
@@ -47,16 +60,64 @@ std::vector<URL> launchURLs(int argc, char** argv) {
     return urls;
 }
 
+// The copy that already runs may still be starting: until it listens, try again.
+int handOver(const std::string& scheme, const std::vector<URL>& urls) {
+    const auto deadline = std::chrono::steady_clock::now() + handOverTimeout;
+    std::error_code error;
+    do {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        error = URLDelivery::deliver(scheme, urls, std::max(left, std::chrono::milliseconds(1)));
+        if (error != std::errc::connection_refused) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    if (error) {
+        std::fprintf(stderr, "Scrivlet: could not hand the URLs to the running copy: %s\n",
+                     error.message().c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// Makes this program the handler of its schemes for xdg-open and the desktops; rewritten
+// when the program has moved.
+void registerURLSchemes(const Bundle& bundle) {
+    const URLSchemeRegistration::Application application{bundle.bundleIdentifier(), "Scrivlet",
+                                                         runningExecutable(), bundle.urlSchemes()};
+    if (const std::error_code error = URLSchemeRegistration::registerApplication(application)) {
+        std::fprintf(stderr, "Scrivlet: cannot register as the handler of its URLs: %s\n",
+                     error.message().c_str());
+    }
+}
+
 } // namespace
 
 int scrivletMain(int argc, char** argv) {
     setLogSink(makeSystemLogSink("Scrivlet"));
+    std::unique_ptr<Bundle> bundle = mainBundle();
+    const std::vector<URL> urls = launchURLs(argc, argv);
+    // Before any application code runs: become the one receiver of the app's URLs, or, when
+    // a copy of the app already is, hand this start's URLs to it and end.
+    const std::string scheme = bundle->urlSchemes().empty() ? "scrivlet" : bundle->urlSchemes()[0];
+    std::error_code receiverError;
+    std::unique_ptr<URLReceiver> receiver = URLReceiver::claim(scheme, receiverError);
+    if (!receiver && receiverError == std::errc::device_or_resource_busy && !urls.empty()) {
+        return handOver(scheme, urls);
+    }
+    if (!receiver) {
+        std::fprintf(stderr, "Scrivlet: URLs opened elsewhere cannot reach this copy: %s\n",
+                     receiverError.message().c_str());
+    } else {
+        registerURLSchemes(*bundle);
+    }
     // The one place where this program chooses its platform: the real run loop and the
     // simulated desktop.
     auto simulated = std::make_unique<SimulatedDesktop>();
     SimulatedDesktop& desktop = *simulated;
     Services services(std::make_unique<RunLoop>(makeRealRunLoopBackend()), std::move(simulated),
-                      mainBundle());
+                      std::move(bundle));
     Application& application = Application::shared();
     desktop.addRunningApplication(
         {services.mainBundle().bundleIdentifier(), ::getpid(), "Scrivlet", false});
@@ -64,6 +125,11 @@ int scrivletMain(int argc, char** argv) {
     desktop.activateApplication(desktop.finder().launch());
     const auto signals = TerminationSignals::install(
         services.runLoop(), [&application](int) { application.terminate(nullptr); });
+    if (receiver) {
+        receiver->start(services.runLoop(), [&application](const std::vector<URL>& delivered) {
+            application.openURLs(delivered);
+        });
+    }
     DesktopControl desktopControl(services, desktop);
     // The control socket opens once launching is over: a second copy, which ends during its
     // launch, must never take the socket of the copy that keeps running.
@@ -79,11 +145,14 @@ int scrivletMain(int argc, char** argv) {
         }
     });
     installAppDelegate();
-    application.run(launchURLs(argc, argv));
+    application.run(urls);
     // Release the app's state while the platform it uses still exists: pending panel edits
     // are written here.
     application.setDelegate(nullptr);
     sharedAppDelegate().reset();
+    // The receiver leaves the run loop before the loop goes with the services; its socket
+    // goes with it, and its lock last.
+    receiver.reset();
     return 0;
 }
 

@@ -3,6 +3,7 @@ option(SCRIVLET_WERROR "Treat compiler warnings as errors" OFF)
 option(SCRIVLET_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(SCRIVLET_BUILD_TESTS "Build the GoogleTest suites" ON)
 option(SCRIVLET_BUILD_BENCHMARKS "Build the Google Benchmark programs" ON)
+option(SCRIVLET_BUILD_FUZZERS "Build the libFuzzer targets (clang)" OFF)
 
 # Warning flags live on an interface target so that only our own targets get them.
 add_library(scrivlet_warnings INTERFACE)
@@ -17,6 +18,14 @@ if(SCRIVLET_SANITIZE)
                                  -fno-sanitize-recover=undefined)
     add_compile_options(${scrivlet_sanitizer_flags})
     add_link_options(${scrivlet_sanitizer_flags})
+endif()
+
+# Fuzz targets need the fuzzer's coverage in all the code they reach, not only in their own.
+if(SCRIVLET_BUILD_FUZZERS)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "SCRIVLET_BUILD_FUZZERS needs clang (use the fuzz preset)")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
 # A shared library of ours exports only what its headers mark with its API macro; the rest

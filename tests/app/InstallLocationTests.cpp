@@ -8,6 +8,7 @@
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -113,7 +114,12 @@ TEST(InstallLocation, AURLArrivingDuringTheAlertIsQueuedUntilTheStoreIsOpen) {
     const auto lines = session.log().messages("app");
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "URL received before init, queuing 1 URL(s)");
-    EXPECT_EQ(lines.back(), "Processing 1 queued URL(s)");
+    // Handled once the launch is over, after the "Ready" line.
+    const auto processing = std::find(lines.begin(), lines.end(), "Processing 1 queued URL(s)");
+    ASSERT_NE(processing, lines.end());
+    EXPECT_EQ(*(processing - 1), "Ready. Listening for Finder events and URL scheme requests.");
+    ASSERT_NE(processing + 1, lines.end());
+    EXPECT_EQ(*(processing + 1), "URL received: scrivlet://annotate?path=/tmp/a.txt");
     EXPECT_TRUE(session.delegate()->pendingURLs.empty());
 }
 

@@ -144,28 +144,45 @@ TEST(Launch, ClosingThePanelAsksTheDelegateAndTheAppKeepsRunning) {
     application.setDelegate(session.delegate());
 }
 
-TEST(Launch, QueuesEarlyDeliveriesInOrderAndDrainsThemOnce) {
+TEST(Launch, QueuesEarlyDeliveriesAndHandlesThemInOrderAfterReady) {
     AppSession session;
+    const std::string a = session.home().makeFile("a.txt").string();
+    const std::string b = session.home().makeFile("b.txt").string();
+    const std::string annotateA = "scrivlet://annotate?path=" + a;
+    const std::string removeB = "scrivlet://remove?path=" + b;
     AppDelegate& delegate = installAppDelegate();
-    Application::shared().openURLs({url("scrivlet://annotate?path=/a")});
-    Application::shared().openURLs({url("scrivlet://remove?path=/b"), url("x://c")});
+    Application::shared().openURLs({url(annotateA)});
+    Application::shared().openURLs({url(removeB), url("x://c")});
     ASSERT_EQ(delegate.pendingURLs.size(), 3u);
-    EXPECT_EQ(delegate.pendingURLs[0].absoluteString(), "scrivlet://annotate?path=/a");
+    EXPECT_EQ(delegate.pendingURLs[0].absoluteString(), annotateA);
     EXPECT_EQ(delegate.pendingURLs[2].absoluteString(), "x://c");
 
     Application::shared().finishLaunching();
     EXPECT_TRUE(delegate.pendingURLs.empty());
     const auto lines = session.log().messages("app");
-    ASSERT_EQ(lines.size(), 9u);
-    EXPECT_EQ(lines[0], "URL received before init, queuing 1 URL(s)");
-    EXPECT_EQ(lines[1], "URL received before init, queuing 2 URL(s)");
-    EXPECT_EQ(lines[7], "Ready. Listening for Finder events and URL scheme requests.");
-    EXPECT_EQ(lines[8], "Processing 3 queued URL(s)");
+    const std::vector<std::string> expected = {
+        "URL received before init, queuing 1 URL(s)",
+        "URL received before init, queuing 2 URL(s)",
+        "Launch started",
+        "DB path: " + AnnotationStore::defaultPath(),
+        "Database opened OK",
+        "Menu bar icon set up",
+        "AX selection tracker started",
+        "Ready. Listening for Finder events and URL scheme requests.",
+        "Processing 3 queued URL(s)",
+        "URL received: " + annotateA,
+        "Opened annotation editor for a.txt",
+        "URL received: " + removeB,
+        "Removed annotation for b.txt",
+        "URL received: x://c",
+    };
+    EXPECT_EQ(lines, expected);
 
     // Once the store is open, deliveries are handled at once and never queued.
-    Application::shared().openURLs({url("scrivlet://annotate?path=/d")});
+    Application::shared().openURLs({url("scrivlet://annotate?path=" + b)});
     EXPECT_TRUE(delegate.pendingURLs.empty());
-    EXPECT_EQ(session.log().messages("app").size(), 9u);
+    EXPECT_EQ(session.log().messages("app").back(), "Opened annotation editor for b.txt");
+    EXPECT_EQ(session.log().messages("app").size(), expected.size() + 2);
     sharedAppDelegate().reset();
 }
 

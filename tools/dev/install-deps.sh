@@ -7,6 +7,9 @@ packages=(
     cmake ninja-build g++ pkg-config clang-format clang-tidy shellcheck
     libsqlite3-dev libutf8proc-dev uuid-dev nlohmann-json3-dev liburiparser-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev locales
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    sqlite3 xdg-utils
 )
 
 # The panel's dates follow the user's time locale; the tests check an English and a German one.

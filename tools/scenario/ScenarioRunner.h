@@ -51,6 +51,7 @@ private:
     void registerPanelVerbs();
     void registerPanelExpectations();
     void registerDesktopCommands();
+    void registerURLVerbs();
     std::shared_ptr<Panel> appPanel() const;
     std::optional<ui::ViewInspector> panelContent();
     std::optional<std::uint32_t> namedWindow(const std::string& name);

@@ -112,6 +112,7 @@ void ScenarioRunner::registerVerbs() {
     registerPanelVerbs();
     registerPanelExpectations();
     registerDesktopCommands();
+    registerURLVerbs();
 }
 
 void ScenarioRunner::expect(bool condition, const std::string& failure) {

@@ -1,0 +1,254 @@
+#include "Platform/real/URLDelivery.h"
+
+#include "Platform/UserDirectories.h"
+#include "Platform/real/FileHandle.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace scrivlet {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace URLDelivery {
+
+namespace {
+
+constexpr std::size_t lengthBytes = 4;
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+std::string lengthPrefix(std::size_t length) {
+    std::string prefix(lengthBytes, '\0');
+    for (std::size_t i = 0; i < lengthBytes; ++i) {
+        prefix[i] = static_cast<char>((length >> (8 * (lengthBytes - 1 - i))) & 0xff);
+    }
+    return prefix;
+}
+
+std::size_t readLength(std::string_view bytes) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < lengthBytes; ++i) {
+        length = (length << 8) | static_cast<unsigned char>(bytes[i]);
+    }
+    return length;
+}
+
+// Milliseconds left until `deadline`, for poll; 0 once it has passed.
+int millisecondsUntil(SteadyClock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left > 0 ? static_cast<int>(std::min<long long>(left, 60'000)) : 0;
+}
+
+// Waits for `events` on `fd`; false when the deadline passes first.
+bool waitFor(int fd, short events, SteadyClock::time_point deadline) {
+    for (;;) {
+        pollfd watched{fd, events, 0};
+        const int timeout = millisecondsUntil(deadline);
+        const int count = ::poll(&watched, 1, timeout);
+        if (count > 0) {
+            return true;
+        }
+        if ((count == 0 && timeout == 0) || (count < 0 && errno != EINTR)) {
+            return false;
+        }
+    }
+}
+
+std::error_code connectTo(const fs::path& path, FileHandle& socket,
+                          SteadyClock::time_point deadline) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.native().size() >= sizeof address.sun_path) {
+        return std::make_error_code(std::errc::filename_too_long);
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.native().size());
+    socket.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!socket.isValid()) {
+        return lastError();
+    }
+    for (;;) {
+        if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+            0) {
+            return {};
+        }
+        if (errno == ENOENT || errno == ECONNREFUSED) {
+            return std::make_error_code(std::errc::connection_refused);
+        }
+        // A full backlog answers EAGAIN at once: the receiver is busy or stuck. Try again
+        // until the deadline rather than block without one.
+        if (errno != EAGAIN && errno != EINTR) {
+            return lastError();
+        }
+        if (millisecondsUntil(deadline) == 0) {
+            return std::make_error_code(std::errc::timed_out);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+std::error_code sendAll(int fd, std::string_view data, SteadyClock::time_point deadline) {
+    while (!data.empty()) {
+        // MSG_NOSIGNAL: a receiver that went away is an error here, not a SIGPIPE.
+        const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            data.remove_prefix(static_cast<std::size_t>(sent));
+        } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+            return errno == EPIPE || errno == ECONNRESET
+                       ? std::make_error_code(std::errc::connection_aborted)
+                       : lastError();
+        } else if (!waitFor(fd, POLLOUT, deadline)) {
+            return std::make_error_code(std::errc::timed_out);
+        }
+    }
+    return {};
+}
+
+std::error_code awaitAnswer(int fd, SteadyClock::time_point deadline) {
+    for (;;) {
+        unsigned char status = 0;
+        const ssize_t got = ::recv(fd, &status, 1, 0);
+        if (got == 1) {
+            return status == static_cast<unsigned char>(Status::delivered)
+                       ? std::error_code()
+                       : std::make_error_code(std::errc::protocol_error);
+        }
+        if (got == 0 || (got < 0 && errno == ECONNRESET)) {
+            return std::make_error_code(std::errc::connection_aborted);
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            return lastError();
+        }
+        if (!waitFor(fd, POLLIN, deadline)) {
+            return std::make_error_code(std::errc::timed_out);
+        }
+    }
+}
+
+fs::path schemeFolder() {
+    return UserDirectories::runtimeDirectory() / "url-schemes";
+}
+
+} // namespace
+
+std::optional<std::string> normalizedScheme(std::string_view scheme) {
+    if (scheme.empty() || !std::isalpha(static_cast<unsigned char>(scheme.front()))) {
+        return std::nullopt;
+    }
+    std::string lower;
+    for (const char c : scheme) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!std::isalnum(byte) && c != '+' && c != '-' && c != '.') {
+            return std::nullopt;
+        }
+        lower += static_cast<char>(std::tolower(byte));
+    }
+    return lower;
+}
+
+fs::path socketPath(const std::string& scheme) {
+    return schemeFolder() / (scheme + ".socket");
+}
+
+fs::path receiverLockPath(const std::string& scheme) {
+    return schemeFolder() / (scheme + ".lock");
+}
+
+std::optional<std::string> encode(const std::vector<URL>& urls) {
+    if (urls.size() > maximumURLCount) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    for (const URL& url : urls) {
+        const std::string& text = url.absoluteString();
+        if (text.size() > maximumURLLength) {
+            return std::nullopt;
+        }
+        bytes += lengthPrefix(text.size());
+        bytes += text;
+    }
+    if (bytes.size() > maximumDeliveryBytes) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool Decoder::append(std::string_view bytes) {
+    received_ += bytes.size();
+    broken_ = broken_ || received_ > maximumDeliveryBytes;
+    pending_.append(bytes);
+    while (!broken_ && pending_.size() >= lengthBytes) {
+        const std::size_t length = readLength(pending_);
+        if (length > maximumURLLength || texts_.size() >= maximumURLCount) {
+            broken_ = true;
+        } else if (pending_.size() < lengthBytes + length) {
+            break;
+        } else {
+            texts_.push_back(pending_.substr(lengthBytes, length));
+            pending_.erase(0, lengthBytes + length);
+        }
+    }
+    if (broken_) {
+        pending_.clear();
+    }
+    return !broken_;
+}
+
+std::optional<std::vector<URL>> Decoder::finish() const {
+    if (broken_ || !pending_.empty()) {
+        return std::nullopt;
+    }
+    std::vector<URL> urls;
+    for (const std::string& text : texts_) {
+        std::optional<URL> url = URL::fromString(text);
+        if (!url) {
+            return std::nullopt;
+        }
+        urls.push_back(std::move(*url));
+    }
+    return urls;
+}
+
+bool peerIsCurrentUser(int fd) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+           size == sizeof credentials && credentials.uid == ::getuid();
+}
+
+std::error_code deliver(std::string_view scheme, const std::vector<URL>& urls,
+                        std::chrono::milliseconds timeout) {
+    const SteadyClock::time_point deadline = SteadyClock::now() + timeout;
+    const std::optional<std::string> name = normalizedScheme(scheme);
+    const std::optional<std::string> bytes = encode(urls);
+    if (!name || !bytes) {
+        return std::make_error_code(std::errc::invalid_argument);
+    }
+    FileHandle socket;
+    if (std::error_code error = connectTo(socketPath(*name), socket, deadline)) {
+        return error;
+    }
+    if (!peerIsCurrentUser(socket.get())) {
+        return std::make_error_code(std::errc::permission_denied);
+    }
+    if (std::error_code error = sendAll(socket.get(), *bytes, deadline)) {
+        return error;
+    }
+    ::shutdown(socket.get(), SHUT_WR);
+    return awaitAnswer(socket.get(), deadline);
+}
+
+} // namespace URLDelivery
+
+} // namespace scrivlet

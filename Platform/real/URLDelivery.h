@@ -1,0 +1,76 @@
+#pragma once
+
+#include "Platform/Export.h"
+#include "Platform/URL.h"
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace scrivlet {
+
+// URLs travelling to the running application that owns their scheme, over one socket per
+// scheme in the user's runtime directory. A connection carries one delivery: each URL as a
+// 4-byte big-endian length followed by its text, then the end of the sender's writing. The
+// receiver answers with one status byte once the application has taken the URLs, so the
+// sender knows they arrived. Only the user's own processes take part: the folder is private
+// to the user, and each end checks the credentials of the other.
+namespace URLDelivery {
+
+// What one delivery may carry: the longest single argument and about the whole argument
+// space Linux gives a program, so whatever can start the app with URLs can also hand them over.
+inline constexpr std::size_t maximumURLLength = 128 * 1024;
+inline constexpr std::size_t maximumDeliveryBytes = 2 * 1024 * 1024;
+inline constexpr std::size_t maximumURLCount = 4096;
+
+// The receiver's answer.
+enum class Status : unsigned char { delivered = 0, refused = 1 };
+
+// A scheme as RFC 3986 spells it, lower-cased (schemes ignore case); nothing when invalid.
+SCRIVLET_PLATFORM_API std::optional<std::string> normalizedScheme(std::string_view scheme);
+
+// <runtime directory>/url-schemes/<scheme>.socket, and the lock that its receiver holds.
+SCRIVLET_PLATFORM_API std::filesystem::path socketPath(const std::string& scheme);
+SCRIVLET_PLATFORM_API std::filesystem::path receiverLockPath(const std::string& scheme);
+
+// Hands `urls` to the receiver of `scheme` as one delivery and waits, at most `timeout` in
+// all, for its answer. An empty list only asks whether a receiver answers. Errors:
+//   connection_refused  no receiver listens (also for a socket left by a process that ended)
+//   timed_out           the receiver did not take or answer the delivery in time
+//   connection_aborted  the receiver closed the connection without answering
+//   protocol_error      the receiver refused the delivery (malformed or over a limit)
+//   permission_denied   the socket belongs to another user
+//   invalid_argument    the scheme is not one, or a URL is over the limits
+SCRIVLET_PLATFORM_API std::error_code deliver(std::string_view scheme, const std::vector<URL>& urls,
+                                              std::chrono::milliseconds timeout);
+
+// The bytes of one delivery; nothing when a URL or the count is over the limits.
+SCRIVLET_PLATFORM_API std::optional<std::string> encode(const std::vector<URL>& urls);
+
+// Reads one delivery as its bytes arrive, keeping no more than the limits allow.
+class SCRIVLET_PLATFORM_API Decoder {
+public:
+    // False once the bytes break the format or a limit; the delivery is then refused.
+    bool append(std::string_view bytes);
+    // At the end of the sender's data: the URLs, or nothing when the delivery is malformed
+    // (a cut-off frame, a text that is not a URL).
+    std::optional<std::vector<URL>> finish() const;
+
+private:
+    std::string pending_;
+    std::vector<std::string> texts_;
+    std::size_t received_ = 0;
+    bool broken_ = false;
+};
+
+// Whether the process at the other end of the connected socket `fd` runs as this user.
+SCRIVLET_PLATFORM_API bool peerIsCurrentUser(int fd);
+
+} // namespace URLDelivery
+
+} // namespace scrivlet
