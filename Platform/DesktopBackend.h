@@ -4,6 +4,7 @@
 #include "Platform/Export.h"
 #include "Platform/RunningApplication.h"
 #include "Platform/Screen.h"
+#include "Platform/URL.h"
 #include "Platform/WindowList.h"
 
 #include <map>
@@ -14,6 +15,7 @@
 
 namespace scrivlet {
 
+class FinderSyncController;
 class NotificationCenter;
 class Panel;
 class StatusBar;
@@ -72,6 +74,14 @@ public:
     // keep a panel alive.
     virtual void panelCreated(const std::shared_ptr<Panel>& panel) = 0;
     virtual void panelChanged(const Panel& panel, PanelChange change) = 0;
+
+    // The file manager's side of the Finder Sync extension in this process.
+    virtual FinderSyncController& finderSyncController() = 0;
+    // Whether the desktop has the named system symbol image.
+    virtual bool hasSystemSymbol(const std::string& name) const = 0;
+    // Opens a URL through the workspace: hands it to the application that handles its
+    // scheme. False when nothing took it.
+    virtual bool openURL(const URL& url) = 0;
 };
 
 } // namespace scrivlet

@@ -59,4 +59,8 @@ std::optional<RunningApplication> Workspace::frontmostApplication() const {
     return RunningApplication::withProcessIdentifier(frontmost->processIdentifier);
 }
 
+bool Workspace::openURL(const URL& url) const {
+    return Services::current().desktop().openURL(url);
+}
+
 } // namespace scrivlet

@@ -2,6 +2,7 @@
 
 #include "Platform/Export.h"
 #include "Platform/RunningApplication.h"
+#include "Platform/URL.h"
 
 #include <cstdint>
 #include <functional>
@@ -74,6 +75,8 @@ public:
 
     NotificationCenter& notificationCenter() { return notificationCenter_; }
     std::optional<RunningApplication> frontmostApplication() const;
+    // Opens `url` with the application that handles its scheme; false when none took it.
+    bool openURL(const URL& url) const;
 
 private:
     NotificationCenter notificationCenter_;

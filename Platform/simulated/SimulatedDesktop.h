@@ -1,13 +1,16 @@
 #pragma once
 
 #include "Platform/DesktopBackend.h"
+#include "Platform/FinderSyncController.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/Panel.h"
 #include "Platform/Screen.h"
 #include "Platform/StatusBar.h"
 #include "Platform/simulated/SimulatedFinder.h"
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -101,6 +104,19 @@ public:
 
     static constexpr double menuBarHeight = 25;
 
+    // The Finder Sync side. The selection the extension sees is Finder's, unless a host
+    // without Finder windows sets one; system symbols are all there unless one is removed;
+    // opened URLs go to this process's application on the main queue unless an opener
+    // (a host that starts the app's URL command) takes them.
+    FinderSyncController& finderSyncController() override { return finderSync_; }
+    void setFinderSyncSelection(std::optional<std::vector<URL>> urls) {
+        finderSyncSelection_ = std::move(urls);
+    }
+    bool hasSystemSymbol(const std::string& name) const override;
+    void removeSystemSymbol(const std::string& name) { missingSymbols_.insert(name); }
+    bool openURL(const URL& url) override;
+    void setURLOpener(std::function<bool(const URL&)> opener) { urlOpener_ = std::move(opener); }
+
 private:
     std::vector<Screen> screens_;
     std::size_t mainScreenIndex_ = 0;
@@ -118,7 +134,13 @@ private:
     Workspace workspace_;
     NotificationCenter defaultCenter_;
 
+    FinderSyncController finderSync_;
+    std::optional<std::vector<URL>> finderSyncSelection_;
+    std::set<std::string> missingSymbols_;
+    std::function<bool(const URL&)> urlOpener_;
+
     void postLater(NotificationCenter& center, const Notification& notification);
+    void connectFinderSync();
 };
 
 } // namespace scrivlet
