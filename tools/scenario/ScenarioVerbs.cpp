@@ -109,6 +109,7 @@ void ScenarioRunner::registerVerbs() {
     registerExpectations();
     registerFinderVerbs();
     registerPanelVerbs();
+    registerExtensionVerbs();
     registerPanelExpectations();
     registerDesktopCommands();
 }
