@@ -5,6 +5,7 @@
 #include "Platform/Export.h"
 #include "Platform/RunningApplication.h"
 #include "Platform/Screen.h"
+#include "Platform/URL.h"
 #include "Platform/WindowList.h"
 
 #include <map>
@@ -15,6 +16,7 @@
 
 namespace scrivlet {
 
+class FinderSyncController;
 class NotificationCenter;
 class Panel;
 class StatusBar;
@@ -82,6 +84,13 @@ public:
 
     // The file manager shows these files selected in one of its windows.
     virtual void revealInFileManager(const std::vector<std::string>& paths) = 0;
+    // The file manager's side of the Finder Sync extension in this process.
+    virtual FinderSyncController& finderSyncController() = 0;
+    // Whether the desktop has the named system symbol image.
+    virtual bool hasSystemSymbol(const std::string& name) const = 0;
+    // Opens a URL through the workspace: hands it to the application that handles its
+    // scheme. False when nothing took it.
+    virtual bool openURL(const URL& url) = 0;
 };
 
 } // namespace scrivlet

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "Platform/Export.h"
+#include "Platform/Geometry.h"
 
+#include <optional>
 #include <string>
 
 namespace scrivlet {
@@ -14,6 +16,13 @@ struct SCRIVLET_PLATFORM_API Image {
     static Image systemSymbol(std::string name, std::string accessibilityDescription) {
         return Image{std::move(name), std::move(accessibilityDescription)};
     }
+    // The symbol when the desktop has it; nothing when it does not.
+    static std::optional<Image> imageWithSystemSymbolName(std::string name,
+                                                          std::string accessibilityDescription);
+    // Draws the image into `rect` of the current drawing context, as the desktop draws it by
+    // default.
+    void drawInRect(const CGRect& rect) const;
+
     friend bool operator==(const Image&, const Image&) = default;
 };
 

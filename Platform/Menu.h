@@ -49,6 +49,10 @@ private:
 // A menu with automatic enabling: an item is enabled when its action has a responder.
 class SCRIVLET_PLATFORM_API Menu {
 public:
+    Menu() = default;
+    explicit Menu(std::string title) : title_(std::move(title)) {}
+    const std::string& title() const { return title_; }
+
     void addItem(std::shared_ptr<MenuItem> item) { items_.push_back(std::move(item)); }
     const std::vector<std::shared_ptr<MenuItem>>& items() const { return items_; }
 
@@ -63,6 +67,7 @@ public:
                                                    unsigned modifiers) const;
 
 private:
+    std::string title_;
     std::vector<std::shared_ptr<MenuItem>> items_;
 };
 

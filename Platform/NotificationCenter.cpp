@@ -3,7 +3,6 @@
 #include "Platform/DesktopBackend.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/real/LaunchServices.h"
 
 namespace scrivlet {
 
@@ -73,7 +72,7 @@ void Workspace::activateFileViewerSelectingURLs(const std::vector<URL>& fileURLs
 }
 
 bool Workspace::openURL(const URL& url) const {
-    return !LaunchServices::openURLs({url});
+    return Services::current().desktop().openURL(url);
 }
 
 } // namespace scrivlet

@@ -57,6 +57,10 @@ std::optional<std::filesystem::path> URL::fileSystemPath() const {
     if (!isFileURL()) {
         return std::nullopt;
     }
+    // An escaped NUL would end the decoded path early and name another file.
+    if (absoluteString_.find("%00") != std::string::npos) {
+        return std::nullopt;
+    }
     // Decoding never makes the text longer.
     std::vector<char> buffer(absoluteString_.size() + 1);
     if (uriUriStringToUnixFilenameA(absoluteString_.c_str(), buffer.data()) != URI_SUCCESS) {

@@ -82,16 +82,40 @@ std::string AnnotationStore::defaultPath() {
     return (UserDirectories::groupContainer() / storeFileName).string();
 }
 
-AnnotationStore::AnnotationStore(const std::string& path) : path_(path) {
+AnnotationStore::AnnotationStore(const std::string& path)
+    : AnnotationStore(path, Access::readWrite) {}
+
+AnnotationStore::AnnotationStore(const std::string& path, Access access) : path_(path) {
     if (path.empty()) {
         throw StoreError(StoreError::Kind::cannotOpen,
                          "No path was given for the annotation store.");
     }
-    const bool creating = prepareLocation(path);
-    connection_ = std::make_unique<SqliteConnection>(path, creating);
+    if (access == Access::readOnly) {
+        openForReading();
+    } else {
+        openForWriting();
+    }
+    prepareStatements();
+    ScrivcoreLog::store().debug("Opened annotation store at %{private}s", {path});
+}
+
+void AnnotationStore::openForWriting() {
+    const bool creating = prepareLocation(path_);
+    connection_ =
+        std::make_unique<SqliteConnection>(path_, creating ? SqliteConnection::Mode::createIfMissing
+                                                           : SqliteConnection::Mode::readWrite);
     scrivcore::detail::verifyStoreFile(*connection_);
     scrivcore::detail::prepareSchema(*connection_);
+}
 
+void AnnotationStore::openForReading() {
+    connection_ = std::make_unique<SqliteConnection>(path_, SqliteConnection::Mode::readOnly);
+    scrivcore::detail::verifyReadableStore(*connection_);
+    // Pages read through a mapping skip a copy into the page cache on every lookup.
+    connection_->execute("PRAGMA mmap_size=268435456");
+}
+
+void AnnotationStore::prepareStatements() {
     fetchStatement_ = connection_->prepare(std::string("SELECT ") + columns +
                                            " FROM annotations WHERE path = ?1");
     fetchAllStatement_ =
@@ -109,7 +133,8 @@ AnnotationStore::AnnotationStore(const std::string& path) : path_(path) {
     existsStatement_ = connection_->prepare("SELECT 1 FROM annotations WHERE path = ?1");
     rekeyStatement_ = connection_->prepare(
         "UPDATE annotations SET path = ?2, file_name = ?3, file_extension = ?4 WHERE path = ?1");
-    ScrivcoreLog::store().debug("Opened annotation store at %{private}s", {path});
+    statusStatement_ =
+        connection_->prepare("SELECT status, tags, synced_tags FROM annotations WHERE path = ?1");
 }
 
 AnnotationStore::~AnnotationStore() = default;
@@ -217,6 +242,26 @@ bool AnnotationStore::hasAnnotation(std::string_view path) {
     StatementScope scope(*existsStatement_);
     existsStatement_->bind(1, path);
     return existsStatement_->step();
+}
+
+std::optional<Annotation::Status> AnnotationStore::fetchStatus(std::string_view path) {
+    StatementScope scope(*statusStatement_);
+    statusStatement_->bind(1, path);
+    if (!statusStatement_->step()) {
+        return std::nullopt;
+    }
+    // The same refusals as readRecord, so a damaged record is no more readable here.
+    if (!scrivcore::detail::isTagList(statusStatement_->columnText(1)) ||
+        !scrivcore::detail::isTagList(statusStatement_->columnText(2))) {
+        throw StoreError(StoreError::Kind::corrupt, "The annotation for " + std::string(path) +
+                                                        " is damaged: its tag list is unreadable.");
+    }
+    const auto status = statusFromRawValue(statusStatement_->columnText(0));
+    if (!status) {
+        throw StoreError(StoreError::Kind::corrupt,
+                         "The annotation for " + std::string(path) + " has an unknown status.");
+    }
+    return status;
 }
 
 void AnnotationStore::updatePath(std::string_view from, std::string_view to) {

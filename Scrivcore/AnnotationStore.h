@@ -32,6 +32,13 @@ public:
     // is damaged, is not an annotation store, was written by a newer version, or a folder
     // in its place makes this throw, and such a file is left exactly as it was.
     explicit AnnotationStore(const std::string& path);
+
+    // How a process uses the store. A reader (the extension) never changes the file: its
+    // connection is opened read-only, so the engine itself refuses any write; the file must
+    // exist already; and its open checks only what reading needs (an SQLite file of a format
+    // version this code reads) instead of reading every page as the writer's open does.
+    enum class Access { readWrite, readOnly };
+    AnnotationStore(const std::string& path, Access access);
     ~AnnotationStore();
     AnnotationStore(const AnnotationStore&) = delete;
     AnnotationStore& operator=(const AnnotationStore&) = delete;
@@ -52,10 +59,17 @@ public:
     // never overwrites another file's annotation.
     void updatePath(std::string_view from, std::string_view to);
     bool hasAnnotation(std::string_view path);
+    // The status of the record of `path` alone, or nothing without a record. It throws
+    // exactly when fetch(path) would, so a caller that only needs the status gets the same
+    // answer as from the full record, at the cost of one column.
+    std::optional<Annotation::Status> fetchStatus(std::string_view path);
 
     const std::string& path() const { return path_; }
 
 private:
+    void openForReading();
+    void openForWriting();
+    void prepareStatements();
     void writeRecord(Annotation& record);
     Annotation readRecord(const scrivcore::detail::Statement& row) const;
 
@@ -66,6 +80,7 @@ private:
     std::unique_ptr<scrivcore::detail::Statement> upsertStatement_;
     std::unique_ptr<scrivcore::detail::Statement> deleteStatement_;
     std::unique_ptr<scrivcore::detail::Statement> existsStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> statusStatement_;
     std::unique_ptr<scrivcore::detail::Statement> rekeyStatement_;
 };
 

@@ -11,6 +11,7 @@
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/DesktopControlServer.h"
 #include "Platform/real/JournaldLogSink.h"
+#include "Platform/real/LaunchServices.h"
 #include "Platform/real/TerminationSignals.h"
 #include "Platform/real/URLDelivery.h"
 #include "Platform/real/URLReceiver.h"
@@ -123,6 +124,8 @@ int scrivletMain(int argc, char** argv) {
         {services.mainBundle().bundleIdentifier(), ::getpid(), "Scrivlet", false});
     // The simulated desktop has Finder running and frontmost, as a real one has.
     desktop.activateApplication(desktop.finder().launch());
+    // URLs this program opens travel between processes as on a real desktop.
+    desktop.setURLOpener([](const URL& url) { return !LaunchServices::openURLs({url}); });
     const auto signals = TerminationSignals::install(
         services.runLoop(), [&application](int) { application.terminate(nullptr); });
     if (receiver) {

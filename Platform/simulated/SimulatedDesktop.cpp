@@ -9,6 +9,7 @@ namespace scrivlet {
 SimulatedDesktop::SimulatedDesktop() {
     const CGRect frame(0, 0, 1440, 900);
     screens_.push_back({frame, CGRect(0, 0, 1440, 900 - menuBarHeight)});
+    connectFinderSync();
 }
 
 void SimulatedDesktop::setScreens(std::vector<Screen> screens) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/DesktopBackend.h"
+#include "Platform/FinderSyncController.h"
 #include "Platform/NotificationCenter.h"
 #include "Platform/Panel.h"
 #include "Platform/Screen.h"
@@ -10,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -125,6 +127,19 @@ public:
 
     static constexpr double menuBarHeight = 25;
 
+    // The Finder Sync side. The selection the extension sees is Finder's, unless a host
+    // without Finder windows sets one; system symbols are all there unless one is removed;
+    // opened URLs go to this process's application on the main queue unless an opener
+    // (a host that starts the app's URL command) takes them.
+    FinderSyncController& finderSyncController() override { return finderSync_; }
+    void setFinderSyncSelection(std::optional<std::vector<URL>> urls) {
+        finderSyncSelection_ = std::move(urls);
+    }
+    bool hasSystemSymbol(const std::string& name) const override;
+    void removeSystemSymbol(const std::string& name) { missingSymbols_.insert(name); }
+    bool openURL(const URL& url) override;
+    void setURLOpener(std::function<bool(const URL&)> opener) { urlOpener_ = std::move(opener); }
+
 private:
     struct AlertAnswer {
         std::string buttonTitle;
@@ -151,7 +166,13 @@ private:
     Workspace workspace_;
     NotificationCenter defaultCenter_;
 
+    FinderSyncController finderSync_;
+    std::optional<std::vector<URL>> finderSyncSelection_;
+    std::set<std::string> missingSymbols_;
+    std::function<bool(const URL&)> urlOpener_;
+
     void postLater(NotificationCenter& center, const Notification& notification);
+    void connectFinderSync();
 };
 
 } // namespace scrivlet

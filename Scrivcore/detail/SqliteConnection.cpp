@@ -109,9 +109,25 @@ std::optional<std::vector<std::uint8_t>> Statement::columnBlob(int index) const 
     return std::vector<std::uint8_t>(bytes, bytes + size);
 }
 
-SqliteConnection::SqliteConnection(const std::string& path, bool create) : path_(path) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE |
-                      (create ? SQLITE_OPEN_CREATE : 0);
+namespace {
+
+int openFlags(SqliteConnection::Mode mode) {
+    const int common = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
+    switch (mode) {
+    case SqliteConnection::Mode::readOnly:
+        return common | SQLITE_OPEN_READONLY;
+    case SqliteConnection::Mode::createIfMissing:
+        return common | SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    case SqliteConnection::Mode::readWrite:
+        break;
+    }
+    return common | SQLITE_OPEN_READWRITE;
+}
+
+} // namespace
+
+SqliteConnection::SqliteConnection(const std::string& path, Mode mode) : path_(path) {
+    const int flags = openFlags(mode);
     const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (code != SQLITE_OK) {
         std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code);

@@ -61,8 +61,10 @@ class SqliteConnection {
 public:
     static constexpr int busyTimeoutMilliseconds = 5000;
 
-    // Opens the file; `create` allows making a new one. Throws StoreError.
-    SqliteConnection(const std::string& path, bool create);
+    enum class Mode { readWrite, createIfMissing, readOnly };
+    // Opens the file; only createIfMissing makes a new one, and on a readOnly connection the
+    // engine itself refuses every write. Throws StoreError.
+    SqliteConnection(const std::string& path, Mode mode);
     ~SqliteConnection();
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;

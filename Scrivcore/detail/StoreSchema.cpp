@@ -65,6 +65,25 @@ void verifyStoreFile(SqliteConnection& connection) {
     }
 }
 
+void verifyReadableStore(SqliteConnection& connection) {
+    // The first read of the schema is where the engine notices a file that is no database.
+    connection.queryInt("SELECT count(*) FROM sqlite_schema");
+    const std::int64_t version = connection.queryInt("PRAGMA user_version");
+    if (version > currentSchemaVersion) {
+        throw StoreError(StoreError::Kind::newerVersion,
+                         "The annotation store at " + connection.path() +
+                             " was written by a newer version of Scrivlet (format " +
+                             std::to_string(version) + "); this version reads format " +
+                             std::to_string(currentSchemaVersion) + " or older.");
+    }
+    // A reader cannot migrate: version 0 is a database the app has not set up (or another
+    // program's).
+    if (version < 1) {
+        throw StoreError(StoreError::Kind::notADatabase,
+                         "The file at " + connection.path() + " is not an annotation store.");
+    }
+}
+
 void prepareSchema(SqliteConnection& connection) {
     if (connection.queryText("PRAGMA journal_mode") != "wal") {
         const std::string mode = connection.queryText("PRAGMA journal_mode=WAL");

@@ -12,6 +12,11 @@ inline constexpr std::int64_t currentSchemaVersion = 1;
 // of a version we know, or an empty database we may turn into one.
 void verifyStoreFile(SqliteConnection& connection);
 
+// What a reader needs and nothing more, without the full-file check the writer runs: the file
+// is an SQLite database whose format version this code reads. Damage elsewhere surfaces as an
+// error of the one lookup that meets it.
+void verifyReadableStore(SqliteConnection& connection);
+
 // Switches to write-ahead logging and runs the forward migrations up to the current version.
 void prepareSchema(SqliteConnection& connection);
 

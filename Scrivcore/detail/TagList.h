@@ -12,6 +12,8 @@ namespace scrivcore::detail {
 std::string encodeTagList(const std::vector<std::string>& tags);
 // Throws std::invalid_argument when the text is not an array of strings.
 std::vector<std::string> decodeTagList(std::string_view text);
+// Whether decodeTagList accepts `text`, found without building the list or a JSON tree.
+bool isTagList(std::string_view text);
 
 } // namespace scrivcore::detail
 

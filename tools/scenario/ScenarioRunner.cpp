@@ -7,6 +7,7 @@
 #include "Platform/control/DesktopControl.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
+#include "ScrivletFinderSync/host/FinderSyncHost.h"
 #include "session/AppSession.h"
 #include "session/LogCapture.h"
 #include "session/TempHome.h"

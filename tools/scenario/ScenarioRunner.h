@@ -15,6 +15,7 @@
 namespace scrivlet {
 
 class AppSession;
+class FinderSyncHost;
 class Panel;
 
 // Runs a scenario: a plain-text script of user actions and expectations played against the
@@ -52,6 +53,8 @@ private:
     void registerPanelExpectations();
     void registerDesktopCommands();
     void registerURLVerbs();
+    void registerExtensionVerbs();
+    bool requireExtension();
     std::shared_ptr<Panel> appPanel() const;
     std::optional<ui::ViewInspector> panelContent();
     std::optional<std::uint32_t> namedWindow(const std::string& name);
@@ -76,6 +79,10 @@ private:
     std::optional<std::string> storeSnapshot_;
     // Finder windows by the names the scenario gave them.
     std::map<std::string, std::uint32_t> windowNames_;
+    // Finder's side of the extension, loaded by the first extension verb; the context menu
+    // it showed last.
+    std::unique_ptr<FinderSyncHost> extensionHost_;
+    std::vector<std::string> shownMenuItems_;
 };
 
 // Splits a scenario line into words; "double quotes" keep spaces, # starts a comment.

@@ -110,6 +110,7 @@ void ScenarioRunner::registerVerbs() {
     registerFinderVerbs();
     registerFinderExpectations();
     registerPanelVerbs();
+    registerExtensionVerbs();
     registerPanelExpectations();
     registerDesktopCommands();
     registerURLVerbs();

@@ -1,0 +1,39 @@
+#include "Platform/Application.h"
+#include "Platform/RunLoop.h"
+#include "Platform/simulated/SimulatedDesktop.h"
+
+namespace scrivlet {
+
+void SimulatedDesktop::connectFinderSync() {
+    finderSync_.setSelectionSource([this]() -> std::optional<std::vector<URL>> {
+        if (finderSyncSelection_) {
+            return finderSyncSelection_;
+        }
+        if (!finder_.isRunning()) {
+            return std::nullopt;
+        }
+        std::vector<URL> urls;
+        for (const std::string& path : finder_.selection()) {
+            urls.push_back(URL::fileURL(path));
+        }
+        return urls;
+    });
+}
+
+bool SimulatedDesktop::hasSystemSymbol(const std::string& name) const {
+    return !name.empty() && !missingSymbols_.contains(name);
+}
+
+bool SimulatedDesktop::openURL(const URL& url) {
+    if (urlOpener_) {
+        return urlOpener_(url);
+    }
+    if (!RunLoop::hasMain()) {
+        return false;
+    }
+    // The system delivers the URL to the app as an event of its own, after the caller's.
+    RunLoop::main().async([url] { Application::shared().openURLs({url}); });
+    return true;
+}
+
+} // namespace scrivlet
