@@ -2,6 +2,7 @@
 
 #include "Platform/UserDirectories.h"
 #include "Scrivcore/ScrivcoreLog.h"
+#include "Scrivcore/detail/RecordRules.h"
 #include "Scrivcore/detail/SqliteConnection.h"
 #include "Scrivcore/detail/StoreSchema.h"
 #include "Scrivcore/detail/TagList.h"
@@ -38,22 +39,15 @@ Date roundedToStoredPrecision(Date date) {
     return dateFromMicroseconds(microsecondsSinceEpoch(date));
 }
 
-[[noreturn]] void throwInvalid(const std::string& path, const std::string& reason) {
-    throw StoreError(StoreError::Kind::invalidRecord,
-                     "The annotation for " + path + " cannot be saved: " + reason);
-}
-
-void validate(const Annotation& record) {
-    if (record.path.empty() || record.path.front() != '/') {
-        throwInvalid(record.path, "its path is not absolute.");
+// What is stored for a tag list: JSON holds only valid UTF-8, and the caller gets back what
+// was stored, so a tag with stray bytes comes back with U+FFFD in their place.
+std::vector<std::string> storableTags(const std::vector<std::string>& tags) {
+    std::vector<std::string> result;
+    result.reserve(tags.size());
+    for (const std::string& tag : tags) {
+        result.push_back(scrivcore::detail::replacingInvalidUTF8(tag));
     }
-    if (record.path.find('\0') != std::string::npos) {
-        throwInvalid(record.path, "its path contains a NUL character.");
-    }
-    if (record.rating < 0 || record.rating > 5) {
-        throwInvalid(record.path,
-                     "the rating " + std::to_string(record.rating) + " is outside 0 to 5.");
-    }
+    return result;
 }
 
 // Refuses what SQLite would otherwise silently misread, before the engine touches it.
@@ -126,13 +120,14 @@ Annotation AnnotationStore::readRecord(const Statement& row) const {
         record.syncedTags = scrivcore::detail::decodeTagList(row.columnText(8));
     } catch (const std::invalid_argument& error) {
         throw StoreError(StoreError::Kind::corrupt,
-                         "The annotation for " + record.path + " is damaged: " + error.what());
+                         std::string("An annotation in the store is damaged: ") + error.what() +
+                             ".");
     }
     record.rating = static_cast<int>(row.columnInt(6));
     const auto status = statusFromRawValue(row.columnText(7));
     if (!status) {
         throw StoreError(StoreError::Kind::corrupt,
-                         "The annotation for " + record.path + " has an unknown status.");
+                         "An annotation in the store is damaged: its status is unknown.");
     }
     record.status = *status;
     record.bookmarkData = row.columnBlob(9);
@@ -154,7 +149,13 @@ std::vector<Annotation> AnnotationStore::fetchAll() {
     StatementScope scope(*fetchAllStatement_);
     std::vector<Annotation> records;
     while (fetchAllStatement_->step()) {
-        records.push_back(readRecord(*fetchAllStatement_));
+        try {
+            records.push_back(readRecord(*fetchAllStatement_));
+        } catch (const StoreError& error) {
+            // One damaged record must not hide all the others from the callers' loops.
+            ScrivcoreLog::store().error("Skipped the damaged annotation of %{private}s: %{public}s",
+                                        {fetchAllStatement_->columnText(1), error.what()});
+        }
     }
     return records;
 }
@@ -172,8 +173,10 @@ void AnnotationStore::saveAll(std::vector<Annotation>& records) {
 }
 
 void AnnotationStore::writeRecord(Annotation& record) {
-    validate(record);
+    scrivcore::detail::validateRecord(record);
     Annotation stored = record;
+    stored.tags = storableTags(stored.tags);
+    stored.syncedTags = storableTags(stored.syncedTags);
     if (stored.id.empty()) {
         stored.id = Annotation::makeID();
     }
@@ -220,17 +223,14 @@ bool AnnotationStore::hasAnnotation(std::string_view path) {
 }
 
 void AnnotationStore::updatePath(std::string_view from, std::string_view to) {
-    const std::string quotedFrom(from), quotedTo(to);
-    if (to.empty() || to.front() != '/') {
-        throw StoreError(StoreError::Kind::invalidRecord, "Cannot move the annotation of " +
-                                                              quotedFrom + " to " + quotedTo +
-                                                              ": the new path is not absolute.");
+    if (const auto problem = scrivcore::detail::pathProblem(to)) {
+        throw StoreError(StoreError::Kind::invalidRecord,
+                         "The annotation cannot be moved: the new path " + *problem + ".");
     }
     ImmediateTransaction transaction(*connection_);
     if (from != to && hasAnnotation(to)) {
         throw StoreError(StoreError::Kind::duplicatePath,
-                         "Cannot move the annotation of " + quotedFrom + " to " + quotedTo +
-                             ": that path already has an annotation.");
+                         "The annotation cannot be moved: the new path already has an annotation.");
     }
     {
         StatementScope scope(*rekeyStatement_);
@@ -240,9 +240,8 @@ void AnnotationStore::updatePath(std::string_view from, std::string_view to) {
         rekeyStatement_->step();
     }
     if (connection_->changes() == 0) {
-        throw StoreError(StoreError::Kind::missingRecord, "Cannot move the annotation of " +
-                                                              quotedFrom +
-                                                              ": that path has no annotation.");
+        throw StoreError(StoreError::Kind::missingRecord,
+                         "The annotation cannot be moved: its old path has no annotation.");
     }
     transaction.commit();
 }
