@@ -12,10 +12,6 @@ bool AppDelegate::checkInstallLocation() {
     return true;
 }
 
-void AppDelegate::resolveBookmarks() {}
-
-void AppDelegate::syncBadgeXattrs() {}
-
 void AppDelegate::handleURL(const URL& /*url*/) {}
 
 void AppDelegate::runUninstall() {}

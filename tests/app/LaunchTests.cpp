@@ -21,6 +21,7 @@ const std::vector<std::string> normalLaunch = {
     "Launch started",
     "DB path: ", // followed by the path
     "Database opened OK",
+    "Synced badge xattrs for 0 annotations",
     "Menu bar icon set up",
     "AX selection tracker started",
     "Ready. Listening for Finder events and URL scheme requests.",
@@ -77,16 +78,16 @@ TEST(Launch, QueuesEarlyDeliveriesInOrderAndDrainsThemOnce) {
     Application::shared().finishLaunching();
     EXPECT_TRUE(delegate.pendingURLs.empty());
     const auto lines = session.log().messages("app");
-    ASSERT_EQ(lines.size(), 9u);
+    ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[0], "URL received before init, queuing 1 URL(s)");
     EXPECT_EQ(lines[1], "URL received before init, queuing 2 URL(s)");
-    EXPECT_EQ(lines[7], "Ready. Listening for Finder events and URL scheme requests.");
-    EXPECT_EQ(lines[8], "Processing 3 queued URL(s)");
+    EXPECT_EQ(lines[8], "Ready. Listening for Finder events and URL scheme requests.");
+    EXPECT_EQ(lines[9], "Processing 3 queued URL(s)");
 
     // Once the store is open, deliveries are handled at once and never queued.
     Application::shared().openURLs({url("scrivlet://annotate?path=/d")});
     EXPECT_TRUE(delegate.pendingURLs.empty());
-    EXPECT_EQ(session.log().messages("app").size(), 9u);
+    EXPECT_EQ(session.log().messages("app").size(), 10u);
     sharedAppDelegate().reset();
 }
 

@@ -39,6 +39,7 @@ wait "$pid" || fail "exit status $? after SIGTERM"
 expected="Launch started
 DB path: $work/home/.local/share/com.scrivlet.shared/annotations.sqlite
 Database opened OK
+Synced badge xattrs for 0 annotations
 Menu bar icon set up
 AX selection tracker started
 Ready. Listening for Finder events and URL scheme requests."
