@@ -41,7 +41,7 @@ std::optional<ResolvedBookmark> FileBookmarkResolver::resolve(std::span<const st
         return std::nullopt;
     }
     std::error_code statError;
-    const auto current = identityOf(contents->path, true, statError);
+    const auto current = atBookmarkedPath_.identity(contents->path, statError);
     if (current) {
         const IdentityMatch match = compareIdentity(contents->identity, *current);
         if (match != IdentityMatch::different) {

@@ -2,6 +2,7 @@
 
 #include "Platform/FileBookmark.h"
 #include "Platform/FileSearch.h"
+#include "Platform/PathLookup.h"
 #include "Platform/PlatformError.h"
 
 #include <cstdint>
@@ -15,7 +16,7 @@
 namespace scrivlet {
 
 struct ResolvedBookmark {
-    std::filesystem::path path;
+    std::string path; // absolute
     // The bookmark no longer describes the file as it is (it moved, or the bookmark lacks
     // what the file system can now record): the caller should make a fresh one.
     bool isStale = false;
@@ -38,6 +39,8 @@ public:
     // the resolver. `searchRoot` is the home folder in the app.
     FileBookmarkResolver(std::vector<std::span<const std::uint8_t>> bookmarks,
                          std::filesystem::path searchRoot, FileSearch::WalkLimits limits = {});
+    FileBookmarkResolver(const FileBookmarkResolver&) = delete;
+    FileBookmarkResolver& operator=(const FileBookmarkResolver&) = delete;
 
     // The file's current path, or nothing and an error with a readable description (damaged
     // data, another version, a file that no longer exists).
@@ -60,6 +63,8 @@ private:
     PlatformError notFound(const std::error_code& atStoredPath) const;
 
     std::vector<std::span<const std::uint8_t>> bookmarks_;
+    // Bookmarks come in path order: most are of a file in the same folder as the one before.
+    PathLookup atBookmarkedPath_;
     std::filesystem::path searchRoot_;
     FileSearch::WalkLimits limits_;
     std::unordered_map<std::string, std::vector<FileSearch::Entry>> listings_;

@@ -20,9 +20,14 @@ IdentityMatch compareIdentity(const FileIdentity& recorded, const FileIdentity& 
 
 std::optional<FileIdentity> identityOf(const std::filesystem::path& path, bool followLinks,
                                        std::error_code& error) {
+    return identityOf(AT_FDCWD, path.c_str(), followLinks, error);
+}
+
+std::optional<FileIdentity> identityOf(int folderFd, const char* name, bool followLinks,
+                                       std::error_code& error) {
     struct statx info {};
     const int flags = AT_STATX_SYNC_AS_STAT | (followLinks ? 0 : AT_SYMLINK_NOFOLLOW);
-    if (::statx(AT_FDCWD, path.c_str(), flags, STATX_INO | STATX_BTIME, &info) != 0) {
+    if (::statx(folderFd, name, flags, STATX_INO | STATX_BTIME, &info) != 0) {
         error = {errno, std::generic_category()};
         return std::nullopt;
     }

@@ -36,4 +36,9 @@ IdentityMatch compareIdentity(const FileIdentity& recorded, const FileIdentity& 
 std::optional<FileIdentity> identityOf(const std::filesystem::path& path, bool followLinks,
                                        std::error_code& error);
 
+// The same for `name` inside the folder open as `folderFd`: only the last component is looked
+// up, which is what makes checking many files of one folder cheap.
+std::optional<FileIdentity> identityOf(int folderFd, const char* name, bool followLinks,
+                                       std::error_code& error);
+
 } // namespace scrivlet

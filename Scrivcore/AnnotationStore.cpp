@@ -99,6 +99,7 @@ AnnotationStore::AnnotationStore(const std::string& path) : path_(path) {
         " synced_tags = excluded.synced_tags, bookmark = excluded.bookmark,"
         " created_at = excluded.created_at, modified_at = excluded.modified_at"
         " RETURNING id");
+    countStatement_ = connection_->prepare("SELECT count(*) FROM annotations");
     deleteStatement_ = connection_->prepare("DELETE FROM annotations WHERE path = ?1");
     existsStatement_ = connection_->prepare("SELECT 1 FROM annotations WHERE path = ?1");
     rekeyStatement_ = connection_->prepare(
@@ -116,15 +117,15 @@ Annotation AnnotationStore::readRecord(const Statement& row) const {
     record.fileExtension = row.columnText(3);
     record.note = row.columnText(4);
     try {
-        record.tags = scrivcore::detail::decodeTagList(row.columnText(5));
-        record.syncedTags = scrivcore::detail::decodeTagList(row.columnText(8));
+        record.tags = scrivcore::detail::decodeTagList(row.columnTextView(5));
+        record.syncedTags = scrivcore::detail::decodeTagList(row.columnTextView(8));
     } catch (const std::invalid_argument& error) {
         throw StoreError(StoreError::Kind::corrupt,
                          std::string("An annotation in the store is damaged: ") + error.what() +
                              ".");
     }
     record.rating = static_cast<int>(row.columnInt(6));
-    const auto status = statusFromRawValue(row.columnText(7));
+    const auto status = statusFromRawValue(row.columnTextView(7));
     if (!status) {
         throw StoreError(StoreError::Kind::corrupt,
                          "An annotation in the store is damaged: its status is unknown.");
@@ -146,8 +147,11 @@ std::optional<Annotation> AnnotationStore::fetch(std::string_view path) {
 }
 
 std::vector<Annotation> AnnotationStore::fetchAll() {
-    StatementScope scope(*fetchAllStatement_);
     std::vector<Annotation> records;
+    // Counting first spares the list its growing pains: a record is large to move, and
+    // collections are large.
+    records.reserve(static_cast<std::size_t>(countAll()));
+    StatementScope scope(*fetchAllStatement_);
     while (fetchAllStatement_->step()) {
         try {
             records.push_back(readRecord(*fetchAllStatement_));
@@ -158,6 +162,11 @@ std::vector<Annotation> AnnotationStore::fetchAll() {
         }
     }
     return records;
+}
+
+std::int64_t AnnotationStore::countAll() {
+    StatementScope scope(*countStatement_);
+    return countStatement_->step() ? countStatement_->columnInt(0) : 0;
 }
 
 void AnnotationStore::save(Annotation& record) {

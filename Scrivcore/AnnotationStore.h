@@ -58,6 +58,7 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    std::int64_t countAll();
     void writeRecord(Annotation& record);
     Annotation readRecord(const scrivcore::detail::Statement& row) const;
 
@@ -65,6 +66,7 @@ private:
     std::unique_ptr<scrivcore::detail::SqliteConnection> connection_;
     std::unique_ptr<scrivcore::detail::Statement> fetchStatement_;
     std::unique_ptr<scrivcore::detail::Statement> fetchAllStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> countStatement_;
     std::unique_ptr<scrivcore::detail::Statement> upsertStatement_;
     std::unique_ptr<scrivcore::detail::Statement> deleteStatement_;
     std::unique_ptr<scrivcore::detail::Statement> existsStatement_;

@@ -2,6 +2,7 @@
 // every annotated file's badge attribute is written again from its record.
 #include "Platform/FileBookmark.h"
 #include "Platform/FileBookmarkResolver.h"
+#include "Platform/PathLookup.h"
 #include "Platform/UserDirectories.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
@@ -58,7 +59,7 @@ void resolveBookmark(AnnotationStore& store, FileBookmarkResolver& resolver,
         logBrokenBookmark(storedPath, error.localizedDescription);
         return;
     }
-    const std::string resolvedPath = resolved->path.string();
+    const std::string& resolvedPath = resolved->path;
     std::string key = storedPath;
     if (!isCanonicallyEquivalent(resolvedPath, storedPath)) {
         try {
@@ -71,7 +72,7 @@ void resolveBookmark(AnnotationStore& store, FileBookmarkResolver& resolver,
         key = resolvedPath;
     }
     if (resolved->isStale) {
-        refreshBookmark(store, storedPath, key, resolved->path);
+        refreshBookmark(store, storedPath, key, resolvedPath);
     }
 }
 
@@ -107,10 +108,10 @@ void AppDelegate::syncBadgeXattrs() {
         appLog(std::string("Failed to sync badge xattrs: ") + error.what());
         return;
     }
+    PathLookup fileManager; // the existence test, cheap for files of one folder in a row
     for (const Annotation& record : records) {
         const fs::path fileURL(record.path);
-        std::error_code ignored;
-        if (!fs::exists(fileURL, ignored)) {
+        if (!fileManager.exists(record.path)) {
             continue;
         }
         BadgeXattr::markAnnotated(fileURL, record.isFlagged());
