@@ -1,5 +1,6 @@
 #include "Platform/FileBookmark.h"
 #include "Platform/FileBookmarkResolver.h"
+#include "Platform/PathLookup.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,31 @@ TEST(FileBookmark, DamagedOrForeignDataIsAnErrorWithAReason) {
         noise.resize(random() % (good.size() + 8));
         FileBookmark::decode(noise, error); // must not crash; either answer is fine
     }
+}
+
+// Answers must be those of stat on the whole path, whatever the order of the paths.
+TEST(PathLookup, AnswersAsAStatOfTheWholePathWould) {
+    TempHome home;
+    const fs::path a = home.makeFile("a/one.txt"), b = home.makeFile("b/one.txt");
+    fs::create_symlink(a, home.path() / "b/link.txt");
+    fs::create_symlink(home.path() / "a/gone.txt", home.path() / "b/dangling.txt");
+    PathLookup lookup;
+    EXPECT_TRUE(lookup.exists(a.string()));
+    EXPECT_FALSE(lookup.exists((home.path() / "a/two.txt").string()));
+    EXPECT_TRUE(lookup.exists(b.string())) << "another folder";
+    EXPECT_TRUE(lookup.exists((home.path() / "b/link.txt").string()));
+    EXPECT_FALSE(lookup.exists((home.path() / "b/dangling.txt").string()));
+    EXPECT_FALSE(lookup.exists((home.path() / "missing/one.txt").string()));
+    EXPECT_TRUE(lookup.exists(a.string())) << "back to the first folder";
+    EXPECT_TRUE(lookup.exists("/"));
+    EXPECT_TRUE(lookup.exists("/proc"));
+
+    std::error_code error;
+    const auto identity = lookup.identity((home.path() / "b/link.txt").string(), error);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(identity, identityOf(a, true, error)) << "links are followed";
+    EXPECT_FALSE(lookup.identity((home.path() / "missing/x").string(), error));
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
 }
 
 // A batch of files in a temporary home, bookmarked, then resolved after the test moves them.
