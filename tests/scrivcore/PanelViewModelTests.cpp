@@ -1,3 +1,4 @@
+#include "Platform/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/BadgeXattr.h"
@@ -102,6 +103,9 @@ TEST_F(PanelViewModelTest, BeginAnnotationMakesSureARecordExists) {
     model->beginAnnotation(photo);
     const auto created = store->fetch(photo.string());
     ASSERT_TRUE(created);
+    ASSERT_TRUE(created->bookmarkData) << "a record gets its bookmark at its first save";
+    PlatformError error;
+    EXPECT_EQ(FileBookmark::decode(*created->bookmarkData, error)->path, photo.string());
     EXPECT_TRUE(model->isVisible());
     EXPECT_EQ(BadgeXattr::badgeValue(photo), "annotated");
 
