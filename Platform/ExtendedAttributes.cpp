@@ -1,5 +1,6 @@
 #include "Platform/ExtendedAttributes.h"
 
+#include <array>
 #include <cerrno>
 #include <linux/limits.h>
 #include <sys/xattr.h>
@@ -9,6 +10,10 @@ namespace scrivlet {
 namespace ExtendedAttributes {
 
 namespace {
+
+// Most values (badges, tags, comments) are short: a first read into a buffer of this size
+// answers them with one system call instead of a size query followed by the read.
+constexpr std::size_t firstGuessSize = 256;
 
 // Another process may resize the value between the size query and the read. After a few
 // lost races we read into a buffer of the largest size the kernel allows, which cannot be too
@@ -22,11 +27,21 @@ std::error_code lastError() {
 
 thread_local int noFollowDepth = 0;
 
-// The "ask for the size, then read" dance shared by getxattr and listxattr. `call` returns
-// what the system call returns; a null buffer with size 0 asks for the current size.
+// The "ask for the size, then read" dance shared by getxattr and listxattr, after one read
+// into a small buffer that usually makes it unnecessary. `call` returns what the system call
+// returns; a null buffer with size 0 asks for the current size.
 template <typename Call> std::optional<std::string> readSized(Call call, std::error_code& error) {
     static_assert(XATTR_LIST_MAX <= largestSize);
     error.clear();
+    std::array<char, firstGuessSize> guess; // on the stack: short values cost no allocation
+    const ssize_t guessed = call(guess.data(), guess.size());
+    if (guessed >= 0) {
+        return std::string(guess.data(), static_cast<std::size_t>(guessed));
+    }
+    if (errno != ERANGE) {
+        error = lastError();
+        return std::nullopt;
+    }
     std::string buffer;
     for (int attempt = 0;; ++attempt) {
         std::size_t capacity = largestSize;

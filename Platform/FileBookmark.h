@@ -1,10 +1,13 @@
 #pragma once
 
 #include "Platform/Export.h"
+#include "Platform/FileIdentity.h"
+#include "Platform/PlatformError.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -13,25 +16,28 @@ namespace scrivlet {
 
 // A file bookmark: enough to find a file again after it was moved or renamed. Our own
 // versioned blob: the path at creation plus the file's identity (device, inode and, where
-// the file system keeps it, birth time).
+// the file system keeps it, birth time). FileBookmarkResolver turns one back into a path.
 namespace FileBookmark {
 
 inline constexpr std::uint8_t currentVersion = 1;
 
 struct SCRIVLET_PLATFORM_API Contents {
     std::string path;
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t birthTimeSeconds = 0; // 0 when the file system does not record it
-    std::uint32_t birthTimeNanoseconds = 0;
+    FileIdentity identity;
 };
 
-// Bookmark data for the file at `file`; nothing (and `error` set) when it cannot be read.
+// Bookmark data for the file at `file` (symbolic links followed: a bookmark names the file
+// the user sees); nothing, and `error` set, when the file cannot be reached.
 SCRIVLET_PLATFORM_API std::optional<std::vector<std::uint8_t>>
 create(const std::filesystem::path& file, std::error_code& error);
 
-// The contents of bookmark data; nothing for data that is not a bookmark of a known version.
-SCRIVLET_PLATFORM_API std::optional<Contents> decode(const std::vector<std::uint8_t>& data);
+// The bytes of a bookmark of `contents`, as create() writes them.
+SCRIVLET_PLATFORM_API std::vector<std::uint8_t> encode(const Contents& contents);
+
+// The contents of bookmark data. Data that is damaged or of another version gives nothing
+// and an error whose description says which.
+SCRIVLET_PLATFORM_API std::optional<Contents> decode(std::span<const std::uint8_t> data,
+                                                     PlatformError& error);
 
 } // namespace FileBookmark
 

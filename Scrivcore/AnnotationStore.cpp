@@ -2,6 +2,7 @@
 
 #include "Platform/UserDirectories.h"
 #include "Scrivcore/ScrivcoreLog.h"
+#include "Scrivcore/detail/RecordRules.h"
 #include "Scrivcore/detail/SqliteConnection.h"
 #include "Scrivcore/detail/StoreSchema.h"
 #include "Scrivcore/detail/TagList.h"
@@ -38,22 +39,15 @@ Date roundedToStoredPrecision(Date date) {
     return dateFromMicroseconds(microsecondsSinceEpoch(date));
 }
 
-[[noreturn]] void throwInvalid(const std::string& path, const std::string& reason) {
-    throw StoreError(StoreError::Kind::invalidRecord,
-                     "The annotation for " + path + " cannot be saved: " + reason);
-}
-
-void validate(const Annotation& record) {
-    if (record.path.empty() || record.path.front() != '/') {
-        throwInvalid(record.path, "its path is not absolute.");
+// What is stored for a tag list: JSON holds only valid UTF-8, and the caller gets back what
+// was stored, so a tag with stray bytes comes back with U+FFFD in their place.
+std::vector<std::string> storableTags(const std::vector<std::string>& tags) {
+    std::vector<std::string> result;
+    result.reserve(tags.size());
+    for (const std::string& tag : tags) {
+        result.push_back(scrivcore::detail::replacingInvalidUTF8(tag));
     }
-    if (record.path.find('\0') != std::string::npos) {
-        throwInvalid(record.path, "its path contains a NUL character.");
-    }
-    if (record.rating < 0 || record.rating > 5) {
-        throwInvalid(record.path,
-                     "the rating " + std::to_string(record.rating) + " is outside 0 to 5.");
-    }
+    return result;
 }
 
 // Refuses what SQLite would otherwise silently misread, before the engine touches it.
@@ -129,6 +123,7 @@ void AnnotationStore::prepareStatements() {
         " synced_tags = excluded.synced_tags, bookmark = excluded.bookmark,"
         " created_at = excluded.created_at, modified_at = excluded.modified_at"
         " RETURNING id");
+    countStatement_ = connection_->prepare("SELECT count(*) FROM annotations");
     deleteStatement_ = connection_->prepare("DELETE FROM annotations WHERE path = ?1");
     existsStatement_ = connection_->prepare("SELECT 1 FROM annotations WHERE path = ?1");
     rekeyStatement_ = connection_->prepare(
@@ -147,17 +142,18 @@ Annotation AnnotationStore::readRecord(const Statement& row) const {
     record.fileExtension = row.columnText(3);
     record.note = row.columnText(4);
     try {
-        record.tags = scrivcore::detail::decodeTagList(row.columnText(5));
-        record.syncedTags = scrivcore::detail::decodeTagList(row.columnText(8));
+        record.tags = scrivcore::detail::decodeTagList(row.columnTextView(5));
+        record.syncedTags = scrivcore::detail::decodeTagList(row.columnTextView(8));
     } catch (const std::invalid_argument& error) {
         throw StoreError(StoreError::Kind::corrupt,
-                         "The annotation for " + record.path + " is damaged: " + error.what());
+                         std::string("An annotation in the store is damaged: ") + error.what() +
+                             ".");
     }
     record.rating = static_cast<int>(row.columnInt(6));
-    const auto status = statusFromRawValue(row.columnText(7));
+    const auto status = statusFromRawValue(row.columnTextView(7));
     if (!status) {
         throw StoreError(StoreError::Kind::corrupt,
-                         "The annotation for " + record.path + " has an unknown status.");
+                         "An annotation in the store is damaged: its status is unknown.");
     }
     record.status = *status;
     record.bookmarkData = row.columnBlob(9);
@@ -176,12 +172,26 @@ std::optional<Annotation> AnnotationStore::fetch(std::string_view path) {
 }
 
 std::vector<Annotation> AnnotationStore::fetchAll() {
-    StatementScope scope(*fetchAllStatement_);
     std::vector<Annotation> records;
+    // Counting first spares the list its growing pains: a record is large to move, and
+    // collections are large.
+    records.reserve(static_cast<std::size_t>(countAll()));
+    StatementScope scope(*fetchAllStatement_);
     while (fetchAllStatement_->step()) {
-        records.push_back(readRecord(*fetchAllStatement_));
+        try {
+            records.push_back(readRecord(*fetchAllStatement_));
+        } catch (const StoreError& error) {
+            // One damaged record must not hide all the others from the callers' loops.
+            ScrivcoreLog::store().error("Skipped the damaged annotation of %{private}s: %{public}s",
+                                        {fetchAllStatement_->columnText(1), error.what()});
+        }
     }
     return records;
+}
+
+std::int64_t AnnotationStore::countAll() {
+    StatementScope scope(*countStatement_);
+    return countStatement_->step() ? countStatement_->columnInt(0) : 0;
 }
 
 void AnnotationStore::save(Annotation& record) {
@@ -197,8 +207,10 @@ void AnnotationStore::saveAll(std::vector<Annotation>& records) {
 }
 
 void AnnotationStore::writeRecord(Annotation& record) {
-    validate(record);
+    scrivcore::detail::validateRecord(record);
     Annotation stored = record;
+    stored.tags = storableTags(stored.tags);
+    stored.syncedTags = storableTags(stored.syncedTags);
     if (stored.id.empty()) {
         stored.id = Annotation::makeID();
     }
@@ -265,17 +277,14 @@ std::optional<Annotation::Status> AnnotationStore::fetchStatus(std::string_view 
 }
 
 void AnnotationStore::updatePath(std::string_view from, std::string_view to) {
-    const std::string quotedFrom(from), quotedTo(to);
-    if (to.empty() || to.front() != '/') {
-        throw StoreError(StoreError::Kind::invalidRecord, "Cannot move the annotation of " +
-                                                              quotedFrom + " to " + quotedTo +
-                                                              ": the new path is not absolute.");
+    if (const auto problem = scrivcore::detail::pathProblem(to)) {
+        throw StoreError(StoreError::Kind::invalidRecord,
+                         "The annotation cannot be moved: the new path " + *problem + ".");
     }
     ImmediateTransaction transaction(*connection_);
     if (from != to && hasAnnotation(to)) {
         throw StoreError(StoreError::Kind::duplicatePath,
-                         "Cannot move the annotation of " + quotedFrom + " to " + quotedTo +
-                             ": that path already has an annotation.");
+                         "The annotation cannot be moved: the new path already has an annotation.");
     }
     {
         StatementScope scope(*rekeyStatement_);
@@ -285,9 +294,8 @@ void AnnotationStore::updatePath(std::string_view from, std::string_view to) {
         rekeyStatement_->step();
     }
     if (connection_->changes() == 0) {
-        throw StoreError(StoreError::Kind::missingRecord, "Cannot move the annotation of " +
-                                                              quotedFrom +
-                                                              ": that path has no annotation.");
+        throw StoreError(StoreError::Kind::missingRecord,
+                         "The annotation cannot be moved: its old path has no annotation.");
     }
     transaction.commit();
 }

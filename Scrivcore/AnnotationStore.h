@@ -43,20 +43,23 @@ public:
     AnnotationStore(const AnnotationStore&) = delete;
     AnnotationStore& operator=(const AnnotationStore&) = delete;
 
+    // Throws when the record cannot be read (kind corrupt).
     std::optional<Annotation> fetch(std::string_view path);
-    // Every record, ordered by path.
+    // Every readable record, ordered by path. A damaged record is logged and left out, so
+    // that one bad record never hides the others; only a store that cannot be read throws.
     std::vector<Annotation> fetchAll();
     // Inserts or replaces the record with the same path. On return `record` is what was
-    // stored: a new record gets its id, an existing path keeps its first id, and the dates
-    // are rounded to the microseconds the store keeps.
+    // stored: a new record gets its id, an existing path keeps its first id, the dates are
+    // rounded to the microseconds the store keeps, and bytes of a tag that are not valid
+    // UTF-8 are replaced by U+FFFD. Error descriptions never hold the record's path.
     void save(Annotation& record);
     // Saves many records in one transaction: all of them, or (when it throws) none.
     void saveAll(std::vector<Annotation>& records);
     // Removes the record of `path`; a path without a record is not an error.
     // (`delete` is a keyword, hence the name.)
     void deleteByPath(std::string_view path);
-    // Re-keys one record. Throws when `from` has no record or `to` already has one: a move
-    // never overwrites another file's annotation.
+    // Re-keys one record. Throws when `from` has no record, when `to` already has one (a
+    // move never overwrites another file's annotation) or when `save` would refuse `to`.
     void updatePath(std::string_view from, std::string_view to);
     bool hasAnnotation(std::string_view path);
     // The status of the record of `path` alone, or nothing without a record. It throws
@@ -70,6 +73,7 @@ private:
     void openForReading();
     void openForWriting();
     void prepareStatements();
+    std::int64_t countAll();
     void writeRecord(Annotation& record);
     Annotation readRecord(const scrivcore::detail::Statement& row) const;
 
@@ -77,6 +81,7 @@ private:
     std::unique_ptr<scrivcore::detail::SqliteConnection> connection_;
     std::unique_ptr<scrivcore::detail::Statement> fetchStatement_;
     std::unique_ptr<scrivcore::detail::Statement> fetchAllStatement_;
+    std::unique_ptr<scrivcore::detail::Statement> countStatement_;
     std::unique_ptr<scrivcore::detail::Statement> upsertStatement_;
     std::unique_ptr<scrivcore::detail::Statement> deleteStatement_;
     std::unique_ptr<scrivcore::detail::Statement> existsStatement_;

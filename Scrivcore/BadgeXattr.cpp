@@ -7,10 +7,20 @@ namespace scrivlet {
 
 namespace BadgeXattr {
 
+namespace {
+
+// Made once: the launch sync reads the attribute of every annotated file.
+const std::string& name() {
+    static const std::string text(attributeName);
+    return text;
+}
+
+} // namespace
+
 void markAnnotated(const std::filesystem::path& fileURL, bool flagged) {
-    const std::string wanted = flagged ? flaggedValue : annotatedValue;
+    const std::string_view wanted = flagged ? flaggedValue : annotatedValue;
     std::error_code error;
-    const auto current = ExtendedAttributes::get(fileURL, attributeName, error);
+    const auto current = ExtendedAttributes::get(fileURL, name(), error);
     if (error) {
         ScrivcoreLog::attributes().error("Cannot read the badge of %{private}s: %{public}s",
                                          {fileURL.string(), ExtendedAttributes::describe(error)});
@@ -19,7 +29,7 @@ void markAnnotated(const std::filesystem::path& fileURL, bool flagged) {
     if (current == wanted) {
         return;
     }
-    error = ExtendedAttributes::set(fileURL, attributeName, wanted);
+    error = ExtendedAttributes::set(fileURL, name(), wanted);
     if (error) {
         ScrivcoreLog::attributes().error("Cannot badge %{private}s: %{public}s",
                                          {fileURL.string(), ExtendedAttributes::describe(error)});

@@ -34,7 +34,8 @@ Date::duration secondsToDuration(double seconds) {
 
 PanelViewModel::PanelViewModel(std::shared_ptr<AnnotationStore> store, Scheduler& scheduler,
                                SaveTiming timing)
-    : store_(std::move(store)), scheduler_(scheduler), timing_(timing) {}
+    : store_(std::move(store)), scheduler_(scheduler), timing_(timing),
+      retryDelay_(timing.saveDelay) {}
 
 PanelViewModel::~PanelViewModel() {
     cancelSaveTimer();
@@ -130,11 +131,11 @@ void PanelViewModel::saveNow() {
     cancelSaveTimer();
     const bool savedCurrent = saveCurrent();
     retryFailedSaves();
-    if (!savedCurrent || !failedSaves_.empty()) {
-        // Try again after the save delay rather than spinning on a store that just failed.
-        firstUnsavedEdit_ = scheduler_.now();
-        armSaveTimer();
+    if (savedCurrent && failedSaves_.empty()) {
+        retryDelay_ = timing_.saveDelay;
+        return;
     }
+    scheduleRetry();
 }
 
 void PanelViewModel::discardUnsavedEdits(const fs::path& fileURL) {
@@ -150,44 +151,69 @@ void PanelViewModel::discardUnsavedEdits(const fs::path& fileURL) {
     }
 }
 
+// Trying again at once would spin on a store that just failed, and a fixed pace would log an
+// error every half second for as long as the disk stays full: wait longer each time.
+void PanelViewModel::scheduleRetry() {
+    const double delay = retryDelay_;
+    retryDelay_ = std::min(retryDelay_ * 2, std::max(timing_.maxRetryDelay, timing_.saveDelay));
+    firstUnsavedEdit_ = scheduler_.now();
+    saveTimer_ = scheduler_.scheduleAfter(delay, [this] {
+        saveTimer_ = Scheduler::invalidTimer;
+        saveNow();
+    });
+}
+
+// True when nothing of the current annotation is left to save.
 bool PanelViewModel::saveCurrent() {
     if (!dirty_ || !annotation_) {
         return true;
     }
     Annotation record = *annotation_;
-    if (!persist(record)) {
+    const SaveOutcome outcome = persist(record);
+    if (outcome == SaveOutcome::failedForNow) {
         return false;
     }
-    annotation_ = std::move(record);
     dirty_ = false;
-    isDraft_ = false;
     firstUnsavedEdit_.reset();
-    notifyObservers();
+    if (outcome == SaveOutcome::saved) {
+        annotation_ = std::move(record);
+        isDraft_ = false;
+        notifyObservers();
+    }
     return true;
 }
 
 void PanelViewModel::retryFailedSaves() {
-    std::erase_if(failedSaves_, [this](Annotation& record) { return persist(record); });
+    std::erase_if(failedSaves_, [this](Annotation& record) {
+        return persist(record) != SaveOutcome::failedForNow;
+    });
 }
 
-bool PanelViewModel::persist(Annotation& record) {
+PanelViewModel::SaveOutcome PanelViewModel::persist(Annotation& record) {
     record.modifiedAt = scheduler_.now();
     if (!record.bookmarkData) {
-        std::error_code ignored; // a file we cannot stat simply gets no bookmark yet
+        // Every record gets its bookmark at its first save, so a moved file can be followed.
+        // A file we cannot stat gets none yet; the next save tries again.
+        std::error_code ignored;
         record.bookmarkData = FileBookmark::create(record.path, ignored);
     }
     try {
         store_->save(record);
     } catch (const StoreError& error) {
         lastSaveError_ = error.what();
+        if (!error.canSucceedLater()) {
+            ScrivcoreLog::store().error("Gave up saving the annotation of %{private}s: %{public}s",
+                                        {record.path, error.what()});
+            return SaveOutcome::refused;
+        }
         ScrivcoreLog::store().error("Failed to save the annotation of %{private}s: %{public}s",
                                     {record.path, error.what()});
-        return false;
+        return SaveOutcome::failedForNow;
     }
     lastSaveError_.reset();
     syncFileAttributes(record);
     BadgeRefreshNotifier::notifyChange(record.path);
-    return true;
+    return SaveOutcome::saved;
 }
 
 void PanelViewModel::syncFileAttributes(Annotation& record) {

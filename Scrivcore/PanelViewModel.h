@@ -19,8 +19,9 @@ class AnnotationStore;
 
 // How long edits wait before they are written (seconds).
 struct SCRIVCORE_API PanelSaveTiming {
-    double saveDelay = 0.5;    // quiet time after the last edit
-    double maxSaveDelay = 2.0; // longest wait after the first unsaved edit
+    double saveDelay = 0.5;      // quiet time after the last edit
+    double maxSaveDelay = 2.0;   // longest wait after the first unsaved edit
+    double maxRetryDelay = 30.0; // failed saves wait twice as long each time, up to this
 };
 
 // What the annotation panel shows and edits: the selected file and its annotation.
@@ -33,8 +34,10 @@ struct SCRIVCORE_API PanelSaveTiming {
 // Saves are coalesced: `scheduleSave()` writes `saveDelay` after the last edit, and never
 // later than `maxSaveDelay` after the first unsaved one, so typing costs a few writes and an
 // edit reaches the store within a bounded time. Pending edits are also written before another
-// file is shown and when the view model is destroyed. A failed save is logged, kept pending
-// and tried again.
+// file is shown and when the view model is destroyed. A save that failed for a reason that
+// can pass (a busy store, a disk error) is logged, kept pending and tried again, each time
+// after twice the wait, up to `maxRetryDelay`. A record the store refuses (it can never be
+// saved as it is) is logged once and dropped.
 class SCRIVCORE_API PanelViewModel {
 public:
     using ObserverID = std::uint64_t;
@@ -75,9 +78,12 @@ public:
 private:
     void show(const std::optional<std::filesystem::path>& fileURL, bool ensureRecord);
     std::optional<Annotation> loadAnnotation(const std::filesystem::path& fileURL);
+    enum class SaveOutcome { saved, failedForNow, refused };
+
     bool saveCurrent();
     void retryFailedSaves();
-    bool persist(Annotation& record);
+    void scheduleRetry();
+    SaveOutcome persist(Annotation& record);
     void syncFileAttributes(Annotation& record);
     void armSaveTimer();
     void cancelSaveTimer();
@@ -96,6 +102,7 @@ private:
     std::vector<Annotation> failedSaves_;
     std::optional<Date> firstUnsavedEdit_;
     Scheduler::TimerID saveTimer_ = Scheduler::invalidTimer;
+    double retryDelay_ = 0; // wait before the next retry; set from the timing at construction
     std::optional<std::string> lastSaveError_;
 
     std::map<ObserverID, std::function<void()>> observers_;

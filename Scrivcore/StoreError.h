@@ -28,6 +28,13 @@ public:
 
     Kind kind() const { return kind_; }
 
+    // Whether trying the same operation again later may succeed: the store was busy, or the
+    // disk or its permissions failed for now. A record the store refuses stays refused.
+    bool canSucceedLater() const {
+        return kind_ == Kind::busy || kind_ == Kind::io || kind_ == Kind::readOnly ||
+               kind_ == Kind::cannotOpen;
+    }
+
 private:
     Kind kind_;
 };

@@ -96,6 +96,14 @@ std::string Statement::columnText(int index) const {
                 : std::string();
 }
 
+std::string_view Statement::columnTextView(int index) const {
+    const auto* text = sqlite3_column_text(statement_, index);
+    const int size = sqlite3_column_bytes(statement_, index);
+    return text ? std::string_view(reinterpret_cast<const char*>(text),
+                                   static_cast<std::size_t>(size))
+                : std::string_view();
+}
+
 std::int64_t Statement::columnInt(int index) const {
     return sqlite3_column_int64(statement_, index);
 }

@@ -35,6 +35,8 @@ public:
     void reset();
 
     std::string columnText(int index) const;
+    // The text without a copy; valid until the statement steps or resets.
+    std::string_view columnTextView(int index) const;
     std::int64_t columnInt(int index) const;
     std::optional<std::vector<std::uint8_t>> columnBlob(int index) const;
 

@@ -43,6 +43,13 @@ void requireIntact(SqliteConnection& connection) {
 } // namespace
 
 void verifyStoreFile(SqliteConnection& connection) {
+    // Before the first read: reading a store in write-ahead mode through a read-only
+    // connection creates its -wal and -shm files, which closing that connection cannot
+    // remove, and which keep the file's read-only mode after the user makes it writable again.
+    if (connection.isReadOnly()) {
+        throw StoreError(StoreError::Kind::readOnly,
+                         "The annotation store at " + connection.path() + " is read-only.");
+    }
     // The first read of the schema is where the engine notices a file that is no database.
     const std::int64_t objectCount = connection.queryInt("SELECT count(*) FROM sqlite_schema");
     requireIntact(connection);
@@ -58,10 +65,6 @@ void verifyStoreFile(SqliteConnection& connection) {
         throw StoreError(StoreError::Kind::notADatabase,
                          "The file at " + connection.path() +
                              " is a database of another program, not an annotation store.");
-    }
-    if (connection.isReadOnly()) {
-        throw StoreError(StoreError::Kind::readOnly,
-                         "The annotation store at " + connection.path() + " is read-only.");
     }
 }
 

@@ -8,8 +8,9 @@ namespace scrivcore::detail {
 
 inline constexpr std::int64_t currentSchemaVersion = 1;
 
-// Reads the file without writing to it and throws unless it is an intact annotation store
-// of a version we know, or an empty database we may turn into one.
+// Reads the file without writing to it and throws unless it is a writable, intact annotation
+// store of a version we know, or an empty database we may turn into one. A refused file is
+// left as it was, with nothing beside it.
 void verifyStoreFile(SqliteConnection& connection);
 
 // What a reader needs and nothing more, without the full-file check the writer runs: the file

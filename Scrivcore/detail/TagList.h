@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Scrivcore/Export.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,11 +11,11 @@ namespace scrivlet {
 namespace scrivcore::detail {
 
 // Tag lists are stored as JSON arrays of strings, readable with the sqlite3 shell.
-std::string encodeTagList(const std::vector<std::string>& tags);
+SCRIVCORE_API std::string encodeTagList(const std::vector<std::string>& tags);
 // Throws std::invalid_argument when the text is not an array of strings.
-std::vector<std::string> decodeTagList(std::string_view text);
+SCRIVCORE_API std::vector<std::string> decodeTagList(std::string_view text);
 // Whether decodeTagList accepts `text`, found without building the list or a JSON tree.
-bool isTagList(std::string_view text);
+SCRIVCORE_API bool isTagList(std::string_view text);
 
 } // namespace scrivcore::detail
 

@@ -27,6 +27,7 @@ const std::vector<std::string> normalLaunch = {
     "Launch started",
     "DB path: ", // followed by the path
     "Database opened OK",
+    "Synced badge xattrs for 0 annotations",
     "Menu bar icon set up",
     "AX selection tracker started",
     "Ready. Listening for Finder events and URL scheme requests.",
@@ -166,6 +167,7 @@ TEST(Launch, QueuesEarlyDeliveriesAndHandlesThemInOrderAfterReady) {
         "Launch started",
         "DB path: " + AnnotationStore::defaultPath(),
         "Database opened OK",
+        "Synced badge xattrs for 0 annotations",
         "Menu bar icon set up",
         "AX selection tracker started",
         "Ready. Listening for Finder events and URL scheme requests.",

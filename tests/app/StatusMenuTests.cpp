@@ -135,7 +135,7 @@ TEST(LoginItem, FailureLeavesOneNSLogLineAndNothingInTheAppLog) {
                                 return line.find("uto-start") != std::string::npos;
                             }),
               0);
-    EXPECT_EQ(app.size(), 6u) << "the launch lines and the tracker's failure, nothing else";
+    EXPECT_EQ(app.size(), 7u) << "the launch lines and the tracker's failure, nothing else";
     EXPECT_TRUE(session.delegate()->statusItem);
 
     // Registration comes after the store and the status item, before Finder tracking.

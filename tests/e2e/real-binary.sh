@@ -63,6 +63,7 @@ wait_app || fail "exit status $? after SIGTERM"
 expected="Launch started
 DB path: $work/home/.local/share/com.scrivlet.shared/annotations.sqlite
 Database opened OK
+Synced badge xattrs for 0 annotations
 Menu bar icon set up
 AX selection tracker started
 Ready. Listening for Finder events and URL scheme requests."

@@ -1,4 +1,3 @@
-#include "Platform/FileBookmark.h"
 #include "Platform/UserDirectories.h"
 #include "session/TempHome.h"
 
@@ -39,27 +38,6 @@ TEST(UserDirectories, EnsureDirectoryCreatesPrivateFoldersAndReportsBlockers) {
     const fs::path file = home.makeFile("plain", "x");
     EXPECT_TRUE(UserDirectories::ensureDirectory(file / "below"));
     EXPECT_TRUE(UserDirectories::ensureDirectory(file));
-}
-
-TEST(FileBookmark, RoundTripsIdentityAndRejectsForeignData) {
-    TempHome home;
-    const fs::path file = home.makeFile("docs/report.txt", "hello");
-    std::error_code error;
-    const auto data = FileBookmark::create(file, error);
-    ASSERT_TRUE(data) << error.message();
-    const auto contents = FileBookmark::decode(*data);
-    ASSERT_TRUE(contents);
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(contents->path, file.string());
-    EXPECT_EQ(contents->inode, info.st_ino);
-
-    EXPECT_FALSE(FileBookmark::create(home.path() / "missing", error));
-    EXPECT_TRUE(error);
-    std::vector<std::uint8_t> truncated(data->begin(), data->end() - 1);
-    EXPECT_FALSE(FileBookmark::decode(truncated));
-    EXPECT_FALSE(FileBookmark::decode({'n', 'o', 'p', 'e', 1}));
-    EXPECT_FALSE(FileBookmark::decode({}));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "Platform/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/BadgeXattr.h"
@@ -9,6 +10,7 @@
 #include "support/ManualScheduler.h"
 #include "support/RawSqlite.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace scrivlet;
@@ -101,6 +103,9 @@ TEST_F(PanelViewModelTest, BeginAnnotationMakesSureARecordExists) {
     model->beginAnnotation(photo);
     const auto created = store->fetch(photo.string());
     ASSERT_TRUE(created);
+    ASSERT_TRUE(created->bookmarkData) << "a record gets its bookmark at its first save";
+    PlatformError error;
+    EXPECT_EQ(FileBookmark::decode(*created->bookmarkData, error)->path, photo.string());
     EXPECT_TRUE(model->isVisible());
     EXPECT_EQ(BadgeXattr::badgeValue(photo), "annotated");
 
@@ -193,6 +198,50 @@ TEST_F(PanelViewModelTest, UnsavedEditsWinOverTheStoreWhenTheFileComesBack) {
     model->selectFile(report);
     ASSERT_TRUE(model->annotation());
     EXPECT_EQ(model->annotation()->note, "draft text");
+}
+
+std::size_t countLines(const LogCapture& log, const std::string& prefix) {
+    const auto lines = log.messages("store");
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(),
+                      [&](const std::string& line) { return line.starts_with(prefix); }));
+}
+
+// A record the store refuses can never be saved as it is: trying again forever only fills
+// the log.
+TEST_F(PanelViewModelTest, ARefusedSaveIsLoggedOnceAndNotRetried) {
+    auto model = makeViewModel();
+    model->selectFile(report);
+    model->editAnnotation([](Annotation& record) { record.rating = 9; });
+    model->scheduleSave();
+    scheduler.advance(120);
+    EXPECT_EQ(countLines(log, "Gave up saving the annotation of"), 1u);
+    EXPECT_EQ(countLines(log, "Failed to save"), 0u);
+    EXPECT_FALSE(model->hasUnsavedChanges());
+    EXPECT_EQ(scheduler.pendingTimers(), 0u);
+    EXPECT_FALSE(log.contains(report.string())) << "the path is private";
+}
+
+// A store that fails for now is tried again, less and less often, and the edit lands once
+// it recovers.
+TEST_F(PanelViewModelTest, FailingSavesBackOffAndLandWhenTheStoreRecovers) {
+    auto model = makeViewModel();
+    model->selectFile(report);
+    typeNote(*model, "kept");
+    runSql(store->path(), "DROP TABLE annotations; PRAGMA user_version = 0;");
+    scheduler.advance(120);
+    // Waits of 0.5, 1, 2 ... 30 s: eight attempts in two minutes, not two hundred and forty.
+    const std::size_t failures = countLines(log, "Failed to save the annotation of");
+    EXPECT_GE(failures, 6u);
+    EXPECT_LE(failures, 10u);
+    EXPECT_EQ(countLines(log, "Gave up"), 0u);
+
+    AnnotationStore repaired(store->path());
+    scheduler.advance(30);
+    const auto stored = store->fetch(report.string());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->note, "kept");
+    EXPECT_FALSE(model->hasUnsavedChanges());
 }
 
 } // namespace
