@@ -40,6 +40,17 @@ void requireIntact(SqliteConnection& connection) {
     }
 }
 
+// A store written by a newer version is never read, let alone downgraded.
+void refuseNewerFormat(const SqliteConnection& connection, std::int64_t version) {
+    if (version > currentSchemaVersion) {
+        throw StoreError(StoreError::Kind::newerVersion,
+                         "The annotation store at " + connection.path() +
+                             " was written by a newer version of Scrivlet (format " +
+                             std::to_string(version) + "); this version reads format " +
+                             std::to_string(currentSchemaVersion) + " or older.");
+    }
+}
+
 } // namespace
 
 void verifyStoreFile(SqliteConnection& connection) {
@@ -54,13 +65,7 @@ void verifyStoreFile(SqliteConnection& connection) {
     const std::int64_t objectCount = connection.queryInt("SELECT count(*) FROM sqlite_schema");
     requireIntact(connection);
     const std::int64_t version = connection.queryInt("PRAGMA user_version");
-    if (version > currentSchemaVersion) {
-        throw StoreError(StoreError::Kind::newerVersion,
-                         "The annotation store at " + connection.path() +
-                             " was written by a newer version of Scrivlet (format " +
-                             std::to_string(version) + "); this version reads format " +
-                             std::to_string(currentSchemaVersion) + " or older.");
-    }
+    refuseNewerFormat(connection, version);
     if (version == 0 && objectCount > 0) {
         throw StoreError(StoreError::Kind::notADatabase,
                          "The file at " + connection.path() +
@@ -72,13 +77,7 @@ void verifyReadableStore(SqliteConnection& connection) {
     // The first read of the schema is where the engine notices a file that is no database.
     connection.queryInt("SELECT count(*) FROM sqlite_schema");
     const std::int64_t version = connection.queryInt("PRAGMA user_version");
-    if (version > currentSchemaVersion) {
-        throw StoreError(StoreError::Kind::newerVersion,
-                         "The annotation store at " + connection.path() +
-                             " was written by a newer version of Scrivlet (format " +
-                             std::to_string(version) + "); this version reads format " +
-                             std::to_string(currentSchemaVersion) + " or older.");
-    }
+    refuseNewerFormat(connection, version);
     // A reader cannot migrate: version 0 is a database the app has not set up (or another
     // program's).
     if (version < 1) {

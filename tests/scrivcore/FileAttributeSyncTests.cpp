@@ -4,6 +4,7 @@
 #include "Scrivcore/FinderTagSync.h"
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
+#include "support/FileFlags.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -27,18 +28,6 @@ const std::string cafeNFD = "Cafe\xCC\x81";
 std::string rawTags(const fs::path& file) {
     std::error_code error;
     return xattr::get(file, FinderTagSync::attributeName, error).value_or("<none>");
-}
-
-bool setImmutable(const fs::path& file, bool on) {
-    const int fd = ::open(file.c_str(), O_RDONLY);
-    int flags = 0;
-    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return done;
 }
 
 class FileAttributeSync : public ::testing::Test {

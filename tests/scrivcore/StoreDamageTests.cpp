@@ -2,6 +2,7 @@
 #include "Scrivcore/detail/TagList.h"
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
+#include "support/FileFlags.h"
 #include "support/RawSqlite.h"
 
 #include <fcntl.h>
@@ -66,18 +67,6 @@ TEST_F(StoreDamage, AStoreCutShortByOneByteStillListsItsReadableRecords) {
     EXPECT_GE(records.size(), 150u);
     EXPECT_LT(records.size(), 200u);
     EXPECT_TRUE(log.contains("Skipped the damaged annotation"));
-}
-
-bool setImmutable(const fs::path& file, bool on) {
-    const int fd = ::open(file.c_str(), O_RDONLY);
-    int flags = 0;
-    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return done;
 }
 
 // Refused once, the store must work again as soon as the user makes it writable: nothing of
