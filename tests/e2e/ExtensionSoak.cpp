@@ -183,8 +183,8 @@ int runReader(const fs::path& folder, const fs::path& done, const fs::path& expe
                 const auto after = readVersion(path);
                 ++counts.lookups;
                 if (before && after && *before == *after) {
-                    const auto status = *before == 0 ? std::nullopt
-                                                     : std::optional(statusOf(*before));
+                    const auto status =
+                        *before == 0 ? std::nullopt : std::optional(statusOf(*before));
                     if (badge != identifierOf(status)) {
                         std::cerr << "reader: badge \"" << badge << "\" for " << path << '\n';
                         ++counts.wrongBadges;
@@ -228,7 +228,7 @@ fs::path makeSandbox() {
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
-    const fs::path root = pattern;
+    fs::path root = pattern;
     for (const char* folder : {"home", "data", "config", "run"}) {
         fs::create_directories(root / folder);
     }
@@ -253,8 +253,9 @@ int waitFor(pid_t child) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc == 2 ? std::atof(argv[1]) : 0;
-    if (seconds <= 0) {
+    char* end = nullptr;
+    const double seconds = argc == 2 ? std::strtod(argv[1], &end) : 0;
+    if (seconds <= 0 || end == nullptr || *end != '\0') {
         std::cerr << "usage: extension-soak SECONDS\n";
         return 2;
     }
@@ -263,16 +264,15 @@ int main(int argc, char** argv) {
     const fs::path done = root / "writer-done";
     const fs::path expected = root / "final-badges";
     // The app creates the store before any extension can open it.
-    AnnotationStore(AnnotationStore::defaultPath());
+    { const AnnotationStore created(AnnotationStore::defaultPath()); }
     std::cout.flush();
 
     const pid_t reader = ::fork();
     if (reader == 0) {
         std::_Exit(runReader(folder, done, expected));
     }
-    const auto deadline =
-        Steady::now() + std::chrono::duration_cast<Steady::duration>(
-                           std::chrono::duration<double>(seconds));
+    const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
+                                              std::chrono::duration<double>(seconds));
     const pid_t writer = ::fork();
     if (writer == 0) {
         std::_Exit(runWriter(folder, deadline, expected));

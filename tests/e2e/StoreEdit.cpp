@@ -22,7 +22,9 @@ using namespace scrivlet;
 
 namespace {
 
-Date now() { return std::chrono::system_clock::now(); }
+Date now() {
+    return std::chrono::system_clock::now();
+}
 
 int save(const std::string& path, const std::string& statusName, const std::string& note,
          std::vector<std::string> tags) {
