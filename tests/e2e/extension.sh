@@ -110,20 +110,27 @@ attributes_of() { in_home "$edit" attributes "$1"; }
 # A flagged save (as the panel does it) turns the host's badge; then "Remove Annotation"
 # chosen in the host makes the app remove the record, the badge attribute, the tags and the
 # comment, and the host's watch shows the badge cleared.
-flag_and_remove() { # path round
+flag_and_remove() { # path
+    local flagged none listed
+    flagged="$(printf 'watch\tflagged\t%s' "$1")"
+    none="$(printf 'watch\tnone\t%s' "$1")"
+    listed="$(printf 'badge\tnone\t%s' "$1")"
+    set -- "$1" "$(count_in "$work/host.out" "$flagged")" "$(count_in "$work/host.out" "$none")" \
+        "$(count_in "$work/host.out" "$listed")"
     in_home "$edit" save "$1" flagged "Check the figures" draft urgent ||
         fail "could not save the flagged record"
-    wait_for_host_line "$(printf 'watch\tflagged\t%s' "$1")" "$2"
+    wait_for_host_line "$flagged" $(($2 + 1))
     [ "$(attributes_of "$1")" = "badge=flagged comment=Check the figures tags=draft,urgent" ] ||
         fail "the save did not write the attributes: $(attributes_of "$1")"
     host_command choose "Remove Annotation" "$1"
-    wait_for_host_line "$(printf 'watch\tnone\t%s' "$1")" "$2"
-    wait_until test "$(records_of "$1")" = 0 || fail "the record of the removed file is still stored"
+    wait_until no_record "$1" || fail "the record of the removed file is still stored"
+    wait_for_host_line "$none" $(($3 + 1))
     [ "$(attributes_of "$1")" = "badge=none comment=none tags=none" ] ||
         fail "the removal left attributes: $(attributes_of "$1")"
     host_command badges "$work/home/Documents"
-    wait_for_host_line "$(printf 'badge\tnone\t%s' "$1")" "$2"
+    wait_for_host_line "$listed" $(($4 + 1))
 }
+no_record() { [ "$(records_of "$1")" = 0 ]; }
 
 mkdir -p "$work/home/Documents" "$work/run"
 chmod 700 "$work/run"
@@ -156,7 +163,7 @@ host_command choose "$edit_item" "$report"
 wait_for_host_line "$(printf 'chose\t%s' "$edit_item")"
 wait_until test -S "$socket" || fail "the host's command did not start the app"
 [ "$(app_pids | wc -l)" -eq 1 ] || fail "expected the host's command to start one app"
-flag_and_remove "$report" 1
+flag_and_remove "$report"
 ok "a host started before the app: its commands start the app and reach it"
 
 # 3. The app restarted while the host runs: the host's next commands reach the new app, and
@@ -165,7 +172,7 @@ quit_app
 start_app 2
 host_command choose "$annotate_item" "$report"
 wait_for_line "Opened annotation editor for report one #1.txt" 2
-flag_and_remove "$report" 2
+flag_and_remove "$report"
 wait_for_line "Removed annotation for report one #1.txt"
 [ "$(app_pids | wc -l)" -eq 1 ] || fail "expected exactly one app"
 ok "after an app restart the running host's commands reach the new app"
