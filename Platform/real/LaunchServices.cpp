@@ -77,6 +77,7 @@ std::error_code takeLaunchLock(const std::string& scheme, FileHandle& lock,
 std::optional<std::vector<std::string>>
 launchCommand(const std::string& scheme, const std::vector<URL>& urls, const OpenOptions& options) {
     std::vector<std::string> arguments;
+    arguments.reserve(urls.size() + 1);
     for (const URL& url : urls) {
         arguments.push_back(url.absoluteString());
     }
@@ -94,6 +95,7 @@ launchCommand(const std::string& scheme, const std::vector<URL>& urls, const Ope
 // streams, the signal dispositions a fresh program expects.
 std::error_code spawnDetached(const std::vector<std::string>& command, pid_t& pid) {
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string& argument : command) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }

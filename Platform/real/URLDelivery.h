@@ -24,8 +24,8 @@ namespace URLDelivery {
 
 // What one delivery may carry: the longest single argument and about the whole argument
 // space Linux gives a program, so whatever can start the app with URLs can also hand them over.
-inline constexpr std::size_t maximumURLLength = 128 * 1024;
-inline constexpr std::size_t maximumDeliveryBytes = 2 * 1024 * 1024;
+inline constexpr std::size_t maximumURLLength = std::size_t{128} * 1024;
+inline constexpr std::size_t maximumDeliveryBytes = std::size_t{2} * 1024 * 1024;
 inline constexpr std::size_t maximumURLCount = 4096;
 
 // The receiver's answer.
