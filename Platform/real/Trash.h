@@ -7,7 +7,7 @@
 
 namespace scrivlet::Trash {
 
-// Moves `path` to the trash as the freedesktop.org Trash specification 1.0 says: the home
+// Moves `path` to the trash as freedesktop.org's Trash standard (1.0) lays out: the home
 // trash ($XDG_DATA_HOME/Trash) for items on its file system, else the trash at the top of the
 // item's own file system ($topdir/.Trash/$uid when an administrator prepared .Trash, else
 // $topdir/.Trash-$uid). The name is made unique by reserving its .trashinfo file first; the
