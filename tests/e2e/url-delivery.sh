@@ -51,8 +51,10 @@ wait_until() { # command...
     return 1
 }
 quit_app() { # through its menu, as a user would
-    in_home "$desktop" open-menu >/dev/null && in_home "$desktop" choose "Quit Scrivlet" >/dev/null ||
+    if ! in_home "$desktop" open-menu >/dev/null ||
+        ! in_home "$desktop" choose "Quit Scrivlet" >/dev/null; then
         fail "could not quit the app from its menu"
+    fi
     wait_until test ! -S "$socket" || fail "the app did not end"
 }
 url_for() { echo "scrivlet://$1?path=$work/home/Documents/$2"; }

@@ -10,7 +10,8 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target url_command_fuzzer
 # Absolute paths: a fuzzer may change its current directory (the path check reads it).
 root="$PWD"
-for fuzzer in url_command; do
+fuzzers=(url_command)
+for fuzzer in "${fuzzers[@]}"; do
     corpus="$root/build/fuzz/corpus/$fuzzer"
     findings="$root/build/fuzz/findings/$fuzzer"
     mkdir -p "$corpus" "$findings"
