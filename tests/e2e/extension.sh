@@ -22,15 +22,8 @@ in_home() {
         XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
         XDG_DATA_DIRS="$work/no-system-entries" SCRIVLET_LOG_TO_STDERR=1 "$@"
 }
-# The apps of this test's home, found by their program and their runtime folder.
-app_pids() {
-    for proc in /proc/[0-9]*; do
-        [ "$(readlink "$proc/exe" 2>/dev/null)" = "$app" ] || continue
-        tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$work/run" &&
-            echo "${proc#/proc/}"
-    done
-    return 0
-}
+# shellcheck source=lib/app-processes.sh
+source "$(dirname "$0")/lib/app-processes.sh"
 stop_host() {
     exec 3>&- || true
     if [ -n "$host_pid" ]; then

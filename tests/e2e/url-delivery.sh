@@ -14,15 +14,8 @@ in_home() {
     env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
         XDG_DATA_DIRS="$work/no-system-entries" SCRIVLET_LOG_TO_STDERR=1 "$@"
 }
-# The apps of this test's home, found by their program and their runtime folder.
-app_pids() {
-    for proc in /proc/[0-9]*; do
-        [ "$(readlink "$proc/exe" 2>/dev/null)" = "$app" ] || continue
-        tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$work/run" &&
-            echo "${proc#/proc/}"
-    done
-    return 0
-}
+# shellcheck source=lib/app-processes.sh
+source "$(dirname "$0")/lib/app-processes.sh"
 cleanup() {
     for pid in $(app_pids); do kill -CONT "$pid" 2>/dev/null || true; kill -KILL "$pid" || true; done
     rm -rf "$work"
