@@ -128,8 +128,21 @@ void AnnotationStore::prepareStatements() {
     existsStatement_ = connection_->prepare("SELECT 1 FROM annotations WHERE path = ?1");
     rekeyStatement_ = connection_->prepare(
         "UPDATE annotations SET path = ?2, file_name = ?3, file_extension = ?4 WHERE path = ?1");
-    statusStatement_ =
-        connection_->prepare("SELECT status, tags, synced_tags FROM annotations WHERE path = ?1");
+    statusStatement_ = prepareStatusStatement();
+}
+
+std::unique_ptr<scrivcore::detail::Statement> AnnotationStore::prepareStatusStatement() {
+    // The planner prefers the table's own key, whose pages hold whole records; the badge
+    // index answers from far fewer pages. A store whose writer has not added it yet is read
+    // through the table.
+    const std::string fields = "SELECT status, tags, synced_tags FROM annotations";
+    const std::string where = " WHERE path = ?1";
+    try {
+        return connection_->prepare(fields + " INDEXED BY " + scrivcore::detail::badgeIndexName +
+                                    where);
+    } catch (const StoreError&) {
+        return connection_->prepare(fields + where);
+    }
 }
 
 AnnotationStore::~AnnotationStore() = default;

@@ -73,6 +73,7 @@ private:
     void openForReading();
     void openForWriting();
     void prepareStatements();
+    std::unique_ptr<scrivcore::detail::Statement> prepareStatusStatement();
     std::int64_t countAll();
     void writeRecord(Annotation& record);
     Annotation readRecord(const scrivcore::detail::Statement& row) const;

@@ -1,5 +1,7 @@
 #include "Scrivcore/detail/StoreSchema.h"
 
+#include "Scrivcore/ScrivcoreLog.h"
+
 #include <array>
 #include <string>
 
@@ -51,6 +53,44 @@ void refuseNewerFormat(const SqliteConnection& connection, std::int64_t version)
     }
 }
 
+void ensureBadgeIndex(SqliteConnection& connection) {
+    const std::string exists = std::string("SELECT count(*) FROM sqlite_schema WHERE type = "
+                                           "'index' AND name = '") +
+                               badgeIndexName + "'";
+    if (connection.queryInt(exists) > 0) {
+        return;
+    }
+    // Only a speed-up: a store that is busy or full opens without it and gets it next time.
+    try {
+        ImmediateTransaction transaction(connection);
+        connection.execute(std::string("CREATE INDEX IF NOT EXISTS ") + badgeIndexName +
+                           " ON annotations (path, status, tags, synced_tags)");
+        transaction.commit();
+    } catch (const StoreError& error) {
+        ScrivcoreLog::store().error("Could not add the badge index to %{private}s: %{public}s",
+                                    {connection.path(), error.what()});
+    }
+}
+
+void migrate(SqliteConnection& connection) {
+    // A store that is already current needs no write lock: opening it must not queue behind
+    // a busy writer in the other process.
+    if (connection.queryInt("PRAGMA user_version") >= currentSchemaVersion) {
+        return;
+    }
+    ImmediateTransaction transaction(connection);
+    // Re-read inside the lock: the other process may have migrated while we waited.
+    std::int64_t version = connection.queryInt("PRAGMA user_version");
+    if (version >= currentSchemaVersion) {
+        return;
+    }
+    for (; version < currentSchemaVersion; ++version) {
+        connection.execute(migrations[static_cast<std::size_t>(version)]);
+    }
+    connection.execute("PRAGMA user_version=" + std::to_string(currentSchemaVersion));
+    transaction.commit();
+}
+
 } // namespace
 
 void verifyStoreFile(SqliteConnection& connection) {
@@ -96,23 +136,8 @@ void prepareSchema(SqliteConnection& connection) {
     }
     // FULL makes each committed save durable across a power cut, not only a crash.
     connection.execute("PRAGMA synchronous=FULL");
-
-    // A store that is already current needs no write lock: opening it must not queue behind
-    // a busy writer in the other process.
-    if (connection.queryInt("PRAGMA user_version") >= currentSchemaVersion) {
-        return;
-    }
-    ImmediateTransaction transaction(connection);
-    // Re-read inside the lock: the other process may have migrated while we waited.
-    std::int64_t version = connection.queryInt("PRAGMA user_version");
-    if (version >= currentSchemaVersion) {
-        return;
-    }
-    for (; version < currentSchemaVersion; ++version) {
-        connection.execute(migrations[static_cast<std::size_t>(version)]);
-    }
-    connection.execute("PRAGMA user_version=" + std::to_string(currentSchemaVersion));
-    transaction.commit();
+    migrate(connection);
+    ensureBadgeIndex(connection);
 }
 
 } // namespace scrivcore::detail

@@ -18,8 +18,15 @@ void verifyStoreFile(SqliteConnection& connection);
 // error of the one lookup that meets it.
 void verifyReadableStore(SqliteConnection& connection);
 
-// Switches to write-ahead logging and runs the forward migrations up to the current version.
+// Switches to write-ahead logging, runs the forward migrations up to the current version and
+// adds the badge index where it is missing.
 void prepareSchema(SqliteConnection& connection);
+
+// The index that answers a badge from its own pages: path, status and the two tag lists the
+// answer checks, without the notes and bookmarks that fill the table's pages. It is not part
+// of the file's format: an older version reads and writes a store that has it, and keeps it
+// up to date, so adding it needs no new format version.
+inline constexpr const char* badgeIndexName = "annotations_badge";
 
 } // namespace scrivcore::detail
 

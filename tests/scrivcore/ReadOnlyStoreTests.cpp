@@ -135,6 +135,34 @@ TEST(ReadOnlyStore, StatusAloneAnswersAsTheWholeRecordDoes) {
     }
 }
 
+std::string badgeIndexCount(const TempHome& home) {
+    return querySqlText(home.storePath(), "SELECT count(*) FROM sqlite_schema WHERE type = "
+                                          "'index' AND name = 'annotations_badge'");
+}
+
+// Badges are answered from an index of their own. A store an older writer left without it
+// gets it at the next writing open, and a reader of such a store still answers.
+TEST(ReadOnlyStore, BadgeIndexIsAddedWhereMissingAndNotNeededToAnswer) {
+    TempHome home;
+    { AnnotationStore create(home.storePath().string()); }
+    EXPECT_EQ(badgeIndexCount(home), "1");
+    {
+        AnnotationStore writer(home.storePath().string());
+        Annotation flagged = record("/flagged", Annotation::Status::flagged);
+        writer.save(flagged);
+    }
+    runSql(home.storePath(), "DROP INDEX annotations_badge");
+    {
+        AnnotationStore reader(home.storePath().string(), Access::readOnly);
+        EXPECT_EQ(reader.fetchStatus("/flagged"), Annotation::Status::flagged);
+        EXPECT_EQ(reader.fetchStatus("/absent"), std::nullopt);
+    }
+    { AnnotationStore reopened(home.storePath().string()); }
+    EXPECT_EQ(badgeIndexCount(home), "1");
+    AnnotationStore reader(home.storePath().string(), Access::readOnly);
+    EXPECT_EQ(reader.fetchStatus("/flagged"), Annotation::Status::flagged);
+}
+
 } // namespace
 
 } // namespace scrivlet
