@@ -80,6 +80,23 @@ DesktopCommandOutcome press(DesktopControl& desktop, const Words& args) {
     return done();
 }
 
+DesktopCommandOutcome selectFile(DesktopControl& desktop, const Words& args) {
+    if (!args[0].starts_with('/')) {
+        return notDone(Status::malformed,
+                       "select-file needs an absolute path, not " + quoted(args[0]));
+    }
+    desktop.selectInFinder(args[0]);
+    return done();
+}
+
+DesktopCommandOutcome setStatus(DesktopControl& desktop, const Words& args) {
+    if (!desktop.chooseStatusInPanel(args[0])) {
+        return notDone(Status::refused, "cannot choose the status " + quoted(args[0]) +
+                                            ": no panel shows, or it has no such status");
+    }
+    return done();
+}
+
 struct Command {
     const char* verb;
     std::size_t fewest;
@@ -89,13 +106,18 @@ struct Command {
 };
 
 const Command commands[] = {
-    {"status", 0, 0, "status", showStatus},        {"open-menu", 0, 1, "open-menu [N]", openMenu},
-    {"close-menu", 0, 0, "close-menu", closeMenu}, {"choose", 1, 1, "choose TITLE", choose},
+    {"status", 0, 0, "status", showStatus},
+    {"open-menu", 0, 1, "open-menu [N]", openMenu},
+    {"close-menu", 0, 0, "close-menu", closeMenu},
+    {"choose", 1, 1, "choose TITLE", choose},
     {"press", 1, 1, "press KEY", press},
+    {"select-file", 1, 1, "select-file PATH", selectFile},
+    {"set-status", 1, 1, "set-status STATUS", setStatus},
 };
 
 constexpr const char* languageSummary =
-    "status, open-menu [N], close-menu, choose TITLE or press KEY";
+    "status, open-menu [N], close-menu, choose TITLE, press KEY, select-file PATH or "
+    "set-status STATUS";
 
 // Removes surrounding spaces, and one carriage return before the end as some terminals send.
 std::string_view trimmed(std::string_view text) {

@@ -11,7 +11,8 @@ namespace scrivlet {
 class DesktopControl;
 
 // The desktop's control language, one command per line, as a person at the desktop acts:
-//   status | open-menu [N] | close-menu | choose TITLE | press KEY
+//   status | open-menu [N] | close-menu | choose TITLE | press KEY | select-file PATH |
+//   set-status STATUS
 // Both the control socket and the scenario runner speak it through runDesktopCommand, so the
 // two cannot drift apart.
 

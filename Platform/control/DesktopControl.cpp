@@ -3,7 +3,9 @@
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/StatusBar.h"
+#include "Platform/control/ViewInspection.h"
 #include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/ui/HostingView.h"
 
 namespace scrivlet {
 
@@ -24,6 +26,32 @@ void DesktopControl::setAccessibilityTrusted(bool trusted) {
 
 int DesktopControl::accessibilityPromptCount() const {
     return desktop_.accessibilityPromptCount();
+}
+
+void DesktopControl::selectInFinder(const std::string& path) {
+    SimulatedFinder& files = finder();
+    if (!files.isRunning()) {
+        files.launch();
+    }
+    if (files.windowNumbers().empty()) {
+        files.focusWindow(files.openWindow(CGRect(100, 100, 800, 500)));
+    }
+    files.select({path});
+}
+
+bool DesktopControl::chooseStatusInPanel(const std::string& status) {
+    for (const std::shared_ptr<Panel>& panel : desktop_.panels()) {
+        const auto* host = dynamic_cast<const ui::HostingView*>(panel->contentView().get());
+        if (host == nullptr) {
+            continue;
+        }
+        ui::ViewInspector content(*host);
+        const auto picker = content.find(ui::ViewKind::picker);
+        if (picker && content.choose(*picker, status)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void DesktopControl::settle() {

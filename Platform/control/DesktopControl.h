@@ -30,6 +30,14 @@ public:
 
     // Finder: launch and quit it, open and arrange its windows, select items.
     SimulatedFinder& finder();
+    // The user selects the one file at `path` in Finder's front window, as from the keyboard;
+    // Finder starts and opens a window first when it has none. Like the other actions, these
+    // two leave what they cause to the run loop (settle() delivers it), so a request served
+    // from inside the loop never runs the loop again.
+    void selectInFinder(const std::string& path);
+    // The user picks `status` in the status picker of the app's panel; false when no panel
+    // content shows or the picker has no such option.
+    bool chooseStatusInPanel(const std::string& status);
     // The user's accessibility permission for the app, and how often it was asked for.
     void setAccessibilityTrusted(bool trusted);
     int accessibilityPromptCount() const;

@@ -2,8 +2,8 @@
 # The extension between real processes: the app, the host process with the plug-in loaded from
 # the app bundle (watching badge changes), and the URL command the host opens its menu
 # commands with. "Remove Annotation" chosen in the host reaches the app, which removes the
-# record and what it wrote on the file, and the host sees the badge cleared; a flagged save
-# turns the badge "flagged"; a host started before the app, and one that outlives an app
+# record and what it wrote on the file, and the host sees the badge cleared; the flagged status
+# chosen in the app's panel, or saved by another process, turns the badge "flagged"; a host started before the app, and one that outlives an app
 # restart, keep working. Everything runs in a temporary home.
 # Usage: extension.sh PATH/TO/Scrivlet PATH/TO/scrivlet-open PATH/TO/scrivlet-desktop
 #                     PATH/TO/scrivlet-findersync-host PATH/TO/store-edit
@@ -100,28 +100,39 @@ records_of() { sqlite3 "$work/home/.local/share/com.scrivlet.shared/annotations.
     "select count(*) from annotations where path = '$1'"; }
 attributes_of() { in_home "$edit" attributes "$1"; }
 
-# A flagged save (as the panel does it) turns the host's badge; then "Remove Annotation"
-# chosen in the host makes the app remove the record, the badge attribute, the tags and the
-# comment, and the host's watch shows the badge cleared.
-flag_and_remove() { # path
-    local flagged none listed
+# The file flagged, then "Remove Annotation" chosen in the host: the host's badge turns
+# "flagged", then the app removes the record, the badge attribute, the tags and the comment,
+# and the host's watch shows the badge cleared. "panel" flags it in the app's panel (which
+# shows that file); "store" saves a flagged record with a note and tags from another process.
+flag_and_remove() { # path panel|store
+    local flagged none listed expected
     flagged="$(printf 'watch\tflagged\t%s' "$1")"
     none="$(printf 'watch\tnone\t%s' "$1")"
     listed="$(printf 'badge\tnone\t%s' "$1")"
-    set -- "$1" "$(count_in "$work/host.out" "$flagged")" "$(count_in "$work/host.out" "$none")" \
-        "$(count_in "$work/host.out" "$listed")"
-    in_home "$edit" save "$1" flagged "Check the figures" draft urgent ||
-        fail "could not save the flagged record"
-    wait_for_host_line "$flagged" $(($2 + 1))
-    [ "$(attributes_of "$1")" = "badge=flagged comment=Check the figures tags=draft,urgent" ] ||
-        fail "the save did not write the attributes: $(attributes_of "$1")"
+    if [ "$2" = panel ]; then
+        expected="badge=flagged comment=none tags=none"
+    else
+        expected="badge=flagged comment=Check the figures tags=draft,urgent"
+    fi
+    set -- "$1" "$2" "$(count_in "$work/host.out" "$flagged")" \
+        "$(count_in "$work/host.out" "$none")" "$(count_in "$work/host.out" "$listed")"
+    if [ "$2" = panel ]; then
+        in_home "$desktop" set-status flagged >/dev/null ||
+            fail "could not choose the flagged status in the app's panel"
+    else
+        in_home "$edit" save "$1" flagged "Check the figures" draft urgent ||
+            fail "could not save the flagged record"
+    fi
+    wait_for_host_line "$flagged" $(($3 + 1))
+    [ "$(attributes_of "$1")" = "$expected" ] ||
+        fail "the flagged save did not write the attributes: $(attributes_of "$1")"
     host_command choose "Remove Annotation" "$1"
     wait_until no_record "$1" || fail "the record of the removed file is still stored"
-    wait_for_host_line "$none" $(($3 + 1))
+    wait_for_host_line "$none" $(($4 + 1))
     [ "$(attributes_of "$1")" = "badge=none comment=none tags=none" ] ||
         fail "the removal left attributes: $(attributes_of "$1")"
     host_command badges "$work/home/Documents"
-    wait_for_host_line "$listed" $(($4 + 1))
+    wait_for_host_line "$listed" $(($5 + 1))
 }
 no_record() { [ "$(records_of "$1")" = 0 ]; }
 
@@ -156,7 +167,7 @@ host_command choose "$edit_item" "$report"
 wait_for_host_line "$(printf 'chose\t%s' "$edit_item")"
 wait_until test -S "$socket" || fail "the host's command did not start the app"
 [ "$(app_pids | wc -l)" -eq 1 ] || fail "expected the host's command to start one app"
-flag_and_remove "$report"
+flag_and_remove "$report" store
 ok "a host started before the app: its commands start the app and reach it"
 
 # 3. The app restarted while the host runs: the host's next commands reach the new app, and
@@ -165,7 +176,7 @@ quit_app
 start_app 2
 host_command choose "$annotate_item" "$report"
 wait_for_line "Opened annotation editor for report one #1.txt" 2
-flag_and_remove "$report"
+flag_and_remove "$report" panel
 wait_for_line "Removed annotation for report one #1.txt"
 [ "$(app_pids | wc -l)" -eq 1 ] || fail "expected exactly one app"
 ok "after an app restart the running host's commands reach the new app"

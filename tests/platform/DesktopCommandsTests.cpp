@@ -1,7 +1,12 @@
+#include "Platform/RunLoop.h"
 #include "Platform/control/DesktopCommands.h"
 #include "Platform/control/DesktopControl.h"
+#include "Scrivcore/AnnotationStore.h"
 #include "session/AppSession.h"
+#include "session/TempHome.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -123,6 +128,8 @@ TEST_F(DesktopCommandsTest, OutcomesTellBadInputFromADesktopThatSaysNo) {
         {{"open-menu", "3"}, Status::refused},
         {{"choose", "Nothing"}, Status::refused},
         {{"press", "Command-z"}, Status::unanswered},
+        {{"select-file", "Documents/a.txt"}, Status::malformed},
+        {{"set-status", "flagged"}, Status::refused},
         {{"open-menu"}, Status::done},
     };
     for (const auto& [words, status] : cases) {
@@ -130,6 +137,22 @@ TEST_F(DesktopCommandsTest, OutcomesTellBadInputFromADesktopThatSaysNo) {
         EXPECT_EQ(outcome.status, status) << testing::PrintToString(words);
         EXPECT_EQ(outcome.reason.empty(), status == Status::done) << testing::PrintToString(words);
     }
+}
+
+// A person selects a file in Finder and picks a status in the panel that follows it; the app
+// stores what was picked. A status the picker does not offer changes nothing.
+TEST_F(DesktopCommandsTest, SelectingAFileAndPickingAStatusReachesTheStore) {
+    const std::filesystem::path file = session.home().path() / "Documents" / "plan.txt";
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << "plan";
+    EXPECT_EQ(executeDesktopCommand(session.desktop(), "select-file " + file.string()), "ok\n");
+    session.desktop().settle();
+    EXPECT_TRUE(executeDesktopCommand(session.desktop(), "set-status urgent")
+                    .starts_with("error: cannot choose the status \"urgent\""));
+    EXPECT_EQ(executeDesktopCommand(session.desktop(), "set-status flagged"), "ok\n");
+    RunLoop::main().advance(2.0); // past the panel's save delay
+    AnnotationStore store(AnnotationStore::defaultPath(), AnnotationStore::Access::readOnly);
+    EXPECT_EQ(store.fetchStatus(file.string()), Annotation::Status::flagged);
 }
 
 TEST(DesktopCommandLineTest, SplitsTheVerbFromTheRestOfTheLine) {

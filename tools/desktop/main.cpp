@@ -1,6 +1,7 @@
 // scrivlet-desktop COMMAND...: acts on the simulated desktop of the running app, as a person
 // at the desktop would, and prints what it shows. Commands:
-//   status | open-menu [N] | close-menu | choose TITLE | press KEY (e.g. Command-q)
+//   status | open-menu [N] | close-menu | choose TITLE | press KEY (e.g. Command-q) |
+//   select-file PATH (in Finder) | set-status STATUS (in the app's panel)
 // Exits 0 when the app did it, 1 when the app answered "error: ..." or did not answer, and
 // 2 when the command line itself cannot be sent.
 #include "Platform/control/DesktopControlServer.h"
@@ -20,7 +21,8 @@ using namespace scrivlet;
 namespace {
 
 constexpr const char* usage =
-    "usage: scrivlet-desktop status | open-menu [N] | close-menu | choose TITLE | press KEY\n";
+    "usage: scrivlet-desktop status | open-menu [N] | close-menu | choose TITLE | press KEY |\n"
+    "                        select-file PATH | set-status STATUS\n";
 
 // The arguments as one request line; nothing when one holds a line break, which would
 // smuggle a second line the app never reads.

@@ -1,7 +1,9 @@
-// The menu and key verbs of scenarios (status, open-menu, close-menu, choose, press) are the
-// desktop control language itself: the same reader and the same actions as the control
-// socket, so a scenario proves what a person at the socket would see.
+// The menu, key, selection and status verbs of scenarios (status, open-menu, close-menu,
+// choose, press, select-file, set-status) are the desktop control language itself: the same
+// reader and the same actions as the control socket, so a scenario proves what a person at
+// the socket would see.
 #include "Platform/control/DesktopCommands.h"
+#include "Platform/control/DesktopControl.h"
 #include "scenario/ScenarioRunner.h"
 #include "session/AppSession.h"
 
@@ -25,6 +27,8 @@ void ScenarioRunner::registerDesktopCommands() {
             for (const std::string& line : outcome.lines) {
                 out_ << line << "\n";
             }
+            // What the command caused happens before the next line, as it would for a person.
+            session_->desktop().settle();
         });
     }
 }
