@@ -1,0 +1,76 @@
+# shellcheck shell=bash disable=SC2154  # $work belongs to the sourcing script
+# Sourced by the scripts that run the app on an X11 session of their own: a headless X server,
+# a window manager, a private session bus with a stand-in tray, and the file manager, all in
+# the temporary home $work/home, none touching the user's desktop.
+
+x11_session_missing() { # prints what is missing to run a session; nothing when all is there
+    local missing=()
+    for program in Xvfb openbox dbus-daemon dolphin xdotool xwininfo; do
+        command -v "$program" >/dev/null || missing+=("$program")
+    done
+    echo "${missing[*]}"
+}
+
+session_pids=()
+
+# Starts Xvfb (on a free display it picks itself), the session bus, openbox and the tray
+# host; exports DISPLAY and DBUS_SESSION_BUS_ADDRESS. Args: tray-host program.
+start_x11_session() {
+    local tray_host="$1"
+    mkdir -p "$work/home" "$work/run" "$work/files"
+    chmod 700 "$work/run"
+    export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
+    export XDG_DATA_HOME="$work/home/.local/share" XDG_CACHE_HOME="$work/home/.cache"
+    export QT_QPA_PLATFORM=xcb KDE_DEBUG=0 QT_LOGGING_RULES="*.debug=false;kf.*=false"
+    unset SESSION_MANAGER XDG_CURRENT_DESKTOP XDG_SESSION_TYPE WAYLAND_DISPLAY
+
+    exec 5>"$work/display"
+    Xvfb -displayfd 5 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    session_pids+=($!)
+    exec 5>&-
+    wait_for 'test -s "$work/display"' "the X server"
+    DISPLAY=":$(head -n 1 "$work/display")"
+    export DISPLAY
+
+    dbus-daemon --session --nofork --nopidfile --print-address=6 6>"$work/bus" \
+        >/dev/null 2>&1 &
+    session_pids+=($!)
+    wait_for 'test -s "$work/bus"' "the session bus"
+    DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus")"
+    export DBUS_SESSION_BUS_ADDRESS
+
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    session_pids+=($!)
+    wait_for 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
+        "the window manager"
+
+    "$tray_host" watch "$work/tray" >"$work/tray.log" 2>&1 &
+    session_pids+=($!)
+    wait_for 'test -e "$work/tray"' "the tray's watcher"
+}
+
+stop_x11_session() {
+    local index
+    for ((index = ${#session_pids[@]} - 1; index >= 0; index--)); do
+        kill "${session_pids[index]}" 2>/dev/null || true
+        wait "${session_pids[index]}" 2>/dev/null || true
+    done
+    session_pids=()
+}
+
+wait_for() { # condition (shell text), what it waits for; up to 20 s
+    for _ in $(seq 1 200); do
+        eval "$1" && return 0
+        sleep 0.1
+    done
+    fail "no sign of $2 after 20 s"
+}
+
+# The file manager's process, once its main window is up; prints its pid. Args: folder.
+start_file_manager() {
+    dolphin --new-window "$1" >>"$work/dolphin.log" 2>&1 &
+    local pid=$!
+    wait_for "xdotool search --limit 1 --pid $pid --onlyvisible --class dolphin \
+        >/dev/null 2>&1" "the file manager's window"
+    echo "$pid"
+}
