@@ -189,8 +189,12 @@ int scrivletMain(int argc, char** argv) {
     if (choice == DesktopChoice::x11) {
         auto loop = std::make_unique<RunLoop>(makeRealRunLoopBackend());
         // The file manager's selection comes through the accessibility bus; without it the
-        // desktop knows windows and applications only.
+        // desktop knows windows and applications only. A scripted session (a demo, a test)
+        // tells it through a file instead.
         std::unique_ptr<x11::FileManagerSelection> selection;
+        if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
+            selection = x11::selectionFromFile(*loop, selectionFile);
+        }
         std::string error;
         std::unique_ptr<DesktopBackend> desktop =
             x11::openX11Desktop(*loop, std::move(selection), openElsewhere, error);

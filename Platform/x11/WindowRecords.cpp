@@ -197,9 +197,12 @@ FocusChange nextFocus(const FocusState& before, std::optional<std::uint32_t> act
     FocusChange change;
     change.state = before;
     const ClientWindow* active = activeWindow ? find(bottomToTop, *activeWindow) : nullptr;
-    if (active != nullptr && active->pid && *active->pid > 0 && active->pid != before.frontmost) {
-        change.state.frontmost = active->pid;
-        change.activated = active->pid;
+    if (active != nullptr) {
+        const pid_t owner = active->pid && *active->pid > 0 ? *active->pid : 0;
+        if (owner != before.frontmost) {
+            change.state.frontmost = owner;
+            change.activated = owner;
+        }
     }
 
     std::optional<std::uint32_t> focused;

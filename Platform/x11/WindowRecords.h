@@ -122,7 +122,7 @@ ApplicationChanges compareApplications(const std::vector<RunningApplicationInfo>
 // Where the focus is, as far as the app asks: the frontmost application and the file
 // manager's focused window.
 struct FocusState {
-    std::optional<pid_t> frontmost;
+    std::optional<pid_t> frontmost; // 0: an application whose process is not known
     std::optional<std::uint32_t> fileManagerWindow;
     friend bool operator==(const FocusState&, const FocusState&) = default;
 };
@@ -132,7 +132,8 @@ struct FocusChange {
     std::optional<pid_t> activated;        // another application came to the front
     bool fileManagerWindowChanged = false; // the file manager's focused window is another
 };
-// The active window's owner becomes frontmost (nothing active: the frontmost stays). The file
+// The active window's owner becomes frontmost (nothing active: the frontmost stays); a window
+// without _NET_WM_PID brings an application of unknown process (0) to the front. The file
 // manager's focused window is its active normal window, else the one it had while that
 // still exists, else its frontmost normal window.
 FocusChange nextFocus(const FocusState& before, std::optional<std::uint32_t> activeWindow,

@@ -123,6 +123,7 @@ struct X11Desktop::State {
     std::vector<ClientWindow> clients; // bottom to top
     std::optional<std::uint32_t> currentDesktop;
     FocusState focus;
+    std::optional<std::uint32_t> focusWindow;          // _NET_ACTIVE_WINDOW
     std::map<std::uint32_t, CGRect> fileManagerFrames; // as last reported
     struct KnownApplication {
         RunningApplicationInfo info;
@@ -198,6 +199,13 @@ struct X11Desktop::State {
     }
 
     RunningApplication applicationFor(pid_t pid) const {
+        if (pid == 0) {
+            // A window that names no process: the application is known by its class only.
+            const ClientWindow* active = focusWindow ? client(*focusWindow) : nullptr;
+            const std::string windowClass = active != nullptr ? active->className : "";
+            const ApplicationIdentity identity = identifyApplication("", windowClass);
+            return {identity.bundleIdentifier, 0, identity.localizedName};
+        }
         if (pid == ::getpid()) {
             return RunningApplication::currentApplication();
         }
@@ -261,7 +269,8 @@ struct X11Desktop::State {
     }
 
     void refreshFocus() {
-        const FocusChange change = nextFocus(focus, ewmh->activeWindow(), clients, fileManager);
+        focusWindow = ewmh->activeWindow();
+        const FocusChange change = nextFocus(focus, focusWindow, clients, fileManager);
         focus = change.state;
         if (change.activated) {
             for (KnownApplication& known : applications) {
@@ -566,7 +575,7 @@ std::vector<RunningApplicationInfo> X11Desktop::runningApplications() const {
 }
 
 std::optional<RunningApplicationInfo> X11Desktop::frontmostApplication() const {
-    if (!state_->focus.frontmost) {
+    if (!state_->focus.frontmost || *state_->focus.frontmost == 0) {
         return std::nullopt;
     }
     const RunningApplication front = state_->applicationFor(*state_->focus.frontmost);

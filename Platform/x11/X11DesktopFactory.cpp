@@ -1,5 +1,6 @@
 #include "Platform/x11/X11DesktopFactory.h"
 
+#include "Platform/x11/SelectionFile.h"
 #include "Platform/x11/X11Desktop.h"
 
 namespace scrivlet::x11 {
@@ -13,6 +14,10 @@ std::unique_ptr<DesktopBackend> openX11Desktop(RunLoop& loop,
         desktop->setURLOpener(std::move(urlOpener));
     }
     return desktop;
+}
+
+std::unique_ptr<FileManagerSelection> selectionFromFile(RunLoop& loop, const std::string& path) {
+    return SelectionFile::watch(loop, path);
 }
 
 } // namespace scrivlet::x11

@@ -11,4 +11,9 @@ std::unique_ptr<DesktopBackend> openX11Desktop(RunLoop& /*loop*/,
     return nullptr;
 }
 
+std::unique_ptr<FileManagerSelection> selectionFromFile(RunLoop& /*loop*/,
+                                                        const std::string& /*path*/) {
+    return nullptr;
+}
+
 } // namespace scrivlet::x11

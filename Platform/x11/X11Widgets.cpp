@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -106,17 +107,41 @@ QColor colorOf(const ui::ShapeStyle& style, const QPalette& palette) {
     return text;
 }
 
-// System symbols drawn as the characters that look like them; the icon theme has no names
-// for most of them.
-QString glyphFor(const std::string& systemName) {
+// System symbols: a document is the style's file icon, the rest are drawn as the characters
+// that look like them (the icon theme has no names for most of them).
+void drawSymbol(QLabel* label, const std::string& systemName) {
+    if (systemName == "doc.fill") {
+        const int side = label->fontMetrics().height() + 6;
+        label->setPixmap(label->style()->standardIcon(QStyle::SP_FileIcon).pixmap(side, side));
+        return;
+    }
     static const std::map<std::string, QString> glyphs{
         {"star.fill", QString::fromUtf8("\u2605")},
         {"star", QString::fromUtf8("\u2606")},
-        {"doc.fill", QString::fromUtf8("\U0001F5CE")},
-        {"note.text", QString::fromUtf8("\U0001F5CA")},
     };
     const auto found = glyphs.find(systemName);
-    return found == glyphs.end() ? QString::fromUtf8("\u25A1") : found->second;
+    const QString glyph = found == glyphs.end() ? QString::fromUtf8("\u25A1") : found->second;
+    if (label->text() != glyph) {
+        label->setText(glyph);
+    }
+}
+
+// A one-line text loses its start, middle or end to fit the panel, as its truncation mode says.
+constexpr int oneLineWidth = 220;
+Qt::TextElideMode elideMode(const View& node) {
+    const auto* truncation = node.modifier<ui::TruncationModeModifier>();
+    if (truncation == nullptr) {
+        return Qt::ElideRight;
+    }
+    switch (truncation->mode) {
+    case ui::TruncationMode::head:
+        return Qt::ElideLeft;
+    case ui::TruncationMode::middle:
+        return Qt::ElideMiddle;
+    case ui::TruncationMode::tail:
+        return Qt::ElideRight;
+    }
+    return Qt::ElideRight;
 }
 
 // The styles that pass down from containers to their content.
@@ -187,6 +212,7 @@ struct PanelWindow::Widgets {
     std::weak_ptr<Panel> panel;
     const Panel* shown = nullptr;
     QPointer<QWidget> window;
+    QLabel* title = nullptr;
     QVBoxLayout* contentLayout = nullptr;
     QPointer<QWidget> content;
     std::shared_ptr<const View> drawnTree;
@@ -325,14 +351,17 @@ struct PanelWindow::Widgets {
         style(widget, node, inherited);
         if (const auto* text = node.as<ui::TextNode>()) {
             auto* label = static_cast<QLabel*>(widget);
-            const QString resolved = QString::fromStdString(text->content.resolved());
+            QString resolved = QString::fromStdString(text->content.resolved());
+            if (const auto* limit = node.modifier<ui::LineLimitModifier>();
+                limit && limit->limit == 1) {
+                label->setToolTip(resolved);
+                resolved = label->fontMetrics().elidedText(resolved, elideMode(node), oneLineWidth);
+            }
             if (label->text() != resolved) {
                 label->setText(resolved);
             }
-            const auto* limit = node.modifier<ui::LineLimitModifier>();
-            label->setWordWrap(limit == nullptr || limit->limit != 1);
         } else if (const auto* image = node.as<ui::ImageNode>()) {
-            static_cast<QLabel*>(widget)->setText(glyphFor(image->systemName));
+            drawSymbol(static_cast<QLabel*>(widget), image->systemName);
         } else if (const auto* picker = node.as<ui::PickerNode>()) {
             auto* box = static_cast<QComboBox*>(widget);
             const auto selected = picker->selectedIndex ? picker->selectedIndex() : std::nullopt;
@@ -526,8 +555,9 @@ PanelWindow::PanelWindow(const std::shared_ptr<Panel>& panel)
     auto* titleBar = new QWidget;
     auto* titleLayout = new QHBoxLayout(titleBar);
     titleLayout->setContentsMargins(8, 4, 4, 4);
-    auto* title = new QLabel(QString::fromStdString(panel->title()));
+    auto* title = new QLabel;
     title->setObjectName("title");
+    w.title = title;
     auto* close = new QToolButton;
     close->setObjectName("close");
     close->setText(QString::fromUtf8("\u00D7"));
@@ -576,6 +606,8 @@ void PanelWindow::apply(PanelChange change, const CoordinateSpace& space) {
         w.window->setWindowOpacity(panel->alphaValue());
         break;
     case PanelChange::orderedFront:
+        w.title->setText(QString::fromStdString(panel->title()));
+        w.window->setWindowTitle(QString::fromStdString(panel->title()));
         w.draw();
         w.window->show();
         w.window->raise();

@@ -174,11 +174,10 @@ TEST(X11FocusTest, ActivationFollowsTheActiveWindowsOwner) {
     EXPECT_EQ(change.activated, editorPID);
     EXPECT_EQ(change.state.frontmost, editorPID);
 
-    // The same owner again, no active window, or a window of no known process: no notice,
-    // and the frontmost application stays.
+    // The same owner again, no active window, or one that is no client: no notice, and the
+    // frontmost application stays.
     for (const std::optional<std::uint32_t> active :
-         {std::optional<std::uint32_t>(1u), std::optional<std::uint32_t>(), std::optional(3u),
-          std::optional(99u)}) {
+         {std::optional<std::uint32_t>(1u), std::optional<std::uint32_t>(), std::optional(99u)}) {
         const FocusChange again = nextFocus(change.state, active, clients, fileManagerPID);
         EXPECT_FALSE(again.activated);
         EXPECT_EQ(again.state.frontmost, editorPID);
@@ -186,6 +185,12 @@ TEST(X11FocusTest, ActivationFollowsTheActiveWindowsOwner) {
 
     change = nextFocus(change.state, 2u, clients, fileManagerPID);
     EXPECT_EQ(change.activated, fileManagerPID);
+
+    // A window that names no process still brings another application to the front.
+    change = nextFocus(change.state, 3u, clients, fileManagerPID);
+    EXPECT_EQ(change.activated, 0);
+    EXPECT_EQ(change.state.frontmost, 0);
+    EXPECT_FALSE(nextFocus(change.state, 3u, clients, fileManagerPID).activated);
 }
 
 TEST(X11FocusTest, TheFileManagersFocusedWindowIsItsMostRecentNormalWindow) {

@@ -28,25 +28,24 @@ start_x11_session() {
     Xvfb -displayfd 5 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     session_pids+=($!)
     exec 5>&-
-    wait_for 'test -s "$work/display"' "the X server"
+    wait_for "the X server" test -s "$work/display"
     DISPLAY=":$(head -n 1 "$work/display")"
     export DISPLAY
 
     dbus-daemon --session --nofork --nopidfile --print-address=6 6>"$work/bus" \
         >/dev/null 2>&1 &
     session_pids+=($!)
-    wait_for 'test -s "$work/bus"' "the session bus"
+    wait_for "the session bus" test -s "$work/bus"
     DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus")"
     export DBUS_SESSION_BUS_ADDRESS
 
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
     session_pids+=($!)
-    wait_for 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' \
-        "the window manager"
+    wait_for "the window manager" window_manager_runs
 
     "$tray_host" watch "$work/tray" >"$work/tray.log" 2>&1 &
     session_pids+=($!)
-    wait_for 'test -e "$work/tray"' "the tray's watcher"
+    wait_for "the tray's watcher" test -e "$work/tray"
 }
 
 stop_x11_session() {
@@ -58,19 +57,34 @@ stop_x11_session() {
     session_pids=()
 }
 
-wait_for() { # condition (shell text), what it waits for; up to 20 s
+wait_for() { # what it waits for, then a command that succeeds once it is there; up to 20 s
+    local what="$1"
+    shift
     for _ in $(seq 1 200); do
-        eval "$1" && return 0
+        "$@" && return 0
         sleep 0.1
     done
-    fail "no sign of $2 after 20 s"
+    fail "no sign of $what after 20 s"
 }
 
-# The file manager's process, once its main window is up; prints its pid. Args: folder.
+window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+
+active_window_of() { # pid: succeeds when that process owns the active window
+    [ "$(xdotool getactivewindow getwindowpid 2>/dev/null)" = "$1" ]
+}
+
+# Starts the file manager on a folder and waits until its window is up and active; sets
+# $dolphin_pid and $dolphin_window.
 start_file_manager() {
     dolphin --new-window "$1" >>"$work/dolphin.log" 2>&1 &
-    local pid=$!
-    wait_for "xdotool search --limit 1 --pid $pid --onlyvisible --class dolphin \
-        >/dev/null 2>&1" "the file manager's window"
-    echo "$pid"
+    dolphin_pid=$!
+    wait_for "the file manager's window" active_window_of "$dolphin_pid"
+    dolphin_window=$(xdotool getactivewindow)
+}
+
+# A window's place as "x y width height" in root coordinates (the client area, without the
+# window manager's frame).
+geometry_of() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
+        /Width:/ { w = $2 } /Height:/ { h = $2 } END { print x, y, w, h }'
 }
