@@ -182,7 +182,7 @@ struct X11Desktop::State {
     }
 
     // Notifications reach the app as events of the main loop, after the one that caused them.
-    void post(NotificationCenter& center, Notification notification) {
+    void post(NotificationCenter& center, const Notification& notification) {
         if (RunLoop::hasMain()) {
             center.enqueue(RunLoop::main(), notification);
         }

@@ -639,7 +639,7 @@ struct TrayIcons::Icons {
     std::vector<Tray> trays;
 
     static QIcon drawnIcon() {
-        const QIcon themed = QIcon::fromTheme("document-edit");
+        QIcon themed = QIcon::fromTheme("document-edit");
         if (!themed.isNull()) {
             return themed;
         }

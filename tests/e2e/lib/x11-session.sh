@@ -1,4 +1,5 @@
-# shellcheck shell=bash disable=SC2154  # $work belongs to the sourcing script
+# shellcheck shell=bash disable=SC2154,SC2034  # $work comes from the sourcing script; the
+# file manager's pid and window set here are for it
 # Sourced by the scripts that run the app on an X11 session of their own: a headless X server,
 # a window manager, a private session bus with a stand-in tray, and the file manager, all in
 # the temporary home $work/home, none touching the user's desktop.
