@@ -69,12 +69,13 @@ int processDescriptor(pid_t pid) {
 }
 
 // The toolkit's loop drives the platform run loop: one socket notifier on the loop's
-// descriptor, and a look at the loop whenever the toolkit is about to block, because work
-// posted from the toolkit's own callbacks does not wake the descriptor.
+// descriptor, and a turn of the loop whenever the toolkit is about to block, because work
+// posted from the toolkit's own callbacks does not wake the descriptor. After each turn the
+// desktop brings its windows in step with what the turn changed.
 class QtRunLoopDriver final : public RunLoopDriver {
 public:
-    QtRunLoopDriver(RunLoop& loop, std::function<void()> beforeBlocking)
-        : loop_(loop), beforeBlocking_(std::move(beforeBlocking)),
+    QtRunLoopDriver(RunLoop& loop, std::function<void()> afterTurn)
+        : loop_(loop), afterTurn_(std::move(afterTurn)),
           notifier_(loop.driverDescriptor(), QSocketNotifier::Read) {
         QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { turn(); });
         blocking_ = QObject::connect(QAbstractEventDispatcher::instance(),
@@ -93,14 +94,12 @@ public:
 
 private:
     void turn() {
-        if (beforeBlocking_) {
-            beforeBlocking_();
-        }
         loop_.performReady();
+        afterTurn_();
     }
 
     RunLoop& loop_;
-    std::function<void()> beforeBlocking_;
+    std::function<void()> afterTurn_;
     QSocketNotifier notifier_;
     QMetaObject::Connection blocking_;
 };
@@ -220,18 +219,22 @@ struct X11Desktop::State {
 
     // Reads what the server sent and brings the model up to date; `queuedOnly` takes only the
     // events that replies already pulled in.
-    void readEvents(bool queuedOnly) {
+    // Answers whether there were any.
+    bool readEvents(bool queuedOnly) {
         if (!ewmh || ewmh->hasFailed()) {
-            return;
+            return false;
         }
+        bool any = false;
         // Describing windows asks the server again, which can bring in more events.
         for (int round = 0; round < 8; ++round) {
             const EwmhConnection::Changes changes = ewmh->drain(queuedOnly && round == 0);
             if (!changes.any()) {
                 break;
             }
+            any = true;
             apply(changes);
         }
+        return any;
     }
 
     void apply(const EwmhConnection::Changes& changes) {
@@ -400,10 +403,13 @@ struct X11Desktop::State {
               RunningApplication(info.bundleIdentifier, pid, info.localizedName, true)});
     }
 
-    // Before the toolkit blocks: events that replies pulled in, the app's windows brought in
+    // After a turn of the run loop: the events that replies pulled into xcb's queue (the
+    // descriptor will not tell of them) and what they post, then the app's windows brought in
     // step with their models.
-    void beforeBlocking() {
-        readEvents(true);
+    void afterTurn() {
+        for (int round = 0; round < 4 && readEvents(true); ++round) {
+            loop.performReady();
+        }
         std::erase_if(panels, [](const auto& panel) { return !panel->isAlive(); });
         for (const auto& panel : panels) {
             panel->refreshContent();
@@ -436,7 +442,7 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
     std::unique_ptr<X11Desktop> desktop(new X11Desktop(std::move(state)));
     State* s = desktop->state_.get();
     s->trays = std::make_unique<TrayIcons>();
-    s->driver = std::make_unique<QtRunLoopDriver>(loop, [s] { s->beforeBlocking(); });
+    s->driver = std::make_unique<QtRunLoopDriver>(loop, [s] { s->afterTurn(); });
     s->ewmhSource =
         loop.addFileDescriptorSource(s->ewmh->fileDescriptor(), [s] { s->readEvents(false); });
     s->currentDesktop = s->ewmh->currentDesktop();

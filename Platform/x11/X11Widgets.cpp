@@ -444,11 +444,14 @@ struct PanelWindow::Widgets {
             edit->setFrameShape(QFrame::NoFrame);
             // Every change writes the whole text through the editor's binding, as a keystroke does.
             QObject::connect(edit, &QPlainTextEdit::textChanged, [this, here, edit] {
-                const std::string text = edit->toPlainText().toStdString();
-                const auto current = nodeAt(here);
-                if (const auto* editor = current ? current->as<ui::TextEditorNode>() : nullptr) {
-                    editor->text.set(text);
-                }
+                onMainLoop([this, guard = QPointer<QWidget>(window), here,
+                            text = edit->toPlainText().toStdString()] {
+                    const auto current = guard ? nodeAt(here) : nullptr;
+                    if (const auto* editor =
+                            current ? current->as<ui::TextEditorNode>() : nullptr) {
+                        editor->text.set(text);
+                    }
+                });
             });
             edit->viewport()->installEventFilter(new ClickFilter(*this, here, true));
             widget = edit;
