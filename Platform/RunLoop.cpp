@@ -513,10 +513,9 @@ void RunLoop::run() {
 void RunLoop::stop() {
     state_->stopRequested.store(true);
     if (!isOwnerThread()) {
-        // A driven loop hears it through its descriptor and quits the driver from there.
+        // A driven loop hears it through its descriptor, and its turn quits the driver. On the
+        // owner thread the driver turns the loop before it blocks again.
         state_->backend->wake();
-    } else if (state_->driver != nullptr && state_->runDepth.load() > 0) {
-        state_->driver->quit();
     }
 }
 

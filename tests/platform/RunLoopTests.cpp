@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace scrivlet;
@@ -57,12 +58,14 @@ void guardAgainstHang(RunLoop& loop) {
     });
 }
 
-// A toolkit's event loop in miniature: it turns the run loop before it blocks and whenever the
-// loop's descriptor is readable, and blocks in poll() on nothing else. Nested loops run until
-// their own condition holds (as a modal dialog runs until answered) or everything quits.
+// A toolkit's event loop in miniature: it asks for the loop's descriptor once, turns the run
+// loop before it blocks and whenever that descriptor is readable, and blocks in poll() on
+// nothing else. Nested loops run until their own condition holds (as a modal dialog runs until
+// answered) or everything quits. `toolkitEvent` stands for a callback of the toolkit's own (a
+// menu item chosen), run outside the run loop's turn.
 class PollingDriver final : public RunLoopDriver {
 public:
-    explicit PollingDriver(RunLoop& loop) : loop_(loop) {}
+    explicit PollingDriver(RunLoop& loop) : loop_(loop), descriptor_(loop.driverDescriptor()) {}
 
     void exec() override {
         ++execs;
@@ -73,20 +76,30 @@ public:
 
     void runUntil(const std::function<bool()>& done) {
         while (!quitting_ && !done()) {
+            if (toolkitEvent) {
+                std::exchange(toolkitEvent, nullptr)();
+            }
+            if (quitting_) {
+                break;
+            }
             loop_.performReady();
             if (quitting_ || done()) {
                 break;
             }
-            pollfd watched{loop_.driverDescriptor(), POLLIN, 0};
+            pollfd watched{descriptor_, POLLIN, 0};
             ASSERT_EQ(::poll(&watched, 1, static_cast<int>(patience * 1000)), 1)
                 << "nothing woke the driver";
+            ++wakeups;
         }
     }
 
     int execs = 0;
+    int wakeups = 0;
+    std::function<void()> toolkitEvent;
 
 private:
     RunLoop& loop_;
+    int descriptor_;
     bool quitting_ = false;
 };
 
@@ -120,7 +133,7 @@ TEST(RunLoopDriverTest, ADrivenLoopRunsTimersSourcesAndOtherThreadsWorkUntilStop
     EXPECT_EQ(driver.execs, 1);
 
     // A stop on the loop's thread, from a callback the toolkit made, quits the driver too.
-    loop.scheduleAfter(0.001, [&] { loop.stop(); });
+    driver.toolkitEvent = [&] { loop.stop(); };
     loop.run();
     EXPECT_EQ(driver.execs, 2);
     loop.setDriver(nullptr);
@@ -134,6 +147,8 @@ TEST(RunLoopDriverTest, TimersKeepFiringWhileACallbackWaitsInANestedToolkitLoop)
     int ticks = 0;
     const RunLoop::TimerID ticker = loop.addTimer(0.002, true, [&] { ++ticks; });
     bool answered = false;
+    // A wake-up from another thread, with no source to read: the driver must not see it for ever.
+    std::thread([&] { loop.async([] {}); }).join();
     loop.scheduleAfter(0.001, [&] {
         // A modal dialog: the callback waits in a loop of the toolkit's own until answered.
         loop.scheduleAfter(0.03, [&] { answered = true; });
@@ -143,6 +158,9 @@ TEST(RunLoopDriverTest, TimersKeepFiringWhileACallbackWaitsInANestedToolkitLoop)
     loop.run();
     EXPECT_TRUE(answered);
     EXPECT_GE(ticks, 5);
+    // Each wake-up had work: an expiry left unread would keep the descriptor readable and the
+    // driver spinning.
+    EXPECT_LE(driver.wakeups, ticks + 5);
     loop.invalidateTimer(ticker);
     loop.setDriver(nullptr);
 
