@@ -4,7 +4,8 @@
 # without a display; finds Dolphin running before it, sees it quit and start again after it;
 # shows the panel beside Dolphin's window for the one selected file, stores a note typed into
 # it, follows the window when it moves, hides when another application comes to the front and
-# comes back with Dolphin; shows its menu in the tray and quits from it.
+# comes back with Dolphin, and stays closed from its close button until the next selection;
+# shows its menu in the tray and quits from it.
 # The selection is told through a file here (SCRIVLET_X11_SELECTION_FILE); reading Dolphin's
 # own selection needs the accessibility bus.
 # Skipped (exit 77) when the session's programs are not installed.
@@ -150,7 +151,17 @@ xdotool windowactivate "$dolphin_window"
 wait_for "the panel back beside Dolphin" panel_beside_dolphin
 echo "ok: the panel hides behind another application and comes back with Dolphin"
 
-# 8. The tray shows the app's menu; "Quit Scrivlet" ends the app.
+# 8. The panel's close button keeps it away until the next selection.
+read -r px py pw _ <<<"$(geometry_of "$(panel_window)")"
+xdotool mousemove $((px + pw - 14)) $((py + 14)) click 1
+wait_for "the panel closed" panel_hidden
+wait_for_line "Panel dismissed by user"
+echo "second" >"$work/files/notes.txt"
+echo "$work/files/notes.txt" >"$work/selection"
+wait_for "the panel for the next selection" panel_beside_dolphin
+echo "ok: the close button hides the panel until the next selection"
+
+# 9. The tray shows the app's menu; "Quit Scrivlet" ends the app.
 wait_for "the app's tray icon" test -s "$work/tray"
 "$tray_host" menu "$work/tray" >"$work/menu" || fail "the tray's menu cannot be read"
 expected=$(printf 'Preferences\xe2\x80\xa6\tdisabled\nUninstall Scrivlet\xe2\x80\xa6\tenabled\nQuit Scrivlet\tenabled')
