@@ -162,12 +162,6 @@ int scrivletMain(int argc, char** argv) {
     if (!choice) {
         return 2;
     }
-    const char* display = std::getenv("DISPLAY");
-    if (choice == DesktopChoice::x11 && (display == nullptr || *display == '\0')) {
-        std::fputs("Scrivlet: the X11 desktop needs an X11 display, and DISPLAY is not set\n",
-                   stderr);
-        return 1;
-    }
     std::unique_ptr<Bundle> bundle = mainBundle();
     const std::vector<URL> urls = launchURLs(argc, argv);
     // Before any application code runs: become the one receiver of the app's URLs, or, when

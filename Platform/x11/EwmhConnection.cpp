@@ -119,7 +119,7 @@ EwmhConnection::~EwmhConnection() = default;
 
 std::unique_ptr<EwmhConnection> EwmhConnection::open(const char* displayName, std::string& error) {
     if (displayName == nullptr || *displayName == '\0') {
-        error = "no X11 display (DISPLAY is not set)";
+        error = "the X11 desktop needs an X11 display, and DISPLAY is not set";
         return nullptr;
     }
     auto state = std::make_unique<State>();
