@@ -1,13 +1,19 @@
-// Window moved to panel moved, on a running X11 session: moves a window (as a user's drag
-// ends up asking the window manager) and times until another window (the app's panel) has
-// moved too, by asking the X server for the panel's place in a tight loop.
-// Usage: x11-follow-latency WINDOW PANEL [SAMPLES]   (window ids, decimal or 0x hex)
-// Prints one line per sample in milliseconds, then the median and the 99th percentile.
+// Two latencies of the app's panel on a running X11 session, timed by asking the X server about
+// the panel in a tight loop:
+//   x11-follow-latency WINDOW PANEL [SAMPLES]
+//       window moved to panel moved: moves a window (as a user's drag ends up asking the window
+//       manager) and times until the panel has moved too;
+//   x11-follow-latency --selection FILE PATH PANEL [SAMPLES]
+//       selection told to panel shown: empties the selection file the app watches, waits for the
+//       panel to go, writes PATH into it and times until the panel is mapped again.
+// Window ids are decimal or 0x hex. Prints one line per sample in milliseconds, then the median
+// and the 99th percentile.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -35,6 +41,32 @@ std::optional<Place> placeOf(xcb_connection_t* connection, xcb_window_t window, 
     return place;
 }
 
+bool isMapped(xcb_connection_t* connection, xcb_window_t window) {
+    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, window), nullptr);
+    const bool mapped = reply != nullptr && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return mapped;
+}
+
+void writeSelection(const std::string& file, const std::string& path) {
+    // Written beside and moved into place, as the app reads the file when it changes.
+    const std::string temporary = file + ".new";
+    std::ofstream(temporary) << path << '\n';
+    std::rename(temporary.c_str(), file.c_str());
+}
+
+// Waits up to two seconds for `done`; answers whether it came.
+template <typename Done> bool waitFor(Done done) {
+    const Clock::time_point start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(2)) {
+        if (done()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 double percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
     const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
@@ -43,9 +75,52 @@ double percentile(std::vector<double> values, double fraction) {
 
 } // namespace
 
+void report(const std::vector<double>& latencies) {
+    std::printf("median %.3f ms, p99 %.3f ms over %zu samples\n", percentile(latencies, 0.5),
+                percentile(latencies, 0.99), latencies.size());
+}
+
+int selectionLatency(xcb_connection_t* connection, const std::string& file, const std::string& path,
+                     xcb_window_t panel, int samples) {
+    std::vector<double> latencies;
+    for (int sample = 0; sample < samples; ++sample) {
+        writeSelection(file, "");
+        if (!waitFor([&] { return !isMapped(connection, panel); })) {
+            std::fputs("x11-follow-latency: the panel stayed with no selection\n", stderr);
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const Clock::time_point told = Clock::now();
+        writeSelection(file, path);
+        if (!waitFor([&] { return isMapped(connection, panel); })) {
+            std::fputs("x11-follow-latency: the panel did not come\n", stderr);
+            return 1;
+        }
+        latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - told).count());
+        std::printf("%.3f\n", latencies.back());
+    }
+    report(latencies);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc >= 5 && std::string(argv[1]) == "--selection") {
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection) != 0) {
+            std::fputs("x11-follow-latency: no X display\n", stderr);
+            return 1;
+        }
+        const int status =
+            selectionLatency(connection, argv[2], argv[3],
+                             static_cast<xcb_window_t>(std::stoul(argv[4], nullptr, 0)),
+                             argc > 5 ? std::stoi(argv[5]) : 50);
+        xcb_disconnect(connection);
+        return status;
+    }
     if (argc < 3) {
-        std::fputs("usage: x11-follow-latency WINDOW PANEL [SAMPLES]\n", stderr);
+        std::fputs("usage: x11-follow-latency WINDOW PANEL [SAMPLES]\n"
+                   "       x11-follow-latency --selection FILE PATH PANEL [SAMPLES]\n",
+                   stderr);
         return 2;
     }
     const auto window = static_cast<xcb_window_t>(std::stoul(argv[1], nullptr, 0));
@@ -94,8 +169,7 @@ int main(int argc, char** argv) {
         // Let the drag poll see the window stand still and end before the next move.
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
-    std::printf("median %.3f ms, p99 %.3f ms over %d moves\n", percentile(latencies, 0.5),
-                percentile(latencies, 0.99), samples);
+    report(latencies);
     xcb_disconnect(connection);
     return 0;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Figures of the app on an X11 session (headless, as in the end-to-end test): window moved to
-# panel moved (median and p99 over 50 moves), then the app's CPU and memory over 60 s of idling
-# beside an open Dolphin with the panel shown (one sample a second; medians).
+# Figures of the app on an X11 session (headless, as in the end-to-end test): selection told to
+# panel shown and window moved to panel moved (median and p99 over 50 each), then the app's CPU
+# and memory over 60 s of idling beside an open Dolphin with the panel shown (one sample a
+# second; medians). The selection is told through the file the app watches, so the first
+# figure is the app's share of a selection, without reading it from Dolphin.
 # Usage: bench/x11-figures.sh [BUILD_DIR] [IDLE_SECONDS]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -45,8 +47,11 @@ panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$'
 panel_shown() { [ -n "$(panel_window)" ]; }
 wait_for "the panel" panel_shown
 
+panel=$(panel_window)
+echo "== selection told to panel shown"
+"$latency" --selection "$work/selection" "$work/files/report.txt" "$panel" 50 | tail -n 1
 echo "== window moved to panel moved"
-"$latency" "$dolphin_window" "$(panel_window)" 50 | tail -n 1
+"$latency" "$dolphin_window" "$panel" 50 | tail -n 1
 
 echo "== idle beside Dolphin, panel shown: $idle_seconds s"
 sleep 2
