@@ -113,7 +113,8 @@ panel_beside_dolphin() {
 }
 echo "$work/files/report.txt" >"$work/selection"
 wait_for "the panel beside Dolphin" panel_beside_dolphin
-echo "ok: selecting one file shows the panel beside Dolphin's window"
+active_window_of "$dolphin_pid" || fail "showing the panel took the focus from Dolphin"
+echo "ok: selecting one file shows the panel beside Dolphin's window, which keeps the focus"
 
 # 5. A note typed into the panel is stored.
 read -r px py pw _ <<<"$(geometry_of "$(panel_window)")"
