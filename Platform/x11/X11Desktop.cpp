@@ -149,6 +149,8 @@ struct X11Desktop::State {
         driver.reset();
         panels.clear();
         trays.reset();
+        // Widgets replaced on the last turn wait for a deferred delete no loop will run now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         application.reset();
     }
 
@@ -433,8 +435,10 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
     if (!state->ewmh) {
         return nullptr;
     }
-    // The toolkit draws on the same X11 display, whatever session the user is in.
+    // The toolkit draws on the same X11 display, whatever session the user is in, and with its
+    // raster engine: plain widgets need no OpenGL, whose driver would cost memory and start-up.
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    ::setenv("QT_XCB_GL_INTEGRATION", "none", 0);
     state->application = std::make_unique<QApplication>(state->argc, state->argv);
     QApplication::setQuitOnLastWindowClosed(false);
     state->selection = std::move(selection);

@@ -280,8 +280,9 @@ struct PanelWindow::Widgets {
 
     class ClickFilter final : public QObject {
     public:
-        ClickFilter(Widgets& owner, ViewPath path, bool editor)
-            : owner_(owner), path_(std::move(path)), editor_(editor) {}
+        // Owned by the widget it watches.
+        ClickFilter(QObject* watched, Widgets& owner, ViewPath path, bool editor)
+            : QObject(watched), owner_(owner), path_(std::move(path)), editor_(editor) {}
 
     protected:
         bool eventFilter(QObject* watched, QEvent* event) override {
@@ -453,7 +454,8 @@ struct PanelWindow::Widgets {
                     }
                 });
             });
-            edit->viewport()->installEventFilter(new ClickFilter(*this, here, true));
+            edit->viewport()->installEventFilter(
+                new ClickFilter(edit->viewport(), *this, here, true));
             widget = edit;
             break;
         }
@@ -464,7 +466,7 @@ struct PanelWindow::Widgets {
         if (!node.tapGestures().empty() ||
             (node.kind() != ViewKind::vStack && node.kind() != ViewKind::hStack &&
              hasTapGesture(chain))) {
-            widget->installEventFilter(new ClickFilter(*this, here, false));
+            widget->installEventFilter(new ClickFilter(widget, *this, here, false));
             widget->setCursor(Qt::PointingHandCursor);
         }
         for (std::size_t index = 0; index < node.children().size(); ++index) {
@@ -633,6 +635,22 @@ unsigned long PanelWindow::windowId() const {
 
 struct TrayIcons::Icons {
     struct Tray {
+        Tray() = default;
+        Tray(Tray&&) = default;
+        Tray& operator=(Tray&&) = default;
+        Tray(const Tray&) = delete;
+        Tray& operator=(const Tray&) = delete;
+        // The menu's actions go before the menu: only removing an action deletes the item the
+        // tray's D-Bus menu made for it.
+        ~Tray() {
+            if (icon) {
+                icon->hide();
+            }
+            if (menu) {
+                menu->clear();
+            }
+        }
+
         std::weak_ptr<StatusItem> item;
         std::shared_ptr<Menu> menuShown;
         std::unique_ptr<QSystemTrayIcon> icon;
@@ -670,6 +688,9 @@ struct TrayIcons::Icons {
 
     static void buildMenu(Tray& tray) {
         tray.actions.clear();
+        if (tray.menu) {
+            tray.menu->clear();
+        }
         tray.menu = std::make_unique<QMenu>();
         tray.menuShown = tray.item.lock()->menu();
         if (!tray.menuShown) {

@@ -164,10 +164,10 @@ echo "ok: the close button hides the panel until the next selection"
 
 # 9. The tray shows the app's menu; "Quit Scrivlet" ends the app.
 wait_for "the app's tray icon" test -s "$work/tray"
-"$tray_host" menu "$work/tray" >"$work/menu" || fail "the tray's menu cannot be read"
+tray menu "$work/tray" >"$work/menu" || fail "the tray's menu cannot be read"
 expected=$(printf 'Preferences\xe2\x80\xa6\tdisabled\nUninstall Scrivlet\xe2\x80\xa6\tenabled\nQuit Scrivlet\tenabled')
 [ "$(cat "$work/menu")" = "$expected" ] || fail "the tray's menu is: $(cat "$work/menu")"
-"$tray_host" click "$work/tray" "Quit Scrivlet" || fail "the menu item cannot be chosen"
+tray click "$work/tray" "Quit Scrivlet" || fail "the menu item cannot be chosen"
 app_ended() { ! kill -0 "$pid" 2>/dev/null; }
 wait_for "the app's end" app_ended
 status=0

@@ -103,5 +103,5 @@ xdotool windowactivate "$dolphin_window"
 wait_for "the panel back" panel_shown
 screenshot back-to-dolphin
 
-"$tray_host" menu "$work/tray" >"$out/tray-menu.txt"
+tray menu "$work/tray" >"$out/tray-menu.txt"
 echo "saved $out/tray-menu.txt"
