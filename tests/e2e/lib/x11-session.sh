@@ -6,7 +6,7 @@
 
 x11_session_missing() { # prints what is missing to run a session; nothing when all is there
     local missing=()
-    for program in Xvfb openbox dbus-daemon dolphin xdotool xwininfo; do
+    for program in Xvfb openbox dbus-daemon dolphin xdotool xwininfo xprop xmessage sqlite3; do
         command -v "$program" >/dev/null || missing+=("$program")
     done
     echo "${missing[*]}"
