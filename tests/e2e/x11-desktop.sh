@@ -5,7 +5,7 @@
 # shows the panel beside Dolphin's window for the one selected file, stores a note typed into
 # it, follows the window when it moves, hides when another application comes to the front and
 # comes back with Dolphin, and stays closed from its close button until the next selection;
-# shows its menu in the tray and quits from it.
+# brings Dolphin forward for a URL command; shows its menu in the tray and quits from it.
 # The selection is told through a file here (SCRIVLET_X11_SELECTION_FILE); reading Dolphin's
 # own selection needs the accessibility bus.
 # Skipped (exit 77) when the session's programs are not installed.
@@ -162,7 +162,18 @@ echo "$work/files/notes.txt" >"$work/selection"
 wait_for "the panel for the next selection" panel_beside_dolphin
 echo "ok: the close button hides the panel until the next selection"
 
-# 9. The tray shows the app's menu; "Quit Scrivlet" ends the app.
+# 9. A URL command from another program, with another application in front: the app brings
+# Dolphin forward and shows the panel beside it.
+wait_for "the other application in front" other_in_front
+echo "draft" >"$HOME/plan.txt"
+"$(dirname "$app")/scrivlet-open" "scrivlet://annotate?path=$HOME/plan.txt" ||
+    fail "the URL could not be opened"
+wait_for_line "Opened annotation editor for plan.txt"
+wait_for "Dolphin brought to the front" active_window_of "$dolphin_pid"
+wait_for "the panel beside Dolphin for the URL's file" panel_beside_dolphin
+echo "ok: a URL command brings Dolphin to the front with the panel beside it"
+
+# 10. The tray shows the app's menu; "Quit Scrivlet" ends the app.
 wait_for "the app's tray icon" test -s "$work/tray"
 tray menu "$work/tray" >"$work/menu" || fail "the tray's menu cannot be read"
 expected=$(printf 'Preferences\xe2\x80\xa6\tdisabled\nUninstall Scrivlet\xe2\x80\xa6\tenabled\nQuit Scrivlet\tenabled')
