@@ -311,8 +311,8 @@ struct RunLoop::State {
     }
 
     bool performReady() {
-        // The backend is asked at least once even with nothing to watch: a wake-up or an expired
-        // deadline left unread would keep the driver's descriptor readable for ever.
+        // The backend is asked at least once even with nothing to watch: a wake-up from another
+        // thread left unread would keep the driver's descriptor readable for ever.
         std::vector<int> ready;
         backend->wait(0.0, watchedDescriptors(), ready);
         wakePending.store(false);
