@@ -149,6 +149,8 @@ struct X11Desktop::State {
         driver.reset();
         panels.clear();
         trays.reset();
+        // The selection may talk over the toolkit's buses: it goes while they are there.
+        selection.reset();
         // Widgets replaced on the last turn wait for a deferred delete no loop will run now.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         application.reset();
