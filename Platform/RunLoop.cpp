@@ -105,6 +105,7 @@ struct RunLoop::State {
     std::atomic<bool> wakePending{false};
 
     std::atomic<bool> stopRequested{false};
+    RunLoopDriver* driver = nullptr;
     std::atomic<int> runDepth{0};
     RunLoopMode mode = RunLoopMode::defaultMode;
 
@@ -296,6 +297,38 @@ struct RunLoop::State {
         return fireDueTimers(std::min(now(), horizon)) || ran;
     }
 
+    // What a wait would be given now: nothing (no limit) or the seconds until the next timer,
+    // none at all while work is queued.
+    std::optional<double> pendingTimeout() {
+        if (hasQueuedWork()) {
+            return 0.0;
+        }
+        const auto* next = nextEligibleTimer();
+        if (next == nullptr) {
+            return std::nullopt;
+        }
+        return toSeconds(std::max<Nanos>(0, next->first - now()));
+    }
+
+    bool performReady() {
+        // The backend is asked at least once even with nothing to watch: a wake-up from another
+        // thread left unread would keep the driver's descriptor readable for ever.
+        std::vector<int> ready;
+        backend->wait(0.0, watchedDescriptors(), ready);
+        wakePending.store(false);
+        bool ran = drainQueue();
+        if (!ready.empty()) {
+            ran = dispatchReadable(ready) || ran;
+        }
+        ran = fireDueTimers(now()) || ran;
+        ran = runUntilIdle() || ran;
+        backend->prepareExternalWait(pendingTimeout(), watchedDescriptors());
+        if (stopRequested.load() && driver != nullptr) {
+            driver->quit();
+        }
+        return ran;
+    }
+
     bool runUntilIdle() {
         const Nanos horizon = now();
         bool ran = false;
@@ -466,15 +499,40 @@ void RunLoop::run() {
     // A stop that arrives before the loop gets here ends this run at once; otherwise a stop sent
     // from another thread just as the run starts could be lost.
     while (!state.stopRequested.exchange(false)) {
-        state.turn(forever, forever, true);
+        if (state.driver != nullptr) {
+            state.performReady();
+            if (!state.stopRequested.load()) {
+                state.driver->exec();
+            }
+        } else {
+            state.turn(forever, forever, true);
+        }
     }
 }
 
 void RunLoop::stop() {
     state_->stopRequested.store(true);
     if (!isOwnerThread()) {
+        // A driven loop hears it through its descriptor, and its turn quits the driver. On the
+        // owner thread the driver turns the loop before it blocks again.
         state_->backend->wake();
     }
+}
+
+void RunLoop::setDriver(RunLoopDriver* driver) {
+    assertOwnerThread("RunLoop::setDriver");
+    state_->driver = driver;
+}
+
+int RunLoop::driverDescriptor() {
+    assertOwnerThread("RunLoop::driverDescriptor");
+    State& state = *state_;
+    return state.backend->prepareExternalWait(state.pendingTimeout(), state.watchedDescriptors());
+}
+
+bool RunLoop::performReady() {
+    assertOwnerThread("RunLoop::performReady");
+    return state_->performReady();
 }
 
 bool RunLoop::isRunning() const {

@@ -31,9 +31,28 @@ public:
     // registrations between waits drops this one now: the number can come back for another
     // file before the next wait, and the descriptor list alone would not show the change.
     virtual void forgetDescriptor(int /*fd*/) {}
+    // For a loop that another event loop drives: sets `fds` and the deadline up as a wait
+    // would, without waiting, and answers a descriptor that turns readable when such a wait
+    // would end. -1: this backend cannot be waited on from outside (a virtual clock).
+    virtual int prepareExternalWait(std::optional<double> /*timeoutSeconds*/,
+                                    const std::vector<int>& /*fds*/) {
+        return -1;
+    }
 };
 
 SCRIVLET_PLATFORM_API std::unique_ptr<RunLoopBackend> makeRealRunLoopBackend();
+
+// A toolkit's event loop that drives a run loop, so that a process has one loop that waits.
+// While the run loop runs, the driver waits in its place: it watches the loop's
+// `driverDescriptor()` and calls `performReady()` when that turns readable and before it blocks.
+class SCRIVLET_PLATFORM_API RunLoopDriver {
+public:
+    virtual ~RunLoopDriver() = default;
+    // Runs the toolkit's loop until quit().
+    virtual void exec() = 0;
+    // Ends exec() (and any loop nested in it); called on the loop's thread.
+    virtual void quit() = 0;
+};
 
 enum class RunLoopMode {
     defaultMode,   // ordinary running
@@ -89,10 +108,21 @@ public:
     SourceID addFileDescriptorSource(int fd, std::function<void()> onReadable);
     void removeSource(SourceID source);
 
-    // Runs until stop(). stop() may be called from any thread.
+    // Runs until stop(). stop() may be called from any thread. With a driver, the driver's
+    // loop runs instead and this loop's work runs from inside it.
     void run();
     void stop();
     bool isRunning() const;
+
+    // Hands the waiting to another event loop (owner thread; nullptr: wait here again). The
+    // driver must outlive its installation.
+    void setDriver(RunLoopDriver* driver);
+    // For a driver: the descriptor to watch, readable whenever this loop has work (a source,
+    // a wake-up from another thread, its next timer); -1 when the backend has none.
+    int driverDescriptor();
+    // For a driver: handles everything that is ready now, then sets the descriptor up for the
+    // next piece of work. Answers whether anything ran.
+    bool performReady();
 
     // The mode the loop runs in now (defaultMode unless something tracks).
     RunLoopMode currentMode() const;

@@ -1,5 +1,6 @@
-// The program: chooses the platform (the real run loop and log, the simulated desktop and
-// the control socket that drives it from a terminal), receives the URLs of its scheme that
+// The program: chooses the platform (the real run loop and log; the simulated desktop and
+// the control socket that drives it from a terminal, or with `--desktop=x11` or
+// SCRIVLET_DESKTOP=x11 the desktop of the X11 session), receives the URLs of its scheme that
 // other programs open, hands the URLs among the arguments to the application as the system
 // does for a URL that starts the app, and runs until the application terminates (its menu,
 // SIGINT or SIGTERM).
@@ -17,10 +18,13 @@
 #include "Platform/real/URLReceiver.h"
 #include "Platform/real/URLSchemeRegistration.h"
 #include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/x11/X11DesktopFactory.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -49,9 +53,38 @@ std::unique_ptr<Bundle> mainBundle() {
                                     std::vector<std::string>{"scrivlet"});
 }
 
+constexpr std::string_view desktopOption = "--desktop=";
+
+// The desktop the app lives on: the simulated one unless the command line or the environment
+// names the X11 session's. Nothing, after a line saying why, for a desktop it does not know.
+enum class DesktopChoice { simulated, x11 };
+std::optional<DesktopChoice> chosenDesktop(int argc, char** argv) {
+    std::string_view name;
+    if (const char* environment = std::getenv("SCRIVLET_DESKTOP")) {
+        name = environment;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view argument = argv[i]; argument.starts_with(desktopOption)) {
+            name = argument.substr(desktopOption.size());
+        }
+    }
+    if (name.empty() || name == "simulated") {
+        return DesktopChoice::simulated;
+    }
+    if (name == "x11") {
+        return DesktopChoice::x11;
+    }
+    std::fprintf(stderr, "Scrivlet: unknown desktop \"%.*s\" (x11 or simulated)\n",
+                 static_cast<int>(name.size()), name.data());
+    return std::nullopt;
+}
+
 std::vector<URL> launchURLs(int argc, char** argv) {
     std::vector<URL> urls;
     for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]).starts_with(desktopOption)) {
+            continue;
+        }
         if (std::optional<URL> url = URL::fromString(argv[i]); url && url->scheme()) {
             urls.push_back(std::move(*url));
         } else {
@@ -93,10 +126,42 @@ void registerURLSchemes(const Bundle& bundle) {
     }
 }
 
+// URLs this program opens travel between processes as on a real desktop.
+bool openElsewhere(const URL& url) {
+    return !LaunchServices::openURLs({url});
+}
+
+// Runs the application on the installed platform until it terminates.
+int runApplication(Services& services, std::unique_ptr<URLReceiver>& receiver,
+                   const std::vector<URL>& urls) {
+    Application& application = Application::shared();
+    const auto signals = TerminationSignals::install(
+        services.runLoop(), [&application](int) { application.terminate(nullptr); });
+    if (receiver) {
+        receiver->start(services.runLoop(), [&application](const std::vector<URL>& delivered) {
+            application.openURLs(delivered);
+        });
+    }
+    installAppDelegate();
+    application.run(urls);
+    // Release the app's state while the platform it uses still exists: pending panel edits
+    // are written here.
+    application.setDelegate(nullptr);
+    sharedAppDelegate().reset();
+    // The receiver leaves the run loop before the loop goes with the services; its socket
+    // goes with it, and its lock last.
+    receiver.reset();
+    return 0;
+}
+
 } // namespace
 
 int scrivletMain(int argc, char** argv) {
     setLogSink(makeSystemLogSink("Scrivlet"));
+    const std::optional<DesktopChoice> choice = chosenDesktop(argc, argv);
+    if (!choice) {
+        return 2;
+    }
     std::unique_ptr<Bundle> bundle = mainBundle();
     const std::vector<URL> urls = launchURLs(argc, argv);
     // Before any application code runs: become the one receiver of the app's URLs, or, when
@@ -113,26 +178,36 @@ int scrivletMain(int argc, char** argv) {
     } else {
         registerURLSchemes(*bundle);
     }
-    // The one place where this program chooses its platform: the real run loop and the
-    // simulated desktop.
+    // The one place where this program chooses its platform: the real run loop, and the
+    // X11 session's desktop or the simulated one.
+    if (choice == DesktopChoice::x11) {
+        auto loop = std::make_unique<RunLoop>(makeRealRunLoopBackend());
+        // The file manager's selection comes through the accessibility bus; without it the
+        // desktop knows windows and applications only. A scripted session (a demo, a test)
+        // tells it through a file instead.
+        std::unique_ptr<x11::FileManagerSelection> selection;
+        if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
+            selection = x11::selectionFromFile(*loop, selectionFile);
+        }
+        std::string error;
+        std::unique_ptr<DesktopBackend> desktop =
+            x11::openX11Desktop(*loop, std::move(selection), openElsewhere, error);
+        if (!desktop) {
+            std::fprintf(stderr, "Scrivlet: %s\n", error.c_str());
+            return 1;
+        }
+        Services services(std::move(loop), std::move(desktop), std::move(bundle));
+        return runApplication(services, receiver, urls);
+    }
     auto simulated = std::make_unique<SimulatedDesktop>();
     SimulatedDesktop& desktop = *simulated;
     Services services(std::make_unique<RunLoop>(makeRealRunLoopBackend()), std::move(simulated),
                       std::move(bundle));
-    Application& application = Application::shared();
     desktop.addRunningApplication(
         {services.mainBundle().bundleIdentifier(), ::getpid(), "Scrivlet", false});
     // The simulated desktop has Finder running and frontmost, as a real one has.
     desktop.activateApplication(desktop.finder().launch());
-    // URLs this program opens travel between processes as on a real desktop.
-    desktop.setURLOpener([](const URL& url) { return !LaunchServices::openURLs({url}); });
-    const auto signals = TerminationSignals::install(
-        services.runLoop(), [&application](int) { application.terminate(nullptr); });
-    if (receiver) {
-        receiver->start(services.runLoop(), [&application](const std::vector<URL>& delivered) {
-            application.openURLs(delivered);
-        });
-    }
+    desktop.setURLOpener(openElsewhere);
     DesktopControl desktopControl(services, desktop);
     // The control socket opens once launching is over: a second copy, which ends during its
     // launch, must never take the socket of the copy that keeps running.
@@ -147,16 +222,7 @@ int scrivletMain(int argc, char** argv) {
                          controlError.message().c_str());
         }
     });
-    installAppDelegate();
-    application.run(urls);
-    // Release the app's state while the platform it uses still exists: pending panel edits
-    // are written here.
-    application.setDelegate(nullptr);
-    sharedAppDelegate().reset();
-    // The receiver leaves the run loop before the loop goes with the services; its socket
-    // goes with it, and its lock last.
-    receiver.reset();
-    return 0;
+    return runApplication(services, receiver, urls);
 }
 
 } // namespace scrivlet

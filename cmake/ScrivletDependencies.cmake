@@ -8,6 +8,11 @@ pkg_check_modules(systemd REQUIRED IMPORTED_TARGET libsystemd)
 pkg_check_modules(uriparser REQUIRED IMPORTED_TARGET liburiparser)
 find_package(nlohmann_json 3.10 REQUIRED)
 
+if(SCRIVLET_X11_DESKTOP)
+    find_package(Qt5 5.15 REQUIRED COMPONENTS Widgets DBus)
+    pkg_check_modules(xcb REQUIRED IMPORTED_TARGET xcb xcb-ewmh)
+endif()
+
 if(SCRIVLET_BUILD_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)

@@ -120,6 +120,22 @@ public:
         synced_ = false;
     }
 
+    int prepareExternalWait(std::optional<double> timeoutSeconds,
+                            const std::vector<int>& fds) override {
+        if (!synced_ || fds != lastFds_) {
+            sync(fds);
+        }
+        if (!timeoutSeconds || std::isinf(*timeoutSeconds)) {
+            disarmTimer();
+        } else {
+            // Due now (or a descriptor epoll cannot watch): the timer expires at once, so the
+            // epoll descriptor is readable as soon as the driver looks.
+            const bool immediate = !alwaysReady_.empty() || !(*timeoutSeconds > 0);
+            armTimer(immediate ? 1e-9 : *timeoutSeconds);
+        }
+        return epoll_;
+    }
+
 private:
     void sync(const std::vector<int>& fds) {
         lastFds_ = fds;

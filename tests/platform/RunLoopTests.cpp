@@ -4,12 +4,15 @@
 #include <atomic>
 #include <cmath>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace scrivlet;
@@ -55,7 +58,116 @@ void guardAgainstHang(RunLoop& loop) {
     });
 }
 
+// A toolkit's event loop in miniature: it asks for the loop's descriptor once, turns the run
+// loop before it blocks and whenever that descriptor is readable, and blocks in poll() on
+// nothing else. Nested loops run until their own condition holds (as a modal dialog runs until
+// answered) or everything quits. `toolkitEvent` stands for a callback of the toolkit's own (a
+// menu item chosen), run outside the run loop's turn.
+class PollingDriver final : public RunLoopDriver {
+public:
+    explicit PollingDriver(RunLoop& loop) : loop_(loop), descriptor_(loop.driverDescriptor()) {}
+
+    void exec() override {
+        ++execs;
+        runUntil([] { return false; });
+        quitting_ = false;
+    }
+    void quit() override { quitting_ = true; }
+
+    void runUntil(const std::function<bool()>& done) {
+        while (!quitting_ && !done()) {
+            if (toolkitEvent) {
+                std::exchange(toolkitEvent, nullptr)();
+            }
+            if (quitting_) {
+                break;
+            }
+            loop_.performReady();
+            if (quitting_ || done()) {
+                break;
+            }
+            pollfd watched{descriptor_, POLLIN, 0};
+            ASSERT_EQ(::poll(&watched, 1, static_cast<int>(patience * 1000)), 1)
+                << "nothing woke the driver";
+            ++wakeups;
+        }
+    }
+
+    int execs = 0;
+    int wakeups = 0;
+    std::function<void()> toolkitEvent;
+
+private:
+    RunLoop& loop_;
+    int descriptor_;
+    bool quitting_ = false;
+};
+
 } // namespace
+
+TEST(RunLoopDriverTest, ADrivenLoopRunsTimersSourcesAndOtherThreadsWorkUntilStopped) {
+    RunLoop loop(makeRealRunLoopBackend());
+    PollingDriver driver(loop);
+    loop.setDriver(&driver);
+    guardAgainstHang(loop);
+    Pipe pipe;
+    std::vector<std::string> events;
+    loop.addFileDescriptorSource(pipe.read, [&] {
+        pipe.take();
+        events.push_back("source");
+        // Work posted on the loop's own thread wakes nothing: the driver finds it before it
+        // blocks again.
+        loop.async([&] {
+            events.push_back("posted");
+            std::thread([&] { loop.async([&] { events.push_back("other thread"); }); }).detach();
+        });
+    });
+    loop.scheduleAfter(0.01, [&] {
+        events.push_back("timer");
+        std::thread([&] { pipe.put(); }).detach();
+    });
+    // A stop from another thread reaches the driver through the descriptor.
+    loop.scheduleAfter(0.05, [&] { std::thread([&] { loop.stop(); }).join(); });
+    loop.run();
+    EXPECT_EQ(events, (std::vector<std::string>{"timer", "source", "posted", "other thread"}));
+    EXPECT_EQ(driver.execs, 1);
+
+    // A stop on the loop's thread, from a callback the toolkit made, quits the driver too.
+    driver.toolkitEvent = [&] { loop.stop(); };
+    loop.run();
+    EXPECT_EQ(driver.execs, 2);
+    loop.setDriver(nullptr);
+}
+
+TEST(RunLoopDriverTest, TimersKeepFiringWhileACallbackWaitsInANestedToolkitLoop) {
+    RunLoop loop(makeRealRunLoopBackend());
+    PollingDriver driver(loop);
+    loop.setDriver(&driver);
+    guardAgainstHang(loop);
+    int ticks = 0;
+    const RunLoop::TimerID ticker = loop.addTimer(0.002, true, [&] { ++ticks; });
+    bool answered = false;
+    // A wake-up from another thread, with no source to read: the driver must not see it for ever.
+    std::thread([&] { loop.async([] {}); }).join();
+    loop.scheduleAfter(0.001, [&] {
+        // A modal dialog: the callback waits in a loop of the toolkit's own until answered.
+        loop.scheduleAfter(0.03, [&] { answered = true; });
+        driver.runUntil([&] { return answered; });
+        loop.stop();
+    });
+    loop.run();
+    EXPECT_TRUE(answered);
+    EXPECT_GE(ticks, 5);
+    // Each wake-up had work: an expiry left unread would keep the descriptor readable and the
+    // driver spinning.
+    EXPECT_LE(driver.wakeups, ticks + 5);
+    loop.invalidateTimer(ticker);
+    loop.setDriver(nullptr);
+
+    // A virtual clock cannot be waited on from outside.
+    RunLoop virtualLoop = makeVirtualLoop();
+    EXPECT_EQ(virtualLoop.driverDescriptor(), -1);
+}
 
 TEST(RunLoopQueueTest, BlocksAndTasksRunInPostingOrderWithFollowUpsAfterQueuedWork) {
     RunLoop loop = makeVirtualLoop();

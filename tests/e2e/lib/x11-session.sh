@@ -1,0 +1,97 @@
+# shellcheck shell=bash disable=SC2154,SC2034  # $work comes from the sourcing script; the
+# file manager's pid and window set here are for it
+# Sourced by the scripts that run the app on an X11 session of their own: a headless X server,
+# a window manager, a private session bus with a stand-in tray, and the file manager, all in
+# the temporary home $work/home, none touching the user's desktop.
+
+x11_session_missing() { # prints what is missing to run a session; nothing when all is there
+    local missing=()
+    for program in Xvfb openbox dbus-daemon dolphin xdotool xwininfo xprop xmessage sqlite3; do
+        command -v "$program" >/dev/null || missing+=("$program")
+    done
+    echo "${missing[*]}"
+}
+
+session_pids=()
+
+# The stand-in tray (set $tray_host first). It is a test tool, not the product: what Qt's D-Bus
+# module keeps at its end is no leak of ours, so a sanitizer build does not count it.
+tray() {
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" "$tray_host" "$@"
+}
+
+# Starts Xvfb (on a free display it picks itself), the session bus, openbox and the tray
+# host; exports DISPLAY and DBUS_SESSION_BUS_ADDRESS. Args: tray-host program.
+start_x11_session() {
+    tray_host="$1"
+    mkdir -p "$work/home" "$work/run" "$work/files"
+    chmod 700 "$work/run"
+    export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
+    export XDG_DATA_HOME="$work/home/.local/share" XDG_CACHE_HOME="$work/home/.cache"
+    export QT_QPA_PLATFORM=xcb KDE_DEBUG=0 QT_LOGGING_RULES="*.debug=false;kf.*=false"
+    unset SESSION_MANAGER XDG_CURRENT_DESKTOP XDG_SESSION_TYPE WAYLAND_DISPLAY
+
+    exec 5>"$work/display"
+    Xvfb -displayfd 5 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    session_pids+=($!)
+    exec 5>&-
+    wait_for "the X server" test -s "$work/display"
+    DISPLAY=":$(head -n 1 "$work/display")"
+    export DISPLAY
+
+    dbus-daemon --session --nofork --nopidfile --print-address=6 6>"$work/bus" \
+        >/dev/null 2>&1 &
+    session_pids+=($!)
+    wait_for "the session bus" test -s "$work/bus"
+    DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus")"
+    export DBUS_SESSION_BUS_ADDRESS
+
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    session_pids+=($!)
+    wait_for "the window manager" window_manager_runs
+
+    tray watch "$work/tray" >"$work/tray.log" 2>&1 &
+    session_pids+=($!)
+    wait_for "the tray's watcher" test -e "$work/tray"
+}
+
+stop_x11_session() {
+    local index
+    for ((index = ${#session_pids[@]} - 1; index >= 0; index--)); do
+        kill "${session_pids[index]}" 2>/dev/null || true
+        wait "${session_pids[index]}" 2>/dev/null || true
+    done
+    session_pids=()
+}
+
+wait_for() { # what it waits for, then a command that succeeds once it is there; up to 20 s
+    local what="$1"
+    shift
+    for _ in $(seq 1 200); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    fail "no sign of $what after 20 s"
+}
+
+window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+
+active_window_of() { # pid: succeeds when that process owns the active window
+    [ "$(xdotool getactivewindow getwindowpid 2>/dev/null)" = "$1" ]
+}
+
+# Starts the file manager on a folder and waits until its window is up and active; sets
+# $dolphin_pid and $dolphin_window.
+start_file_manager() {
+    dolphin --new-window "$1" >>"$work/dolphin.log" 2>&1 &
+    dolphin_pid=$!
+    wait_for "the file manager's window" active_window_of "$dolphin_pid"
+    dolphin_window=$(xdotool getactivewindow)
+}
+
+# A window's place as "x y width height" in root coordinates (the client area, without the
+# window manager's frame).
+geometry_of() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
+        /Width:/ { w = $2 } /Height:/ { h = $2 } END { print x, y, w, h }'
+}

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# The app on a real X11 session: a headless X server with openbox, a private session bus with
+# a stand-in tray, and Dolphin on a temporary folder. Checks that the app refuses to start
+# without a display; finds Dolphin running before it, sees it quit and start again after it;
+# shows the panel beside Dolphin's window for the one selected file, stores a note typed into
+# it, follows the window when it moves, hides when another application comes to the front and
+# comes back with Dolphin, and stays closed from its close button until the next selection;
+# brings Dolphin forward for a URL command; shows its menu in the tray and quits from it.
+# The selection is told through a file here (SCRIVLET_X11_SELECTION_FILE); reading Dolphin's
+# own selection needs the accessibility bus.
+# Skipped (exit 77) when the session's programs are not installed.
+# Usage: x11-desktop.sh PATH/TO/Scrivlet PATH/TO/tray-host
+set -euo pipefail
+app="$1"
+tray_host="$2"
+work=$(mktemp -d)
+pid=""
+dolphin_pid=""
+dolphin_window=""
+other_pid=""
+
+fail() {
+    echo "FAILED: $*"
+    echo "--- app log:"
+    cat "$work/log" 2>/dev/null || true
+    exit 1
+}
+
+# shellcheck source=lib/x11-session.sh
+. "$(dirname "$0")/lib/x11-session.sh"
+
+cleanup() {
+    for running in $pid $dolphin_pid $other_pid; do
+        kill -KILL "$running" 2>/dev/null || true
+        wait "$running" 2>/dev/null || true
+    done
+    stop_x11_session
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+missing_programs=$(x11_session_missing)
+if [ -n "$missing_programs" ]; then
+    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
+    exit 77
+fi
+
+# 1. No display: one clear line, a non-zero status.
+status=0
+env -u DISPLAY HOME="$work" XDG_RUNTIME_DIR="$work" "$app" --desktop=x11 >"$work/out" \
+    2>"$work/err" || status=$?
+if [ "$status" -eq 0 ] || [ "$(wc -l <"$work/err")" -ne 1 ] || ! grep -q "X11 display" "$work/err"
+then
+    fail "without a display: status $status, said: $(cat "$work/err")"
+fi
+status=0
+env DISPLAY=:none HOME="$work" XDG_RUNTIME_DIR="$work" SCRIVLET_DESKTOP=x11 "$app" \
+    >"$work/out" 2>"$work/err" || status=$?
+if [ "$status" -eq 0 ] || ! grep -q "cannot open the X11 display" "$work/err"; then
+    fail "with an unreachable display: status $status, said: $(cat "$work/err")"
+fi
+echo "ok: without an X11 display the app says so in one line and exits with status $status"
+
+start_x11_session "$tray_host"
+# Installed in the session's home, as a user has it: the app does not offer to move itself.
+built_bundle=$(cd "$(dirname "$app")/../.." && pwd)
+"$(dirname "$0")/../../tools/install.sh" "$built_bundle" >"$work/install.log" 2>&1 ||
+    fail "install failed: $(cat "$work/install.log")"
+app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+echo "first draft" >"$work/files/report.txt"
+start_file_manager "$work/files"
+
+logged() { grep -qF -- "$1" "$work/log"; }
+wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
+app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }
+
+# 2. Dolphin runs before the app: the app finds it at launch.
+SCRIVLET_X11_SELECTION_FILE="$work/selection" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 \
+    >"$work/out" 2>"$work/log" &
+pid=$!
+wait_for_line "Ready. Listening for Finder events and URL scheme requests."
+logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
+    fail "the app did not find Dolphin ($dolphin_pid) at launch"
+app_lines | grep -qx "AX selection tracker started" || fail "the tracker did not start"
+echo "ok: the app finds Dolphin that ran before it"
+
+# 3. Dolphin quits and starts again after the app: the app follows it.
+kill -TERM "$dolphin_pid"
+wait "$dolphin_pid" 2>/dev/null || true
+dolphin_pid=""
+wait_for_line "Finder terminated"
+start_file_manager "$work/files"
+wait_for_line "AX observer rebuilt after Finder relaunch"
+logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
+    fail "the app did not follow the new Dolphin ($dolphin_pid)"
+kill -0 "$pid" 2>/dev/null || fail "the app ended while Dolphin restarted"
+echo "ok: the app survives Dolphin quitting and finds it when it starts again"
+
+# 4. One file selected: the panel appears beside Dolphin's window.
+panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
+panel_shown() { [ -n "$(panel_window)" ]; }
+panel_hidden() { [ -z "$(panel_window)" ]; }
+# The panel lies right of the window (the default placement has room there) and overlaps it
+# from top to bottom.
+panel_beside_dolphin() {
+    local panel px py pw ph dx dy dw dh
+    panel=$(panel_window) || return 1
+    [ -n "$panel" ] || return 1
+    read -r px py pw ph <<<"$(geometry_of "$panel")"
+    read -r dx dy dw dh <<<"$(geometry_of "$dolphin_window")"
+    [ "$px" -ge $((dx + dw)) ] && [ "$px" -le $((dx + dw + 40)) ] &&
+        [ "$py" -lt $((dy + dh)) ] && [ $((py + ph)) -gt "$dy" ] && [ "$pw" -gt 0 ]
+}
+echo "$work/files/report.txt" >"$work/selection"
+wait_for "the panel beside Dolphin" panel_beside_dolphin
+active_window_of "$dolphin_pid" || fail "showing the panel took the focus from Dolphin"
+echo "ok: selecting one file shows the panel beside Dolphin's window, which keeps the focus"
+
+# 5. A note typed into the panel is stored.
+read -r px py pw _ <<<"$(geometry_of "$(panel_window)")"
+xdotool mousemove $((px + pw / 2)) $((py + 430)) click 1
+xdotool type --delay 15 "Checked by hand"
+store="$HOME/.local/share/com.scrivlet.shared/annotations.sqlite"
+note_stored() {
+    [ "$(sqlite3 "$store" "SELECT note FROM annotations WHERE path = '$work/files/report.txt'" \
+        2>/dev/null)" = "Checked by hand" ]
+}
+wait_for "the typed note in the store" note_stored
+echo "ok: a note typed into the panel is stored"
+
+# 6. Dolphin's window moves: the panel follows it.
+xdotool windowactivate --sync "$dolphin_window"
+read -r before_x _ <<<"$(geometry_of "$(panel_window)")"
+xdotool windowmove "$dolphin_window" 60 120
+panel_moved() { read -r x _ <<<"$(geometry_of "$(panel_window)")" && [ "$x" != "$before_x" ]; }
+wait_for "the panel moving" panel_moved
+wait_for "the panel beside the moved window" panel_beside_dolphin
+echo "ok: the panel follows Dolphin's window"
+
+# 7. Another application comes to the front: the panel goes; Dolphin again: it comes back.
+xmessage -geometry +900+600 "another application" >/dev/null 2>&1 &
+other_pid=$!
+# xmessage names no process on its window (no _NET_WM_PID): found by its class.
+other_window() { xdotool search --onlyvisible --class xmessage 2>/dev/null | head -n 1; }
+other_in_front() {
+    [ -n "$(other_window)" ] && xdotool windowactivate "$(other_window)" 2>/dev/null &&
+        [ "$(xdotool getactivewindow)" = "$(other_window)" ]
+}
+wait_for "the other application in front" other_in_front
+wait_for "the panel hidden" panel_hidden
+xdotool windowactivate "$dolphin_window"
+wait_for "the panel back beside Dolphin" panel_beside_dolphin
+echo "ok: the panel hides behind another application and comes back with Dolphin"
+
+# 8. The panel's close button keeps it away until the next selection.
+read -r px py pw _ <<<"$(geometry_of "$(panel_window)")"
+xdotool mousemove $((px + pw - 14)) $((py + 14)) click 1
+wait_for "the panel closed" panel_hidden
+wait_for_line "Panel dismissed by user"
+echo "second" >"$work/files/notes.txt"
+echo "$work/files/notes.txt" >"$work/selection"
+wait_for "the panel for the next selection" panel_beside_dolphin
+echo "ok: the close button hides the panel until the next selection"
+
+# 9. A URL command from another program, with another application in front: the app brings
+# Dolphin forward and shows the panel beside it.
+wait_for "the other application in front" other_in_front
+echo "draft" >"$HOME/plan.txt"
+"$(dirname "$app")/scrivlet-open" "scrivlet://annotate?path=$HOME/plan.txt" ||
+    fail "the URL could not be opened"
+wait_for_line "Opened annotation editor for plan.txt"
+wait_for "Dolphin brought to the front" active_window_of "$dolphin_pid"
+wait_for "the panel beside Dolphin for the URL's file" panel_beside_dolphin
+echo "ok: a URL command brings Dolphin to the front with the panel beside it"
+
+# 10. The tray shows the app's menu; "Quit Scrivlet" ends the app.
+wait_for "the app's tray icon" test -s "$work/tray"
+tray menu "$work/tray" >"$work/menu" || fail "the tray's menu cannot be read"
+expected=$(printf 'Preferences\xe2\x80\xa6\tdisabled\nUninstall Scrivlet\xe2\x80\xa6\tenabled\nQuit Scrivlet\tenabled')
+[ "$(cat "$work/menu")" = "$expected" ] || fail "the tray's menu is: $(cat "$work/menu")"
+tray click "$work/tray" "Quit Scrivlet" || fail "the menu item cannot be chosen"
+app_ended() { ! kill -0 "$pid" 2>/dev/null; }
+wait_for "the app's end" app_ended
+status=0
+wait "$pid" || status=$?
+pid=""
+[ "$status" -eq 0 ] || fail "exit status $status after Quit Scrivlet"
+echo "ok: the tray's menu has the app's items and Quit Scrivlet ends the app"
