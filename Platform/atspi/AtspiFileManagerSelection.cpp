@@ -30,6 +30,7 @@ const std::vector<const char*> bundledLaunchers = {
 constexpr const char* watchedEvents[] = {
     "object:state-changed:selected",
     "object:state-changed:focused",
+    "object:state-changed:showing",
     "object:property-change:accessible-name",
     "object:children-changed",
     "window:activate",
@@ -690,7 +691,9 @@ private:
         if (!title) {
             return std::nullopt;
         }
-        if (viewStale_ || frame.get() != frame_.get() || !viewIsUsable()) {
+        // Another folder or tab may bring another view: find it again when the title changes.
+        if (viewStale_ || frame.get() != frame_.get() || *title != viewTitle_ || !viewIsUsable()) {
+            viewTitle_ = *title;
             findView(std::move(frame));
         }
         if (!table_) {
@@ -746,6 +749,7 @@ private:
     Accessible table_;
     Accessible navigator_;
     bool viewStale_ = true;
+    std::string viewTitle_;
     std::vector<Place> places_;
     std::optional<std::string> confirmedClues_;
     std::map<std::string, bool> confirmations_;

@@ -260,7 +260,8 @@ std::optional<std::string> pathInFolder(const std::string& folder, std::string_v
 }
 
 EventEffect classifyEvent(std::string_view type, int detail1) {
-    if (type.starts_with("object:children-changed")) {
+    if (type.starts_with("object:children-changed") ||
+        type.starts_with("object:state-changed:showing")) {
         return EventEffect::refindView;
     }
     if (type == "window:activate" || type == "window:deactivate" ||
