@@ -454,9 +454,9 @@ private:
             if (states && states->active) {
                 return child;
             }
-            if (frame_ && child.get() == frame_.get()) {
-                fallback = std::move(child);
-            } else if (!fallback && states && states->showing) {
+            // libatspi hands out one object per accessible: pointers compare.
+            const bool usedLast = frame_ && child.get() == frame_.get();
+            if (usedLast || (!fallback && states && states->showing)) {
                 fallback = std::move(child);
             }
         }
