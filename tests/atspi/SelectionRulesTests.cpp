@@ -117,6 +117,8 @@ TEST(FolderCandidatesTest, WhileEditedTheLocationTextIsThePath) {
               (std::vector<std::string>{"/home/ann"}));
     EXPECT_TRUE(folderCandidates({"x", {}, "smb://server/x"}, places).empty());
     EXPECT_TRUE(folderCandidates({"x", {}, "file:///a/%2"}, places).empty());
+    // A decoded NUL would cut the path short where the system reads it.
+    EXPECT_TRUE(folderCandidates({"x", {}, "file:///etc%00/x"}, places).empty());
     EXPECT_TRUE(folderCandidates({"x", {}, "~/x"}, places).empty());
 }
 

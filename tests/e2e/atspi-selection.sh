@@ -66,11 +66,21 @@ start_dolphin() {
     wait_for_bus_name "org.kde.dolphin-$dolphin" 30 || fail "Dolphin did not start"
 }
 
+probe_pid=""
 start_probe() { # extra arguments
     : >"$out"
     consumed=0
     "$probe" --pid "$dolphin" "$@" >"$out" 2>"$work/probe.err" &
-    pids+=($!)
+    probe_pid=$!
+    pids+=("$probe_pid")
+}
+
+# The probe ends cleanly on SIGTERM (under the sanitizers: with nothing leaked).
+stop_probe() {
+    local status=0
+    kill -TERM "$probe_pid"
+    wait "$probe_pid" || status=$?
+    [ "$status" -eq 0 ] || fail "the probe ended with status $status"
 }
 
 # Dolphin selects the given files (and shows their folder) as when asked to show them.
@@ -123,6 +133,8 @@ select_files "$docs/sub/inner.txt"
 expect_selection "$docs/sub/inner.txt"
 echo "ok: one, two, select-all, clear, another folder, before accessibility came on"
 
+stop_probe
+
 # A Dolphin started after the app made accessibility on, its title the full path.
 dbus-send --session --type=method_call --dest="org.kde.dolphin-$dolphin" /dolphin/Dolphin_1 \
     org.kde.dolphin.MainWindow.quit
@@ -170,3 +182,4 @@ if [ "$latency_runs" -gt 0 ]; then
     } END { if (n) printf "scan of 200 items: %.3f ms per item, %.1f ms per rescan (%d scans)\n",
         sum / n / 200 * 1000, whole / n * 1000, n }'
 fi
+stop_probe
