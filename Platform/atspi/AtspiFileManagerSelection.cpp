@@ -749,7 +749,6 @@ private:
     Accessible table_;
     Accessible navigator_;
     bool viewStale_ = true;
-    std::string viewTitle_;
     std::vector<Place> places_;
     std::optional<std::string> confirmedClues_;
     std::map<std::string, bool> confirmations_;
