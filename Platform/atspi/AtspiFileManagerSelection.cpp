@@ -691,9 +691,9 @@ private:
         if (!title) {
             return std::nullopt;
         }
-        // Another folder or tab may bring another view: find it again when the title changes.
-        if (viewStale_ || frame.get() != frame_.get() || *title != viewTitle_ || !viewIsUsable()) {
-            viewTitle_ = *title;
+        // Another tab or view mode brings another view: its showing and children events
+        // mark the one found stale.
+        if (viewStale_ || frame.get() != frame_.get() || !viewIsUsable()) {
             findView(std::move(frame));
         }
         if (!table_) {
