@@ -39,6 +39,9 @@ constexpr const char* watchedEvents[] = {
 // A window's tree holds a few hundred objects; the view and the location bar lie in its
 // first hundred or so, in the order walked. The rest is not worth the calls.
 constexpr int walkBudget = 400;
+// How long a call to the file manager may take, and to one that started in the last moments.
+constexpr int callTimeoutMilliseconds = 500;
+constexpr int startupCallTimeoutMilliseconds = 1000;
 // While the followed process has no accessible application yet (just started, or before
 // accessibility was on), look for it this often.
 constexpr double lookupRetrySeconds = 0.5;
@@ -213,6 +216,10 @@ struct AtspiRuntime {
         context = g_main_context_new();
         initialized = atspi_init() >= 0;
         atspi_set_main_context(context);
+        // Every call to the file manager blocks the main thread until it answers. libatspi
+        // waits 15 s for an application that started recently: far too long for a frozen
+        // file manager to hold the app. Its answers take well under a millisecond.
+        atspi_set_timeout(callTimeoutMilliseconds, startupCallTimeoutMilliseconds);
         return initialized;
     }
 };
@@ -251,7 +258,10 @@ public:
         if (sessionBus_ && options_.enableAccessibility) {
             enableAccessibility(*sessionBus_);
         }
-        available_ = AtspiRuntime::shared().start();
+        // Without the accessibility bus libatspi falls back to the session bus, where no
+        // application publishes its tree.
+        available_ = sessionBus_ && sessionBus_->nameHasOwner(a11yBusService) &&
+                     AtspiRuntime::shared().start();
         if (available_) {
             pump_ = std::make_unique<GLibContextPump>(loop_, AtspiRuntime::shared().context);
             pump_->pump();
