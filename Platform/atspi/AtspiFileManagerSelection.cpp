@@ -296,7 +296,6 @@ public:
             }
         }
         pump_->pumpSoon();
-        places_ = userPlaces();
         requestRescan(true);
     }
 
@@ -644,6 +643,7 @@ private:
         if (confirmedClues_ != cluesKey) {
             confirmations_.clear();
             confirmedClues_ = cluesKey;
+            places_ = userPlaces(); // the user may have added one since
         }
         return chooseFolder(folderCandidates(clues, places_), [&](const std::string& folder) {
             std::error_code error;
@@ -690,7 +690,10 @@ private:
             return std::nullopt;
         }
         if (!findApplication()) {
-            scheduleLookupRetry();
+            // Until it exposes its tree; a process that ended is not waited for.
+            if (std::filesystem::exists("/proc/" + std::to_string(*pid_))) {
+                scheduleLookupRetry();
+            }
             return std::nullopt;
         }
         Accessible frame = activeFrame();

@@ -153,6 +153,7 @@ if [ "$latency_runs" -gt 0 ]; then
     select_files "$docs/alpha.txt"
     expect_selection "$docs/alpha.txt"
     samples=()
+    reports_before=$(grep -c " selection " "$out")
     for run in $(seq 1 "$latency_runs"); do
         if [ $((run % 2)) -eq 1 ]; then key=Right want="$docs/beta.txt"; else key=Left want="$docs/alpha.txt"; fi
         pressed=$(date +%s%3N)
@@ -163,8 +164,10 @@ if [ "$latency_runs" -gt 0 ]; then
     mapfile -t sorted < <(printf '%s\n' "${samples[@]}" | sort -n)
     count=${#sorted[@]}
     p99_index=$(((count * 99 + 99) / 100 - 1))
+    sleep 0.3
+    reports=$(($(grep -c " selection " "$out") - reports_before))
     echo "key press to report: median ${sorted[$((count / 2))]} ms, p99 ${sorted[$p99_index]} ms," \
-        "max ${sorted[$((count - 1))]} ms over $count selections"
+        "max ${sorted[$((count - 1))]} ms over $count selections; $reports reports"
 
     mkdir -p "$HOME/many"
     for i in $(seq -w 1 200); do
