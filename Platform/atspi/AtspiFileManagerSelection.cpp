@@ -1,5 +1,6 @@
 #include "Platform/atspi/AtspiFileManagerSelection.h"
 
+#include "Platform/Log.h"
 #include "Platform/Process.h"
 #include "Platform/atspi/GLibContextPump.h"
 #include "Platform/atspi/SelectionRules.h"
@@ -42,9 +43,17 @@ constexpr int walkBudget = 400;
 // How long a call to the file manager may take, and to one that started in the last moments.
 constexpr int callTimeoutMilliseconds = 500;
 constexpr int startupCallTimeoutMilliseconds = 1000;
+// A file manager still without a tree this long after it was followed will not publish one
+// by itself (it saw accessibility off at its start).
+constexpr double silentApplicationSeconds = 5.0;
 // While the followed process has no accessible application yet (just started, or before
 // accessibility was on), look for it this often.
 constexpr double lookupRetrySeconds = 0.5;
+
+const Logger& accessibilityLog() {
+    static const Logger logger("com.scrivlet", "accessibility");
+    return logger;
+}
 
 struct ObjectUnref {
     void operator()(void* object) const { g_object_unref(object); }
@@ -238,7 +247,11 @@ void enableAccessibility(SessionBus& bus) {
             Process process;
             process.executableURL = launcher;
             process.arguments = {"--a11y=1"};
-            if (!process.run()) {
+            if (const auto error = process.run()) {
+                accessibilityLog().error("Could not start the accessibility bus: %{public}s",
+                                         {error->localizedDescription});
+            } else {
+                accessibilityLog().info("Started the accessibility bus, accessibility on");
                 for (int tries = 0; tries < 100 && !bus.nameHasOwner(a11yBusService); ++tries) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 }
@@ -246,7 +259,10 @@ void enableAccessibility(SessionBus& bus) {
             break;
         }
     }
-    bus.setBooleanProperty(a11yBusService, "/org/a11y/bus", "org.a11y.Status", "IsEnabled", true);
+    if (!bus.setBooleanProperty(a11yBusService, "/org/a11y/bus", "org.a11y.Status", "IsEnabled",
+                                true)) {
+        accessibilityLog().error("Could not turn the session's accessibility on");
+    }
 }
 
 class AtspiFileManagerSelection final : public x11::FileManagerSelection {
@@ -283,6 +299,8 @@ public:
         stopFollowing();
         pid_ = processIdentifier;
         onChange_ = std::move(onChange);
+        followedSince_ = loop_.monotonicNow();
+        reportedSilence_ = false;
         if (!available_) {
             return;
         }
@@ -693,6 +711,14 @@ private:
             // Until it exposes its tree; a process that ended is not waited for.
             if (std::filesystem::exists("/proc/" + std::to_string(*pid_))) {
                 scheduleLookupRetry();
+                if (!reportedSilence_ &&
+                    loop_.monotonicNow() - followedSince_ > silentApplicationSeconds) {
+                    reportedSilence_ = true;
+                    accessibilityLog().error(
+                        "The file manager (process %d) publishes no accessibility tree; it "
+                        "will once it is restarted",
+                        {std::to_string(*pid_)});
+                }
             }
             return std::nullopt;
         }
@@ -754,6 +780,8 @@ private:
     bool available_ = false;
 
     std::optional<pid_t> pid_;
+    double followedSince_ = 0;
+    bool reportedSilence_ = false;
     ChangeHandler onChange_;
     AtspiEventListener* listener_ = nullptr;
     Accessible application_;
