@@ -43,6 +43,8 @@ constexpr int walkBudget = 400;
 // How long a call to the file manager may take, and to one that started in the last moments.
 constexpr int callTimeoutMilliseconds = 500;
 constexpr int startupCallTimeoutMilliseconds = 1000;
+// After the file manager joined the bus, our events are registered again this much later.
+constexpr double reannounceSeconds = 1.0;
 // A file manager still without a tree this long after it was followed will not publish one
 // by itself (it saw accessibility off at its start).
 constexpr double silentApplicationSeconds = 5.0;
@@ -306,24 +308,20 @@ public:
         }
         listener_ =
             atspi_event_listener_new(&AtspiFileManagerSelection::receiveEvent, this, nullptr);
-        for (const char* type : watchedEvents) {
-            GError* error = nullptr;
-            atspi_event_listener_register(listener_, type, &error);
-            if (error != nullptr) {
-                g_error_free(error);
-            }
-        }
+        registerEvents();
         pump_->pumpSoon();
         requestRescan(true);
     }
 
     void stopFollowing() override {
         if (listener_ != nullptr) {
-            for (const char* type : watchedEvents) {
-                atspi_event_listener_deregister(listener_, type, nullptr);
-            }
+            deregisterEvents();
             g_object_unref(listener_);
             listener_ = nullptr;
+        }
+        if (reannounceTimer_) {
+            loop_.invalidateTimer(*reannounceTimer_);
+            reannounceTimer_.reset();
         }
         cancelRescan();
         if (retryTimer_) {
@@ -350,6 +348,45 @@ public:
     }
 
 private:
+    void registerEvents() {
+        for (const char* type : watchedEvents) {
+            GError* error = nullptr;
+            atspi_event_listener_register(listener_, type, &error);
+            if (error != nullptr) {
+                g_error_free(error);
+            }
+        }
+    }
+
+    void deregisterEvents() {
+        for (const char* type : watchedEvents) {
+            atspi_event_listener_deregister(listener_, type, nullptr);
+        }
+    }
+
+    // A Qt application asks the registry which events are wanted when it joins the bus and
+    // only then subscribes to later registrations: one made in between is lost to it, and it
+    // never sends those events. Registering again once it is on the bus, and again a moment
+    // later, closes that gap.
+    void reannounceEvents() {
+        if (listener_ == nullptr) {
+            return;
+        }
+        deregisterEvents();
+        registerEvents();
+        if (reannounceTimer_) {
+            loop_.invalidateTimer(*reannounceTimer_);
+        }
+        reannounceTimer_ = loop_.addTimer(reannounceSeconds, false, [this] {
+            reannounceTimer_.reset();
+            if (listener_ != nullptr) {
+                deregisterEvents();
+                registerEvents();
+                requestRescan(false);
+            }
+        });
+    }
+
     static void receiveEvent(AtspiEvent* event, void* context) {
         auto* self = static_cast<AtspiFileManagerSelection*>(context);
         self->handleEvent(*event);
@@ -447,6 +484,7 @@ private:
             if (static_cast<pid_t>(processIdentifier) == *pid_) {
                 applicationBusName_ = busNameOf(candidate.get());
                 application_ = std::move(candidate);
+                reannounceEvents();
             }
         }
         g_object_unref(desktop);
@@ -796,6 +834,7 @@ private:
 
     std::optional<RunLoop::TimerID> rescanTimer_;
     std::optional<RunLoop::TimerID> retryTimer_;
+    std::optional<RunLoop::TimerID> reannounceTimer_;
     bool notifyAlways_ = false;
     bool answered_ = false;
     std::optional<std::string> answer_;
