@@ -243,7 +243,8 @@ struct AtspiRuntime {
 void enableAccessibility(SessionBus& bus) {
     if (!bus.nameHasOwner(a11yBusService)) {
         for (const char* launcher : bundledLaunchers) {
-            if (!std::filesystem::exists(launcher)) {
+            std::error_code unreadable;
+            if (!std::filesystem::exists(launcher, unreadable)) {
                 continue;
             }
             Process process;
@@ -387,9 +388,16 @@ private:
         });
     }
 
+    // Called by libatspi, through C: nothing may be thrown back into it.
     static void receiveEvent(AtspiEvent* event, void* context) {
         auto* self = static_cast<AtspiFileManagerSelection*>(context);
-        self->handleEvent(*event);
+        try {
+            self->handleEvent(*event);
+        } catch (const std::exception& error) {
+            accessibilityLog().error("Accessibility event dropped: %{public}s", {error.what()});
+        } catch (...) {
+            accessibilityLog().error("Accessibility event dropped");
+        }
         g_boxed_free(ATSPI_TYPE_EVENT, event);
     }
 
@@ -415,7 +423,12 @@ private:
         case EventEffect::ignore:
             return;
         case EventEffect::refindView:
-            viewStale_ = true;
+            // Items coming and going inside the view found keep that view; anything else
+            // may have brought another one. The parent libatspi already knows costs no call.
+            if (!table_ ||
+                (event.source != table_.get() && event.source->accessible_parent != table_.get())) {
+                viewStale_ = true;
+            }
             requestRescan(false);
             return;
         case EventEffect::rescan:
@@ -747,7 +760,8 @@ private:
         }
         if (!findApplication()) {
             // Until it exposes its tree; a process that ended is not waited for.
-            if (std::filesystem::exists("/proc/" + std::to_string(*pid_))) {
+            std::error_code error;
+            if (std::filesystem::exists("/proc/" + std::to_string(*pid_), error)) {
                 scheduleLookupRetry();
                 if (!reportedSilence_ &&
                     loop_.monotonicNow() - followedSince_ > silentApplicationSeconds) {
