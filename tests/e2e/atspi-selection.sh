@@ -131,6 +131,8 @@ xdotool key Escape
 expect_selection none
 select_files "$docs/sub/inner.txt"
 expect_selection "$docs/sub/inner.txt"
+grep -q "Started the accessibility bus, accessibility on" "$work/probe.err" ||
+    fail "the probe did not start the accessibility bus itself"
 echo "ok: one, two, select-all, clear, another folder, before accessibility came on"
 
 stop_probe
