@@ -188,6 +188,8 @@ int scrivletMain(int argc, char** argv) {
         std::unique_ptr<x11::FileManagerSelection> selection;
         if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
             selection = x11::selectionFromFile(*loop, selectionFile);
+        } else {
+            selection = x11::selectionFromAccessibility(*loop);
         }
         std::string error;
         std::unique_ptr<DesktopBackend> desktop =

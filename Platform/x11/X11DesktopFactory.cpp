@@ -1,5 +1,6 @@
 #include "Platform/x11/X11DesktopFactory.h"
 
+#include "Platform/atspi/AtspiFileManagerSelection.h"
 #include "Platform/x11/SelectionFile.h"
 #include "Platform/x11/X11Desktop.h"
 
@@ -14,6 +15,10 @@ std::unique_ptr<DesktopBackend> openX11Desktop(RunLoop& loop,
         desktop->setURLOpener(std::move(urlOpener));
     }
     return desktop;
+}
+
+std::unique_ptr<FileManagerSelection> selectionFromAccessibility(RunLoop& loop) {
+    return atspi::makeAtspiFileManagerSelection(loop);
 }
 
 std::unique_ptr<FileManagerSelection> selectionFromFile(RunLoop& loop, const std::string& path) {

@@ -22,6 +22,10 @@ std::unique_ptr<DesktopBackend> openX11Desktop(RunLoop& loop,
                                                std::function<bool(const URL&)> urlOpener,
                                                std::string& error);
 
+// The file manager's selection as its accessibility tree shows it; nothing when this build has
+// no X11 desktop.
+std::unique_ptr<FileManagerSelection> selectionFromAccessibility(RunLoop& loop);
+
 // The selection told through the file at `path` (see SelectionFile), for scripted sessions;
 // nothing when this build has no X11 desktop or the file's folder cannot be watched.
 std::unique_ptr<FileManagerSelection> selectionFromFile(RunLoop& loop, const std::string& path);

@@ -11,6 +11,10 @@ std::unique_ptr<DesktopBackend> openX11Desktop(RunLoop& /*loop*/,
     return nullptr;
 }
 
+std::unique_ptr<FileManagerSelection> selectionFromAccessibility(RunLoop& /*loop*/) {
+    return nullptr;
+}
+
 std::unique_ptr<FileManagerSelection> selectionFromFile(RunLoop& /*loop*/,
                                                         const std::string& /*path*/) {
     return nullptr;
