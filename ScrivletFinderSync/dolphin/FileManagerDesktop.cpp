@@ -32,8 +32,9 @@ AXError FileManagerDesktop::registerObserver(const AXObserverRef& /*observer*/) 
 }
 
 ScriptReply FileManagerDesktop::runScript(const std::string& /*source*/) {
-    return {std::nullopt, {{"NSAppleScriptErrorNumber", "-600"},
-                           {"NSAppleScriptErrorMessage", "no scripting inside a file manager"}}};
+    return {std::nullopt,
+            {{"NSAppleScriptErrorNumber", "-600"},
+             {"NSAppleScriptErrorMessage", "no scripting inside a file manager"}}};
 }
 
 ModalResponse FileManagerDesktop::runModalAlert(const AlertContents& /*alert*/) {

@@ -66,9 +66,7 @@ public:
     ModalResponse runModalAlert(const AlertContents& alert) override;
     void revealInFileManager(const std::vector<std::string>& /*paths*/) override {}
     FinderSyncController& finderSyncController() override { return controller_; }
-    bool hasSystemSymbol(const std::string& name) const override {
-        return symbols_.contains(name);
-    }
+    bool hasSystemSymbol(const std::string& name) const override { return symbols_.contains(name); }
     // Queued for the worker; true once queued (the open itself is not waited for).
     bool openURL(const URL& url) override;
 
@@ -85,10 +83,10 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<URL> queued_;  // guarded by mutex_
-    bool opening_ = false;    // guarded by mutex_
-    bool stopping_ = false;   // guarded by mutex_
-    std::thread worker_;      // started with the first URL
+    std::deque<URL> queued_; // guarded by mutex_
+    bool opening_ = false;   // guarded by mutex_
+    bool stopping_ = false;  // guarded by mutex_
+    std::thread worker_;     // started with the first URL
 };
 
 } // namespace scrivlet

@@ -87,10 +87,9 @@ void FileManagerExtensionHost::start(int emblemPixels) {
         BadgeRasterizer::drawableSymbols(),
         [app](const URL& url) { return openThroughLaunchServices(url, app); });
     desktop_ = desktop.get();
-    const fs::path bundle =
-        app ? app->parent_path().parent_path().parent_path() / "Contents" / "PlugIns" /
-                  "ScrivletFinderSync.appex"
-            : fs::path();
+    const fs::path bundle = app ? app->parent_path().parent_path().parent_path() / "Contents" /
+                                      "PlugIns" / "ScrivletFinderSync.appex"
+                                : fs::path();
     services_ = std::make_unique<Services>(
         std::move(runLoop), std::move(desktop),
         std::make_unique<Bundle>("com.scrivlet.Scrivlet.FinderSync", bundle, "ScrivletFinderSync",
@@ -107,7 +106,8 @@ void FileManagerExtensionHost::start(int emblemPixels) {
 }
 
 int FileManagerExtensionHost::emblemPixels(double devicePixelRatio) {
-    const double ratio = std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
+    const double ratio =
+        std::isfinite(devicePixelRatio) ? std::clamp(devicePixelRatio, 1.0, 8.0) : 1.0;
     return static_cast<int>(std::ceil(largestEmblemPoints * ratio));
 }
 
@@ -119,7 +119,8 @@ void FileManagerExtensionHost::pump() {
 }
 
 fs::path FileManagerExtensionHost::emblemFolder() {
-    const fs::path cache = absoluteVariable("XDG_CACHE_HOME").value_or(UserDirectories::home() / ".cache");
+    const fs::path cache =
+        absoluteVariable("XDG_CACHE_HOME").value_or(UserDirectories::home() / ".cache");
     return cache / "com.scrivlet.Scrivlet" / "badges";
 }
 
@@ -132,9 +133,9 @@ void FileManagerExtensionHost::drawEmblems(int emblemPixels) {
     for (const auto& badge : desktop_->finderSyncController().badgeImages()) {
         // Named after what is drawn: a file drawn once is used by every later file manager
         // process, and a changed drawing never meets an image cached under the old name.
-        const fs::path file = folder / (badge.identifier + "-" +
-                                        BadgeRasterizer::drawingFingerprint(badge.image) + "-" +
-                                        std::to_string(emblemPixels) + ".png");
+        const fs::path file =
+            folder / (badge.identifier + "-" + BadgeRasterizer::drawingFingerprint(badge.image) +
+                      "-" + std::to_string(emblemPixels) + ".png");
         std::error_code error;
         if (!fs::exists(file, error)) {
             error = BadgeRasterizer::writePNG(badge.image, emblemPixels, file);
@@ -148,7 +149,8 @@ void FileManagerExtensionHost::drawEmblems(int emblemPixels) {
     }
 }
 
-std::optional<std::string> FileManagerExtensionHost::emblemFile(const std::string& identifier) const {
+std::optional<std::string>
+FileManagerExtensionHost::emblemFile(const std::string& identifier) const {
     const auto found = emblemFiles_.find(identifier);
     return found == emblemFiles_.end() ? std::nullopt : std::optional(found->second);
 }

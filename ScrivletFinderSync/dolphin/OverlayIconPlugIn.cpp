@@ -33,7 +33,7 @@ int emblemPixels() {
 class ScrivletOverlayIconPlugin final : public KOverlayIconPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID "com.scrivlet.Scrivlet.FinderSync.OverlayIcon" FILE
-                      "scrivlet_overlayicon.json")
+                          "scrivlet_overlayicon.json")
 
 public:
     explicit ScrivletOverlayIconPlugin(QObject* parent = nullptr) : KOverlayIconPlugin(parent) {

@@ -1,0 +1,377 @@
+// The file manager's two plug-ins, loaded as the file manager loads them (Qt's plug-in loader,
+// KDE's plug-in factory) into a Qt application without a screen, in a temporary home with a
+// store that plays the app's part and a URL receiver that plays the running app.
+#include "Platform/Bundle.h"
+#include "Platform/FinderSyncController.h"
+#include "Platform/RunLoop.h"
+#include "Platform/Services.h"
+#include "Platform/URLComponents.h"
+#include "Platform/real/URLReceiver.h"
+#include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/BadgeRefreshNotifier.h"
+#include "ScrivletFinderSync/FinderSyncExtension.h"
+#include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
+#include "ScrivletFinderSync/dolphin/FileManagerDesktop.h"
+#include "session/TempHome.h"
+
+#include <KAbstractFileItemActionPlugin>
+#include <KFileItem>
+#include <KFileItemListProperties>
+#include <KOverlayIconPlugin>
+#include <KPluginFactory>
+#include <KPluginMetaData>
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPluginLoader>
+#include <QSignalSpy>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+namespace scrivlet {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "file-manager-plugin-tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+// The running app's end of URL delivery, on a thread of its own.
+class ReceivingApp {
+public:
+    ReceivingApp() {
+        thread_ = std::thread([this] {
+            RunLoop loop(makeRealRunLoopBackend());
+            std::error_code error;
+            auto receiver = URLReceiver::claim("scrivlet", error);
+            if (receiver) {
+                receiver->start(loop, [this](const std::vector<URL>& urls) {
+                    const std::lock_guard lock(mutex_);
+                    // As the app reads a command: its action and the path it names.
+                    for (const URL& url : urls) {
+                        const auto components = URLComponents::fromURL(url);
+                        received_.push_back(components->host().value_or("") + " " +
+                                            components->firstValue("path").value_or(""));
+                    }
+                    changed_.notify_all();
+                });
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                loop_ = &loop;
+                listening_ = receiver != nullptr;
+                changed_.notify_all();
+            }
+            loop.run();
+            const std::lock_guard lock(mutex_);
+            loop_ = nullptr;
+        });
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return loop_ != nullptr; });
+    }
+    ~ReceivingApp() {
+        {
+            const std::lock_guard lock(mutex_);
+            loop_->stop();
+        }
+        thread_.join();
+    }
+    ReceivingApp(const ReceivingApp&) = delete;
+    ReceivingApp& operator=(const ReceivingApp&) = delete;
+
+    bool listening() {
+        const std::lock_guard lock(mutex_);
+        return listening_;
+    }
+    std::vector<std::string> waitForURLs(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, 5s, [&] { return received_.size() >= count; });
+        return received_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> received_;
+    RunLoop* loop_ = nullptr;
+    bool listening_ = false;
+    std::thread thread_;
+};
+
+class FileManagerPlugInTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        application();
+        parent_ = std::make_unique<QWidget>();
+    }
+
+    void TearDown() override {
+        // The host ends with the last plug-in object, so every test starts its own.
+        delete actionPlugin_;
+        delete overlayPlugin_;
+    }
+
+    AnnotationStore& appStore() {
+        if (!writer_) {
+            writer_ = std::make_unique<AnnotationStore>(AnnotationStore::defaultPath());
+        }
+        return *writer_;
+    }
+    std::string file(const std::string& name) {
+        return home_.makeFile("Documents/" + name, name).string();
+    }
+    std::string annotated(const std::string& name,
+                          Annotation::Status status = Annotation::Status::reviewed) {
+        const std::string path = file(name);
+        save(path, status);
+        return path;
+    }
+    void save(const std::string& path, Annotation::Status status) {
+        Annotation record = appStore().fetch(path).value_or(Annotation::forFile(path, Date()));
+        record.status = status;
+        appStore().save(record);
+    }
+
+    KOverlayIconPlugin& overlays() {
+        if (overlayPlugin_ == nullptr) {
+            QPluginLoader loader(SCRIVLET_OVERLAY_PLUGIN);
+            overlayPlugin_ = qobject_cast<KOverlayIconPlugin*>(loader.instance());
+            EXPECT_NE(overlayPlugin_, nullptr) << loader.errorString().toStdString();
+        }
+        return *overlayPlugin_;
+    }
+    KAbstractFileItemActionPlugin& actions() {
+        if (actionPlugin_ == nullptr) {
+            const auto created = KPluginFactory::instantiatePlugin<KAbstractFileItemActionPlugin>(
+                KPluginMetaData(QStringLiteral(SCRIVLET_ACTION_PLUGIN)));
+            EXPECT_NE(created.plugin, nullptr) << created.errorText.toStdString();
+            actionPlugin_ = created.plugin;
+        }
+        return *actionPlugin_;
+    }
+
+    QStringList overlaysOf(const std::string& path) {
+        return overlays().getOverlays(QUrl::fromLocalFile(QString::fromStdString(path)));
+    }
+    QList<QAction*> menuFor(const std::vector<std::string>& paths) {
+        KFileItemList items;
+        for (const std::string& path : paths) {
+            items.append(KFileItem(QUrl::fromLocalFile(QString::fromStdString(path))));
+        }
+        return actions().actions(KFileItemListProperties(items), parent_.get());
+    }
+    static std::vector<std::string> titles(const QList<QAction*>& actions) {
+        std::vector<std::string> texts;
+        for (const QAction* action : actions) {
+            texts.push_back(action->text().toStdString());
+        }
+        return texts;
+    }
+    // The emblem's colour a little inside its oval, left of the symbol.
+    static QColor ovalColor(const QString& png) {
+        const QImage image(png);
+        return image.pixelColor(image.width() / 5, image.height() / 2);
+    }
+    static QColor centreColor(const QString& png) {
+        const QImage image(png);
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    }
+    // Runs Qt's loop until `done` or a few seconds passed.
+    template <typename Predicate> static bool processEventsUntil(Predicate done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return done();
+    }
+
+    TempHome home_;
+    std::unique_ptr<AnnotationStore> writer_;
+    KOverlayIconPlugin* overlayPlugin_ = nullptr;
+    KAbstractFileItemActionPlugin* actionPlugin_ = nullptr;
+    std::unique_ptr<QWidget> parent_; // what the file manager's menu would be
+};
+
+const QColor systemBlue(0, 122, 255);
+const QColor systemOrange(255, 149, 0);
+
+TEST_F(FileManagerPlugInTest, EmblemsFollowTheBadgeRule) {
+    const std::string reviewed = annotated("reviewed.txt");
+    const std::string none = annotated("none.txt", Annotation::Status::none);
+    const std::string flagged = annotated("flagged.txt", Annotation::Status::flagged);
+    const std::string plain = file("plain.txt");
+
+    const QStringList annotatedEmblem = overlaysOf(reviewed);
+    ASSERT_EQ(annotatedEmblem.size(), 1);
+    EXPECT_EQ(overlaysOf(none), annotatedEmblem);
+    const QStringList flaggedEmblem = overlaysOf(flagged);
+    ASSERT_EQ(flaggedEmblem.size(), 1);
+    EXPECT_NE(flaggedEmblem, annotatedEmblem);
+    EXPECT_TRUE(overlaysOf(plain).isEmpty());
+    EXPECT_TRUE(overlays().getOverlays(QUrl("sftp://server/reviewed.txt")).isEmpty());
+
+    // Absolute PNG files in the user's cache folder, drawn in the badge's colour.
+    for (const QString& png : {annotatedEmblem.front(), flaggedEmblem.front()}) {
+        EXPECT_TRUE(png.startsWith(QString::fromStdString((home_.path() / ".cache").string())))
+            << png.toStdString();
+        EXPECT_TRUE(png.endsWith(".png"));
+        EXPECT_EQ(QImage(png).size(), QSize(64, 64));
+        EXPECT_EQ(QImage(png).pixelColor(0, 0).alpha(), 0) << "outside the oval is transparent";
+    }
+    EXPECT_EQ(ovalColor(annotatedEmblem.front()), systemBlue);
+    EXPECT_EQ(ovalColor(flaggedEmblem.front()), systemOrange);
+}
+
+TEST_F(FileManagerPlugInTest, AChangeAnnouncedByTheAppTurnsTheEmblemWithOneSignal) {
+    const std::string report = annotated("report.txt");
+    const std::string other = file("other.txt");
+    const QStringList before = overlaysOf(report);
+    QSignalSpy changed(&overlays(), &KOverlayIconPlugin::overlaysChanged);
+
+    save(report, Annotation::Status::flagged);
+    save(other, Annotation::Status::none);
+    // Announced twice: a path drained twice is set once.
+    BadgeRefreshNotifier::notifyChange(report);
+    BadgeRefreshNotifier::notifyChange(other);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(processEventsUntil([&] { return changed.size() >= 2; }));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    ASSERT_EQ(changed.size(), 2);
+    std::map<QString, QStringList> signalled;
+    for (const QList<QVariant>& arguments : changed) {
+        signalled[arguments.at(0).toUrl().toLocalFile()] = arguments.at(1).toStringList();
+    }
+    const QStringList nowFlagged = signalled[QString::fromStdString(report)];
+    ASSERT_EQ(nowFlagged.size(), 1);
+    EXPECT_EQ(ovalColor(nowFlagged.front()), systemOrange);
+    EXPECT_EQ(overlaysOf(report), nowFlagged) << "asked again, the plug-in answers the same";
+    EXPECT_EQ(signalled[QString::fromStdString(other)], before);
+
+    // A deleted record clears the emblem.
+    appStore().deleteByPath(report);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(processEventsUntil([&] { return changed.size() >= 3; }));
+    EXPECT_TRUE(changed.at(2).at(1).toStringList().isEmpty());
+}
+
+TEST_F(FileManagerPlugInTest, TheMenuOffersTheExtensionsItemsAndItsCommandsReachTheApp) {
+    ReceivingApp app;
+    ASSERT_TRUE(app.listening());
+    const std::string report = annotated("report #1 100%.txt");
+    const std::string plain = file("plain.txt");
+    const std::string third = file("third.txt");
+
+    EXPECT_EQ(titles(menuFor({plain})), std::vector<std::string>{"Annotate This File\u2026"});
+    const QList<QAction*> three = menuFor({third, report, plain});
+    ASSERT_EQ(titles(three), std::vector<std::string>{"Annotate 3 Files\u2026"});
+    const QList<QAction*> one = menuFor({report});
+    ASSERT_EQ(titles(one),
+              (std::vector<std::string>{"Edit Annotation\u2026", "Remove Annotation"}));
+
+    three.front()->trigger();
+    const auto annotate = app.waitForURLs(3);
+    EXPECT_EQ(annotate, (std::vector<std::string>{"annotate " + third, "annotate " + report,
+                                                  "annotate " + plain}))
+        << "one URL per file, in the file manager's order, each path intact";
+    one.back()->trigger();
+    const auto all = app.waitForURLs(4);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[3], "remove " + report);
+}
+
+TEST_F(FileManagerPlugInTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMenu) {
+    const std::string report = annotated("report.txt", Annotation::Status::flagged);
+    writer_.reset();
+    // Damaged beyond reading: no badges and the no-store menu for the life of the host.
+    std::ofstream(AnnotationStore::defaultPath(), std::ios::binary | std::ios::trunc)
+        << std::string(8192, 'x');
+
+    EXPECT_TRUE(overlaysOf(report).isEmpty());
+    EXPECT_EQ(titles(menuFor({report})), std::vector<std::string>{"Annotate This File\u2026"});
+    EXPECT_EQ(titles(menuFor({report, file("b.txt")})),
+              std::vector<std::string>{"Annotate 2 Files\u2026"});
+}
+
+TEST_F(FileManagerPlugInTest, NonLocalItemsGetNoMenu) {
+    KFileItemList items{KFileItem(QUrl("sftp://server/a.txt"))};
+    EXPECT_TRUE(actions().actions(KFileItemListProperties(items), parent_.get()).isEmpty());
+    EXPECT_TRUE(menuFor({}).isEmpty()) << "no selection: the menu is empty";
+}
+
+// The badges as the extension's drawing code draws them, on a desktop that has both symbols
+// and on one that has neither: a missing symbol leaves the bare oval.
+class BadgeImageTest : public ::testing::Test {
+protected:
+    std::map<std::string, QImage> drawBadges(std::set<std::string> symbols) {
+        Services services(std::make_unique<RunLoop>(makeRealRunLoopBackend()),
+                          std::make_unique<FileManagerDesktop>(std::move(symbols), nullptr),
+                          std::make_unique<Bundle>("test", "", "test", std::vector<std::string>{}));
+        auto extension = FinderSyncExtension::make();
+        std::map<std::string, QImage> images;
+        for (const auto& badge : FinderSyncController::defaultController().badgeImages()) {
+            const auto png = home_.path() / (badge.identifier + ".png");
+            EXPECT_FALSE(BadgeRasterizer::writePNG(badge.image, 96, png));
+            images[badge.identifier] = QImage(QString::fromStdString(png.string()));
+        }
+        return images;
+    }
+    // Of the 48 by 48 pixels the symbol is drawn into.
+    static int darkPixelsInTheMiddle(const QImage& image) {
+        int dark = 0;
+        for (int y = 24; y < 72; ++y) {
+            for (int x = 24; x < 72; ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                dark += pixel.alpha() == 255 && pixel.lightness() < 40 ? 1 : 0;
+            }
+        }
+        return dark;
+    }
+    TempHome home_;
+};
+
+TEST_F(BadgeImageTest, TheSymbolSitsInTheOvalAndAMissingOneLeavesTheBareOval) {
+    const auto drawn = drawBadges(BadgeRasterizer::drawableSymbols());
+    const auto bare = drawBadges({});
+    ASSERT_EQ(drawn.size(), 2u);
+    ASSERT_EQ(bare.size(), 2u);
+    for (const auto& [identifier, colour] :
+         {std::pair{"annotated", systemBlue}, std::pair{"flagged", systemOrange}}) {
+        const QImage& withSymbol = drawn.at(identifier);
+        const QImage& without = bare.at(identifier);
+        ASSERT_EQ(withSymbol.size(), QSize(96, 96));
+        // The oval inscribed in the image inset by an eighth on each side.
+        EXPECT_EQ(without.pixelColor(48, 48), colour) << identifier;
+        EXPECT_EQ(without.pixelColor(15, 48), colour) << identifier;
+        EXPECT_EQ(without.pixelColor(10, 48).alpha(), 0) << identifier;
+        EXPECT_EQ(without.pixelColor(14, 14).alpha(), 0) << identifier << ": a corner";
+        // The symbol covers much of the middle in the label colour; the oval shows around it.
+        EXPECT_GT(darkPixelsInTheMiddle(withSymbol), 200) << identifier;
+        EXPECT_EQ(darkPixelsInTheMiddle(without), 0) << identifier;
+        EXPECT_EQ(withSymbol.pixelColor(15, 48), colour) << identifier;
+    }
+    EXPECT_NE(BadgeRasterizer::drawingFingerprint(
+                  DrawnImage::imageWithSize({320, 320}, false, [](const CGRect&) { return true; })),
+              BadgeRasterizer::drawingFingerprint(DrawnImage::imageWithSize(
+                  {320, 320}, false, [](const CGRect&) { return false; })));
+}
+
+} // namespace
+
+} // namespace scrivlet
