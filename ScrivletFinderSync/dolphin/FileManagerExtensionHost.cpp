@@ -8,12 +8,14 @@
 #include "Platform/URL.h"
 #include "Platform/UserDirectories.h"
 #include "Platform/real/LaunchServices.h"
+#include "Scrivcore/AnnotationStore.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
 #include "ScrivletFinderSync/dolphin/FileManagerDesktop.h"
 #include "ScrivletFinderSync/dolphin/QtRunLoopBackend.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -100,6 +102,12 @@ void FileManagerExtensionHost::start(int emblemPixels) {
             badgeSet(path ? path->string() : std::string(), set.identifier);
         });
     extension_ = FinderSyncExtension::make();
+    if (extension_->store) {
+        // Emblems are asked on the file manager's main thread: a lookup that meets a lock the
+        // app holds answers "no badge" at once rather than freezing the window; the next redraw
+        // or change signal asks again.
+        extension_->store->setBusyTimeout(std::chrono::milliseconds(0));
+    }
     drawEmblems(emblemPixels);
     // The first turn hands the loop's descriptors (the badge notice) to Qt.
     services_->runLoop().runUntilIdle();

@@ -372,6 +372,23 @@ TEST_F(BadgeImageTest, TheSymbolSitsInTheOvalAndAMissingOneLeavesTheBareOval) {
                   {320, 320}, false, [](const CGRect&) { return false; })));
 }
 
+// A file manager process lives for weeks and shows many files: its controller hands each badge
+// on and keeps none.
+TEST(FileManagerDesktopTest, TheControllerPassesBadgesOnAndKeepsNone) {
+    FileManagerDesktop desktop({}, nullptr);
+    FinderSyncController& controller = desktop.finderSyncController();
+    std::vector<std::string> heard;
+    controller.setBadgeObserver([&heard](const FinderSyncController::BadgeSet& set) {
+        heard.push_back(set.identifier + " " + set.url.absoluteString());
+    });
+    controller.setBadgeIdentifier("flagged", URL::fileURL("/home/user/a.txt"));
+    controller.setBadgeIdentifier("", URL::fileURL("/home/user/b.txt"));
+    EXPECT_EQ(heard, (std::vector<std::string>{"flagged file:///home/user/a.txt",
+                                               " file:///home/user/b.txt"}));
+    EXPECT_TRUE(controller.badgeSets().empty());
+    EXPECT_EQ(controller.badgeIdentifier(URL::fileURL("/home/user/a.txt")), "");
+}
+
 } // namespace
 
 } // namespace scrivlet
