@@ -115,7 +115,7 @@ pids+=("$(sed -n 2p <<<"$bus")")
 annotated="$docs/annotated.txt"
 flagged="$docs/flagged.txt"
 plain="$docs/plain.txt"
-for file in "$annotated" "$flagged" "$plain"; do basename "$file" >"$file"; done
+for file in "$annotated" "$flagged" "$plain"; do printf "%s\n" "${file##*/}" >"$file"; done
 "$edit" save "$annotated" reviewed "Read it" >/dev/null || fail "could not save a record"
 "$edit" save "$flagged" flagged "Check the figures" >/dev/null || fail "could not save a record"
 
