@@ -7,6 +7,7 @@
 #include <KFileItemListProperties>
 #include <KPluginFactory>
 #include <QAction>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
@@ -26,19 +27,19 @@ int emblemPixels() {
 }
 
 // For the trace: where each item shows on screen once its menu is open, so that a person or a
-// test can find it there.
+// test can find it there. Titles are the extension's: the menu may add accelerator marks.
 void traceWhereShown(const std::weak_ptr<FileManagerExtensionHost>& weakHost,
-                     const QList<QAction*>& actions) {
+                     const QList<QAction*>& actions, const std::vector<std::string>& titles) {
     auto* timer = new QTimer();
     auto tries = std::make_shared<int>(0);
-    QList<QPointer<QAction>> watched;
-    for (QAction* action : actions) {
-        watched.append(action);
+    std::vector<std::pair<QPointer<QAction>, std::string>> watched;
+    for (int i = 0; i < actions.size(); ++i) {
+        watched.emplace_back(actions[i], titles[static_cast<std::size_t>(i)]);
     }
     QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, watched, weakHost] {
         const auto host = weakHost.lock();
         bool shown = false;
-        for (const QPointer<QAction>& action : watched) {
+        for (const auto& [action, title] : watched) {
             if (!action || !host) {
                 continue;
             }
@@ -49,7 +50,7 @@ void traceWhereShown(const std::weak_ptr<FileManagerExtensionHost>& weakHost,
                 }
                 const QRect rect = menu->actionGeometry(action);
                 const QPoint topLeft = menu->mapToGlobal(rect.topLeft());
-                host->trace({"item", action->text().toStdString(), std::to_string(topLeft.x()),
+                host->trace({"item", title, std::to_string(topLeft.x()),
                              std::to_string(topLeft.y()), std::to_string(rect.width()),
                              std::to_string(rect.height())});
                 shown = true;
@@ -90,11 +91,14 @@ public:
             if (!url.isLocalFile()) {
                 return actions;
             }
-            paths.push_back(url.toLocalFile().toStdString());
+            // The bytes of the name on disk, as the store keys it (QString holds it decoded).
+            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
         }
         try {
             const std::weak_ptr<FileManagerExtensionHost> weakHost = host_;
+            std::vector<std::string> titles;
             for (const auto& entry : host_->menuFor(paths)) {
+                titles.push_back(entry.title);
                 auto* action = new QAction(QString::fromStdString(entry.title), parentWidget);
                 QObject::connect(action, &QAction::triggered, action, [weakHost, entry, paths] {
                     try {
@@ -108,7 +112,7 @@ public:
                 actions.append(action);
             }
             if (std::getenv(FileManagerExtensionHost::traceVariable) != nullptr) {
-                traceWhereShown(weakHost, actions);
+                traceWhereShown(weakHost, actions, titles);
             }
         } catch (const std::exception& error) {
             qDeleteAll(actions);

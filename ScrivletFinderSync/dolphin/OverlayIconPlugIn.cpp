@@ -4,6 +4,7 @@
 #include "ScrivletFinderSync/dolphin/FileManagerExtensionHost.h"
 
 #include <KOverlayIconPlugin>
+#include <QFile>
 #include <QGuiApplication>
 #include <QStringList>
 #include <QUrl>
@@ -42,8 +43,9 @@ public:
             host_ = FileManagerExtensionHost::acquire(emblemPixels());
             observer_ = host_->addOverlaysObserver(
                 [this](const std::string& path, const std::vector<std::string>& overlays) {
-                    Q_EMIT overlaysChanged(QUrl::fromLocalFile(QString::fromStdString(path)),
-                                           toQStringList(overlays));
+                    Q_EMIT overlaysChanged(
+                        QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))),
+                        toQStringList(overlays));
                 });
         } catch (const std::exception& error) {
             host_.reset();
@@ -65,7 +67,8 @@ public:
             return {};
         }
         try {
-            return toQStringList(host_->overlaysFor(item.toLocalFile().toStdString()));
+            return toQStringList(
+                host_->overlaysFor(QFile::encodeName(item.toLocalFile()).toStdString()));
         } catch (...) {
             return {};
         }

@@ -8,6 +8,7 @@
 #      emblem with one change signal, and the file manager asks for the new emblem.
 #   3. "Remove Annotation", chosen in the file manager's context menu where the plug-in's item
 #      shows, reaches the running app, which removes the record; the emblem goes.
+#   4. The file manager quits cleanly with the plug-ins loaded.
 # Usage: dolphin.sh PATH/TO/Scrivlet PATH/TO/store-edit PATH/TO/PlugIns/qt5 [SCREENSHOT-FOLDER]
 # Exits 77 (skipped) when Xvfb, openbox, dbus-daemon, xdotool or the file manager is missing.
 set -euo pipefail
@@ -44,9 +45,9 @@ fi
 
 cleanup() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
-    for pid in $(app_pids); do kill -KILL "$pid" 2>/dev/null || true; done
     sleep 0.2
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}" $(app_pids); do kill -KILL "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -121,12 +122,14 @@ for file in "$annotated" "$flagged" "$plain"; do printf "%s\n" "${file##*/}" >"$
 
 # The app, as the user runs it.
 "$app" >"$work/app.out" 2>"$work/app.log" &
+pids+=($!)
 wait_until 100 grep -qF "Ready. Listening" "$work/app.log" || fail "the app did not start"
 
 # 1. The folder shown: each file's emblem as the plug-in answered it.
 QT_PLUGIN_PATH="$plugins" SCRIVLET_FILE_MANAGER_TRACE="$trace" QT_QPA_PLATFORM=xcb \
     dolphin --new-window "$docs" >"$work/dolphin.log" 2>&1 &
-pids+=($!)
+dolphin_pid=$!
+pids+=("$dolphin_pid")
 wait_until 300 traced 1 overlays annotated "$annotated" || fail "no emblem for the annotated file"
 wait_until 50 traced 1 overlays flagged "$flagged" || fail "no flagged emblem"
 wait_until 50 traced 1 overlays none "$plain" || fail "the plain file was not asked or got an emblem"
@@ -169,5 +172,15 @@ wait_until 50 traced 1 overlays none "$flagged" || fail "the emblem of the remov
 sleep 0.5
 screenshot 4-removed
 ok "Remove Annotation from the context menu reaches the app; record and emblem are gone"
+
+# 4. Quitting the file manager with the plug-ins loaded ends it cleanly.
+xdotool windowactivate --sync "$window" 2>/dev/null || true
+xdotool key --window "$window" ctrl+q
+gone() { ! kill -0 "$1" 2>/dev/null; }
+wait_until 100 gone "$dolphin_pid" || fail "the file manager did not quit"
+status=0
+wait "$dolphin_pid" || status=$?
+[ "$status" -eq 0 ] || fail "the file manager ended with status $status"
+ok "the file manager quits cleanly with the plug-ins loaded"
 
 echo "$passed passed, 0 failed (screenshots: $shots)"
