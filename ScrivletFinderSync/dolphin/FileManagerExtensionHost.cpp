@@ -83,7 +83,9 @@ FileManagerExtensionHost::~FileManagerExtensionHost() {
 }
 
 void FileManagerExtensionHost::start(int emblemPixels) {
-    auto runLoop = std::make_unique<RunLoop>(makeQtRunLoopBackend([this] { pump(); }));
+    auto backend = makeQtRunLoopBackend([this] { return pump(); });
+    backend_ = backend.get();
+    auto runLoop = std::make_unique<RunLoop>(std::move(backend));
     const auto app = enclosingApp();
     auto desktop = std::make_unique<FileManagerDesktop>(
         BadgeRasterizer::drawableSymbols(),
@@ -109,8 +111,8 @@ void FileManagerExtensionHost::start(int emblemPixels) {
         extension_->store->setBusyTimeout(std::chrono::milliseconds(0));
     }
     drawEmblems(emblemPixels);
-    // The first turn hands the loop's descriptors (the badge notice) to Qt.
-    services_->runLoop().runUntilIdle();
+    // Qt's first look hands it the loop's descriptors (the badge notice).
+    backend_->wake();
 }
 
 int FileManagerExtensionHost::emblemPixels(double devicePixelRatio) {
@@ -119,11 +121,13 @@ int FileManagerExtensionHost::emblemPixels(double devicePixelRatio) {
     return static_cast<int>(std::ceil(largestEmblemPoints * ratio));
 }
 
-void FileManagerExtensionHost::pump() {
+std::optional<double> FileManagerExtensionHost::pump() {
     // Qt calls back from its own loop, so only while the services exist.
-    if (services_) {
-        services_->runLoop().runUntilIdle();
+    if (!services_) {
+        return std::nullopt;
     }
+    services_->runLoop().runUntilIdle();
+    return services_->runLoop().secondsUntilNextTimer();
 }
 
 fs::path FileManagerExtensionHost::emblemFolder() {
@@ -260,7 +264,8 @@ void FileManagerExtensionHost::perform(const MenuEntry& entry,
     if (extension_->respondsToSelector(entry.action)) {
         extension_->performSelector(entry.action, nullptr);
     }
-    services_->runLoop().runUntilIdle();
+    // What the command posted to the loop runs once Qt looks again.
+    backend_->wake();
 }
 
 void FileManagerExtensionHost::waitForOpenedURLs() {

@@ -12,6 +12,7 @@ namespace scrivlet {
 
 class FileManagerDesktop;
 class FinderSyncExtension;
+class RunLoopBackend;
 class Services;
 
 // The extension's host inside the file manager's process: the one FinderSyncExtension of the
@@ -71,10 +72,11 @@ private:
     void start(int emblemPixels);
     void drawEmblems(int emblemPixels);
     void badgeSet(const std::string& path, const std::string& identifier);
-    void pump();
+    std::optional<double> pump();
     std::vector<std::string> overlaysOf(const std::string& identifier) const;
 
     FileManagerDesktop* desktop_ = nullptr;
+    RunLoopBackend* backend_ = nullptr; // the run loop's, which Qt drives
     std::unique_ptr<Services> services_;
     std::shared_ptr<FinderSyncExtension> extension_;
     std::map<std::string, std::string> emblemFiles_; // by badge identifier

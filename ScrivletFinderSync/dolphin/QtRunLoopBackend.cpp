@@ -2,9 +2,11 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <poll.h>
 #include <time.h>
@@ -15,7 +17,11 @@ namespace {
 
 class QtRunLoopBackend final : public RunLoopBackend {
 public:
-    explicit QtRunLoopBackend(std::function<void()> pump) : pump_(std::move(pump)) {}
+    explicit QtRunLoopBackend(QtRunLoopPump pump) : pump_(std::move(pump)) {
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, &context_, [this] { runPump(); });
+    }
     ~QtRunLoopBackend() override = default;
     QtRunLoopBackend(const QtRunLoopBackend&) = delete;
     QtRunLoopBackend& operator=(const QtRunLoopBackend&) = delete;
@@ -101,12 +107,19 @@ private:
             return;
         }
         pumping_ = true;
-        pump_();
+        const std::optional<double> nextTimer = pump_();
         pumping_ = false;
+        if (nextTimer) {
+            // Rounded up: a wake-up a little early would find the timer not yet due.
+            timer_.start(static_cast<int>(std::min(std::ceil(*nextTimer * 1000), 1e9)));
+        } else {
+            timer_.stop();
+        }
     }
 
-    std::function<void()> pump_;
+    QtRunLoopPump pump_;
     QObject context_;
+    QTimer timer_;
     std::map<int, std::unique_ptr<QSocketNotifier>> notifiers_;
     std::atomic<bool> wakePosted_{false};
     bool pumping_ = false;
@@ -114,7 +127,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<RunLoopBackend> makeQtRunLoopBackend(std::function<void()> pump) {
+std::unique_ptr<RunLoopBackend> makeQtRunLoopBackend(QtRunLoopPump pump) {
     return std::make_unique<QtRunLoopBackend>(std::move(pump));
 }
 

@@ -12,6 +12,7 @@
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
 #include "ScrivletFinderSync/dolphin/FileManagerDesktop.h"
+#include "ScrivletFinderSync/dolphin/QtRunLoopBackend.h"
 #include "session/TempHome.h"
 
 #include <KAbstractFileItemActionPlugin>
@@ -29,10 +30,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace scrivlet {
 
@@ -370,6 +373,81 @@ TEST_F(BadgeImageTest, TheSymbolSitsInTheOvalAndAMissingOneLeavesTheBareOval) {
                   DrawnImage::imageWithSize({320, 320}, false, [](const CGRect&) { return true; })),
               BadgeRasterizer::drawingFingerprint(DrawnImage::imageWithSize(
                   {320, 320}, false, [](const CGRect&) { return false; })));
+}
+
+// The platform run loop inside Qt's: Qt waits, and the loop's sources, main queue and timers
+// run on Qt's thread.
+class QtRunLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        application();
+        auto backend = makeQtRunLoopBackend([this]() -> std::optional<double> {
+            loop->runUntilIdle();
+            return loop->secondsUntilNextTimer();
+        });
+        backend_ = backend.get();
+        loop = std::make_unique<RunLoop>(std::move(backend));
+        ASSERT_EQ(::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK), 0);
+    }
+    void TearDown() override {
+        loop.reset();
+        ::close(pipe_[0]);
+        ::close(pipe_[1]);
+    }
+    template <typename Predicate> static bool processEventsUntil(Predicate done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return done();
+    }
+    std::unique_ptr<RunLoop> loop;
+    RunLoopBackend* backend_ = nullptr;
+    int pipe_[2] = {-1, -1};
+};
+
+TEST_F(QtRunLoopTest, SourcesQueuedWorkAndTimersRunOnQtsThread) {
+    const auto qtThread = std::this_thread::get_id();
+    std::vector<std::string> ran;
+    const RunLoop::SourceID source = loop->addFileDescriptorSource(pipe_[0], [&] {
+        char byte = 0;
+        while (::read(pipe_[0], &byte, 1) == 1) {
+            ran.push_back(std::string("read ") + byte);
+        }
+    });
+    const double started = loop->monotonicNow();
+    double timerRanAfter = -1;
+    loop->asyncAfter(0.05, [&] { timerRanAfter = loop->monotonicNow() - started; });
+    backend_->wake(); // changed outside a pump: Qt looks again
+
+    ASSERT_EQ(::write(pipe_[1], "a", 1), 1);
+    ASSERT_TRUE(processEventsUntil([&] { return !ran.empty(); }));
+    std::thread poster([&] {
+        loop->async([&] { ran.push_back(std::this_thread::get_id() == qtThread ? "async" : "?"); });
+    });
+    poster.join();
+    ASSERT_TRUE(processEventsUntil([&] { return ran.size() >= 2; }));
+    ASSERT_TRUE(processEventsUntil([&] { return timerRanAfter >= 0; }));
+    EXPECT_GE(timerRanAfter, 0.05);
+    EXPECT_EQ(ran, (std::vector<std::string>{"read a", "async"}));
+
+    // A source that removes itself while it runs; Qt stops watching its descriptor.
+    loop->removeSource(source);
+    RunLoop::SourceID last = 0;
+    last = loop->addFileDescriptorSource(pipe_[0], [&] {
+        char byte = 0;
+        while (::read(pipe_[0], &byte, 1) == 1) {
+            ran.push_back(std::string("last ") + byte);
+        }
+        loop->removeSource(last);
+    });
+    backend_->wake();
+    ASSERT_EQ(::write(pipe_[1], "b", 1), 1);
+    ASSERT_TRUE(processEventsUntil([&] { return ran.size() >= 3; }));
+    ASSERT_EQ(::write(pipe_[1], "c", 1), 1);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    EXPECT_EQ(ran.back(), "last b");
 }
 
 // A file manager process lives for weeks and shows many files: its controller hands each badge
