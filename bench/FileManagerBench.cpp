@@ -30,7 +30,7 @@ QApplication& application() {
     static char name[] = "file-manager-bench";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("QT_QPA_PLATFORM", "minimal", 1);
         return new QApplication(argc, argv);
     }();
     return *app;

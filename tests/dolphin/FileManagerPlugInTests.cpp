@@ -43,16 +43,24 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "file-manager-plugin-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+// One Qt application without a screen for the whole run, as the file manager has one; it
+// goes after the last test, before the plug-ins' libraries are unloaded.
+class QtApplicationEnvironment final : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ::setenv("QT_QPA_PLATFORM", "minimal", 1);
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[32] = "file-manager-plugin-tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const qtApplication =
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 // The running app's end of URL delivery, on a thread of its own.
 class ReceivingApp {
@@ -118,10 +126,7 @@ private:
 
 class FileManagerPlugInTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        application();
-        parent_ = std::make_unique<QWidget>();
-    }
+    void SetUp() override { parent_ = std::make_unique<QWidget>(); }
 
     void TearDown() override {
         // The host ends with the last plug-in object, so every test starts its own.
@@ -380,7 +385,6 @@ TEST_F(BadgeImageTest, TheSymbolSitsInTheOvalAndAMissingOneLeavesTheBareOval) {
 class QtRunLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        application();
         auto backend = makeQtRunLoopBackend([this]() -> std::optional<double> {
             loop->runUntilIdle();
             return loop->secondsUntilNextTimer();
