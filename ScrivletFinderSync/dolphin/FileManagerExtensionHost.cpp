@@ -103,6 +103,19 @@ void FileManagerExtensionHost::start(int emblemPixels) {
             const auto path = set.url.fileSystemPath();
             badgeSet(path ? path->string() : std::string(), set.identifier);
         });
+    storeExisted_ = storeExists();
+    startExtension();
+    drawEmblems(emblemPixels);
+    // Qt's first look hands it the loop's descriptors (the badge notice).
+    backend_->wake();
+}
+
+bool FileManagerExtensionHost::storeExists() {
+    std::error_code error;
+    return fs::exists(AnnotationStore::defaultPath(), error);
+}
+
+void FileManagerExtensionHost::startExtension() {
     extension_ = FinderSyncExtension::make();
     if (extension_->store) {
         // Emblems are asked on the file manager's main thread: a lookup that meets a lock the
@@ -110,9 +123,17 @@ void FileManagerExtensionHost::start(int emblemPixels) {
         // or change signal asks again.
         extension_->store->setBusyTimeout(std::chrono::milliseconds(0));
     }
-    drawEmblems(emblemPixels);
-    // Qt's first look hands it the loop's descriptors (the badge notice).
-    backend_->wake();
+}
+
+bool FileManagerExtensionHost::startAgainIfTheStoreAppeared() {
+    if (extension_->store || storeExisted_ || !storeExists()) {
+        return false;
+    }
+    storeExisted_ = true;
+    // The old extension goes first: its notice observer leaves the loop with it.
+    extension_.reset();
+    startExtension();
+    return true;
 }
 
 int FileManagerExtensionHost::emblemPixels(double devicePixelRatio) {
@@ -125,6 +146,14 @@ std::optional<double> FileManagerExtensionHost::pump() {
     // Qt calls back from its own loop, so only while the services exist.
     if (!services_) {
         return std::nullopt;
+    }
+    // The system starts an extension again when it is needed; the file manager's process
+    // lives long. An extension that started before the app ever made the store (the file
+    // manager restarted right after installing) starts again once a change shows that the
+    // store exists, and takes the paths that change announced. A store that was there but
+    // could not be opened stays unopened, as the extension's rule says.
+    if (startAgainIfTheStoreAppeared()) {
+        extension_->refreshPendingBadges();
     }
     services_->runLoop().runUntilIdle();
     return services_->runLoop().secondsUntilNextTimer();

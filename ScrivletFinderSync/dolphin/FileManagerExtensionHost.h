@@ -70,6 +70,9 @@ public:
 private:
     explicit FileManagerExtensionHost(int emblemPixels);
     void start(int emblemPixels);
+    void startExtension();
+    static bool storeExists();
+    bool startAgainIfTheStoreAppeared();
     void drawEmblems(int emblemPixels);
     void badgeSet(const std::string& path, const std::string& identifier);
     std::optional<double> pump();
@@ -79,6 +82,7 @@ private:
     RunLoopBackend* backend_ = nullptr; // the run loop's, which Qt drives
     std::unique_ptr<Services> services_;
     std::shared_ptr<FinderSyncExtension> extension_;
+    bool storeExisted_ = false;                      // when the extension last started
     std::map<std::string, std::string> emblemFiles_; // by badge identifier
     std::map<int, OverlaysObserver> observers_;
     int nextObserver_ = 1;

@@ -13,6 +13,7 @@
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
 #include "ScrivletFinderSync/dolphin/FileManagerDesktop.h"
 #include "ScrivletFinderSync/dolphin/QtRunLoopBackend.h"
+#include "session/LogCapture.h"
 #include "session/TempHome.h"
 
 #include <KAbstractFileItemActionPlugin>
@@ -27,6 +28,7 @@
 #include <QImage>
 #include <QPluginLoader>
 #include <QSignalSpy>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -209,7 +211,16 @@ protected:
         return done();
     }
 
+    std::size_t nsLogLinesWith(const std::string& fragment) const {
+        const auto lines = log_.messages("");
+        return static_cast<std::size_t>(
+            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                return line.find(fragment) != std::string::npos;
+            }));
+    }
+
     TempHome home_;
+    LogCapture log_;
     std::unique_ptr<AnnotationStore> writer_;
     KOverlayIconPlugin* overlayPlugin_ = nullptr;
     KAbstractFileItemActionPlugin* actionPlugin_ = nullptr;
@@ -315,6 +326,39 @@ TEST_F(FileManagerPlugInTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneIte
     EXPECT_EQ(titles(menuFor({report})), std::vector<std::string>{"Annotate This File\u2026"});
     EXPECT_EQ(titles(menuFor({report, file("b.txt")})),
               std::vector<std::string>{"Annotate 2 Files\u2026"});
+
+    // A change announced later clears the file's emblem and opens nothing.
+    QSignalSpy changed(&overlays(), &KOverlayIconPlugin::overlaysChanged);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(processEventsUntil([&] { return !changed.isEmpty(); }));
+    EXPECT_TRUE(changed.front().at(1).toStringList().isEmpty());
+    EXPECT_TRUE(overlaysOf(report).isEmpty());
+    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
+        << "a store that could not be opened is not tried again";
+}
+
+TEST_F(FileManagerPlugInTest, AStoreTheAppMakesAfterTheFileManagerStartedIsUsedFromItsFirstChange) {
+    const std::string report = file("report.txt");
+    EXPECT_TRUE(overlaysOf(report).isEmpty()) << "no store yet";
+    QSignalSpy changed(&overlays(), &KOverlayIconPlugin::overlaysChanged);
+
+    save(report, Annotation::Status::flagged);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(processEventsUntil([&] { return !changed.isEmpty(); }));
+    ASSERT_EQ(changed.size(), 1);
+    const QStringList emblem = changed.front().at(1).toStringList();
+    ASSERT_EQ(emblem.size(), 1);
+    EXPECT_EQ(ovalColor(emblem.front()), systemOrange);
+    EXPECT_EQ(overlaysOf(report), emblem);
+    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: DB opened at "), 1u);
+    EXPECT_EQ(titles(menuFor({report})),
+              (std::vector<std::string>{"Edit Annotation\u2026", "Remove Annotation"}));
+
+    // Later changes reach the extension that started again.
+    save(report, Annotation::Status::reviewed);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(processEventsUntil([&] { return changed.size() >= 2; }));
+    EXPECT_NE(changed.back().at(1).toStringList(), emblem);
 }
 
 TEST_F(FileManagerPlugInTest, NonLocalItemsGetNoMenu) {
