@@ -7,7 +7,8 @@
 #   2. A flagged save (store write and badge notice, as the panel does it) turns the file's
 #      emblem with one change signal, and the file manager asks for the new emblem.
 #   3. "Remove Annotation", chosen in the file manager's context menu where the plug-in's item
-#      shows, reaches the running app, which removes the record; the emblem goes.
+#      shows, reaches the running app, which removes the record; the emblem goes. With no app
+#      running, "Annotate This File…" starts the app, which annotates the file.
 #   4. The file manager quits cleanly with the plug-ins loaded.
 # Usage: dolphin.sh PATH/TO/Scrivlet PATH/TO/store-edit PATH/TO/PlugIns/qt5 [SCREENSHOT-FOLDER]
 # Exits 77 (skipped) when Xvfb, openbox, dbus-daemon, xdotool or the file manager is missing.
@@ -151,27 +152,49 @@ sleep 0.5
 screenshot 2-flagged
 ok "a flagged save turns the emblem with one change signal"
 
-# 3. "Remove Annotation" from the context menu of the flagged file.
+item_lines() { grep -c $'^item\t' "$trace" || true; }
+more_items_than() { [ "$(item_lines)" -gt "$1" ]; }
+# Chooses a context-menu item of one file: selects the file by typing its name in the view,
+# opens the menu from the keyboard, and clicks where the plug-in's item shows.
+choose_in_menu() { # screenshot-name file item expected-items...
+    local shot=$1 file=$2 item=$3 x y w h
+    shift 3
+    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+    xdotool key --window "$window" Escape
+    xdotool type --window "$window" --delay 50 "$(basename "$file")"
+    sleep 0.5
+    local before
+    before=$(item_lines)
+    xdotool key --window "$window" Menu
+    wait_until 50 traced 1 menu 1 "$@" || fail "the menu of $file did not offer: $*"
+    wait_until 50 more_items_than "$before" || fail "the menu's items never showed"
+    screenshot "$shot"
+    read -r x y w h < <(grep $'^item\t'"$item"$'\t' "$trace" | tail -n 1 | cut -f3-6 | tr '\t' ' ')
+    [ -n "$h" ] || fail "no item $item in the menu"
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+    wait_until 50 traced 1 chose "$item" "$file" || fail "$item was not chosen"
+}
 window=$(xdotool search --sync --onlyvisible --class dolphin | head -n 1)
-xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
-# Select the file by typing its name in the view, then open the menu from the keyboard.
-xdotool key --window "$window" Escape
-xdotool type --window "$window" --delay 50 "flagged"
-sleep 0.5
-xdotool key --window "$window" Menu
-wait_until 50 traced 1 menu 1 "Edit Annotation…" "Remove Annotation" ||
-    fail "the context menu did not offer the commands for one annotated file"
-wait_until 50 grep -q $'^item\tRemove Annotation\t' "$trace" || fail "the item never showed"
-screenshot 3-menu
-read -r x y w h < <(grep $'^item\tRemove Annotation\t' "$trace" | tail -n 1 | cut -f3-6 | tr '\t' ' ')
-xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
-wait_until 50 traced 1 chose "Remove Annotation" "$flagged" || fail "the item was not chosen"
+
+# 3. "Remove Annotation" from the context menu of the flagged file reaches the running app.
+choose_in_menu 3-menu "$flagged" "Remove Annotation" "Edit Annotation…" "Remove Annotation"
 wait_until 100 test "$(records_of "$flagged")" = 0 || fail "the app did not remove the record"
 wait_until 50 traced 1 changed none "$flagged" || fail "no change signal for the removal"
 wait_until 50 traced 1 overlays none "$flagged" || fail "the emblem of the removed record stayed"
 sleep 0.5
 screenshot 4-removed
 ok "Remove Annotation from the context menu reaches the app; record and emblem are gone"
+
+# 3b. With no app running, a command from the menu starts the app, which carries it out.
+for pid in $(app_pids); do kill -TERM "$pid"; done
+wait_until 100 test -z "$(app_pids)" || fail "the app did not end"
+choose_in_menu 5-menu "$plain" "Annotate This File…" "Annotate This File…"
+wait_until 100 test -n "$(app_pids)" || fail "the command did not start the app"
+wait_until 100 test "$(records_of "$plain")" = 1 || fail "the started app did not annotate"
+wait_until 50 traced 1 overlays annotated "$plain" || fail "the new annotation got no emblem"
+sleep 0.5
+screenshot 6-annotated
+ok "with no app running, a command from the menu starts it and it annotates the file"
 
 # 4. Quitting the file manager with the plug-ins loaded ends it cleanly.
 xdotool windowactivate --sync "$window" 2>/dev/null || true
