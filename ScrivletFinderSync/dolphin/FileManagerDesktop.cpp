@@ -54,11 +54,6 @@ bool FileManagerDesktop::openURL(const URL& url) {
     return true;
 }
 
-void FileManagerDesktop::waitForOpenedURLs() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queued_.empty() && !opening_; });
-}
-
 void FileManagerDesktop::openQueuedURLs() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -69,7 +64,6 @@ void FileManagerDesktop::openQueuedURLs() {
         }
         const URL url = std::move(queued_.front());
         queued_.pop_front();
-        opening_ = true;
         lock.unlock();
         try {
             opener_(url);
@@ -77,8 +71,6 @@ void FileManagerDesktop::openQueuedURLs() {
             // A failed open is not reported (the extension does not look at it either).
         }
         lock.lock();
-        opening_ = false;
-        changed_.notify_all();
     }
 }
 

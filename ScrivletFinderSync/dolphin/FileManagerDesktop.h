@@ -39,9 +39,6 @@ public:
     // The items the next menu is built for and its commands act on, in the file manager's order.
     void setSelectedItems(std::vector<URL> items) { selected_ = std::move(items); }
 
-    // Blocks until every URL opened so far has been handed over (or failed).
-    void waitForOpenedURLs();
-
     std::vector<Screen> screens() const override { return {}; }
     std::optional<Screen> mainScreen() const override { return std::nullopt; }
     std::optional<std::vector<WindowServerEntry>> windowList() const override {
@@ -84,7 +81,6 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<URL> queued_; // guarded by mutex_
-    bool opening_ = false;   // guarded by mutex_
     bool stopping_ = false;  // guarded by mutex_
     std::thread worker_;     // started with the first URL
 };

@@ -297,10 +297,6 @@ void FileManagerExtensionHost::perform(const MenuEntry& entry,
     backend_->wake();
 }
 
-void FileManagerExtensionHost::waitForOpenedURLs() {
-    desktop_->waitForOpenedURLs();
-}
-
 void FileManagerExtensionHost::trace(const std::vector<std::string>& fields) {
     if (!traceFile_) {
         return;

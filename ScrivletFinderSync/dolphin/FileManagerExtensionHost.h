@@ -54,8 +54,6 @@ public:
     // Runs the command of a menu entry for `paths`; the URLs it opens travel to the app on a
     // worker thread.
     void perform(const MenuEntry& entry, const std::vector<std::string>& paths);
-    // Blocks until the URLs of the commands performed so far were handed to the app.
-    void waitForOpenedURLs();
 
     // The image file of a badge identifier; nothing for none or when it could not be drawn.
     std::optional<std::string> emblemFile(const std::string& identifier) const;
