@@ -77,6 +77,8 @@ public:
             host_ = FileManagerExtensionHost::acquire(emblemPixels());
         } catch (const std::exception& error) {
             NSLog("Scrivlet FinderSync: Cannot start in the file manager: %@", {error.what()});
+        } catch (...) {
+            NSLog("Scrivlet FinderSync: Cannot start in the file manager");
         }
     }
 
@@ -107,6 +109,8 @@ public:
                         }
                     } catch (const std::exception& error) {
                         NSLog("Scrivlet FinderSync: The command failed: %@", {error.what()});
+                    } catch (...) {
+                        NSLog("Scrivlet FinderSync: The command failed");
                     }
                 });
                 actions.append(action);
@@ -114,10 +118,10 @@ public:
             if (std::getenv(FileManagerExtensionHost::traceVariable) != nullptr) {
                 traceWhereShown(weakHost, actions, titles);
             }
-        } catch (const std::exception& error) {
+        } catch (...) {
             qDeleteAll(actions);
             actions.clear();
-            NSLog("Scrivlet FinderSync: No menu: %@", {error.what()});
+            NSLog("Scrivlet FinderSync: No menu for the selection");
         }
         return actions;
     }

@@ -152,8 +152,12 @@ std::optional<double> FileManagerExtensionHost::pump() {
     // manager restarted right after installing) starts again once a change shows that the
     // store exists, and takes the paths that change announced. A store that was there but
     // could not be opened stays unopened, as the extension's rule says.
-    if (startAgainIfTheStoreAppeared()) {
-        extension_->refreshPendingBadges();
+    try {
+        if (startAgainIfTheStoreAppeared()) {
+            extension_->refreshPendingBadges();
+        }
+    } catch (...) {
+        NSLog("Scrivlet FinderSync: The extension could not start again");
     }
     services_->runLoop().runUntilIdle();
     return services_->runLoop().secondsUntilNextTimer();
@@ -208,7 +212,7 @@ std::vector<std::string> FileManagerExtensionHost::overlaysFor(const std::string
     answer_ = &answer;
     try {
         extension_->requestBadgeIdentifierForURL(URL::fileURL(path));
-    } catch (const std::exception&) {
+    } catch (...) {
         answer.reset(); // no badge rather than an error inside the file manager
     }
     answer_ = nullptr;
@@ -235,8 +239,15 @@ void FileManagerExtensionHost::badgeSet(const std::string& path, const std::stri
     // An observer may remove itself (or another) while it is told.
     const auto observers = observers_;
     for (const auto& [id, observer] : observers) {
-        if (observers_.contains(id)) {
+        if (!observers_.contains(id)) {
+            continue;
+        }
+        // This runs inside the run loop, which ends the process on an escaping exception:
+        // a change the file manager could not take is dropped instead.
+        try {
             observer(path, overlays);
+        } catch (...) {
+            NSLog("Scrivlet FinderSync: A badge change could not be shown");
         }
     }
 }

@@ -50,6 +50,9 @@ public:
         } catch (const std::exception& error) {
             host_.reset();
             NSLog("Scrivlet FinderSync: Cannot start in the file manager: %@", {error.what()});
+        } catch (...) {
+            host_.reset();
+            NSLog("Scrivlet FinderSync: Cannot start in the file manager");
         }
     }
 

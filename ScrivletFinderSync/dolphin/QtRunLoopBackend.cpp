@@ -107,7 +107,13 @@ private:
             return;
         }
         pumping_ = true;
-        const std::optional<double> nextTimer = pump_();
+        std::optional<double> nextTimer;
+        // Called from Qt's event handling, which no exception may cross.
+        try {
+            nextTimer = pump_();
+        } catch (...) {
+            nextTimer.reset();
+        }
         pumping_ = false;
         if (nextTimer) {
             // Rounded up: a wake-up a little early would find the timer not yet due.
