@@ -33,6 +33,7 @@ void traceWhereShown(const std::weak_ptr<FileManagerExtensionHost>& weakHost,
     auto* timer = new QTimer();
     auto tries = std::make_shared<int>(0);
     std::vector<std::pair<QPointer<QAction>, std::string>> watched;
+    watched.reserve(titles.size());
     for (int i = 0; i < actions.size(); ++i) {
         watched.emplace_back(actions[i], titles[static_cast<std::size_t>(i)]);
     }
