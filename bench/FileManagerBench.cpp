@@ -41,11 +41,11 @@ std::string pathOf(std::size_t i) {
            ".txt";
 }
 
-void fillStore() {
+void fillStore(std::size_t count = recordCount) {
     AnnotationStore store(AnnotationStore::defaultPath());
     std::vector<Annotation> records;
-    records.reserve(recordCount);
-    for (std::size_t i = 0; i < recordCount; ++i) {
+    records.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
         Annotation record = Annotation::forFile(pathOf(i), Date());
         record.tags = {"work", "q3"};
         record.note = "A note of ordinary length for file " + std::to_string(i);
@@ -119,9 +119,10 @@ BENCHMARK(BM_GetOverlays)->Iterations(200'000);
     ::_exit(0);
 }
 
+// With the store empty but for the changed file, and with 100,000 other records.
 void BM_SaveToOverlaysChanged(benchmark::State& state) {
     TempHome home;
-    fillStore();
+    fillStore(static_cast<std::size_t>(state.range(0)));
     const std::string path = "/home/user/latency.txt";
     int requestEnds[2];
     int savedEnds[2];
@@ -172,7 +173,7 @@ void BM_SaveToOverlaysChanged(benchmark::State& state) {
     reportPercentiles(state, micros);
     delete plugin;
 }
-BENCHMARK(BM_SaveToOverlaysChanged)->UseRealTime()->Iterations(2000);
+BENCHMARK(BM_SaveToOverlaysChanged)->Arg(0)->Arg(recordCount)->UseRealTime()->Iterations(2000);
 
 } // namespace
 
