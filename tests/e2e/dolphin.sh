@@ -154,13 +154,26 @@ sleep 0.5
 screenshot 2-flagged
 ok "a flagged save turns the emblem with one change signal"
 
+# The file manager's main window, titled after the folder it shows; looked up each time, since
+# its popups share its class and come and go.
+main_window() {
+    local id
+    for id in $(xdotool search --onlyvisible --class dolphin 2>/dev/null || true); do
+        case "$(xdotool getwindowname "$id" 2>/dev/null)" in
+        *Dolphin) echo "$id" && return 0 ;;
+        esac
+    done
+    echo "FAILED: the file manager shows no main window" >&2
+    return 1
+}
 item_lines() { grep -c $'^item\t' "$trace" || true; }
 more_items_than() { [ "$(item_lines)" -gt "$1" ]; }
 # Chooses a context-menu item of one file: selects the file by typing its name in the view,
 # opens the menu from the keyboard, and clicks where the plug-in's item shows.
 choose_in_menu() { # screenshot-name file item expected-items...
-    local shot=$1 file=$2 item=$3 x y w h
+    local shot=$1 file=$2 item=$3 x y w h window
     shift 3
+    window=$(main_window)
     xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
     xdotool key --window "$window" Escape
     xdotool type --window "$window" --delay 50 "$(basename "$file")"
@@ -176,7 +189,6 @@ choose_in_menu() { # screenshot-name file item expected-items...
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
     wait_until 50 traced 1 chose "$item" "$file" || fail "$item was not chosen"
 }
-window=$(xdotool search --sync --onlyvisible --class dolphin | head -n 1)
 
 # 3. "Remove Annotation" from the context menu of the flagged file reaches the running app.
 choose_in_menu 3-menu "$flagged" "Remove Annotation" "Edit Annotation…" "Remove Annotation"
@@ -199,6 +211,7 @@ screenshot 6-annotated
 ok "with no app running, a command from the menu starts it and it annotates the file"
 
 # 4. Quitting the file manager with the plug-ins loaded ends it cleanly.
+window=$(main_window)
 xdotool windowactivate --sync "$window" 2>/dev/null || true
 xdotool key --window "$window" ctrl+q
 gone() { ! kill -0 "$1" 2>/dev/null; }
