@@ -35,6 +35,12 @@ FinderSyncController::badgeImage(const std::string& identifier) const {
 }
 
 void FinderSyncController::setBadgeIdentifier(const std::string& identifier, const URL& url) {
+    if (!keepsBadges_) {
+        if (badgeObserver_) {
+            badgeObserver_({url, identifier});
+        }
+        return;
+    }
     if (identifier.empty()) {
         badges_.erase(url.absoluteString());
     } else {

@@ -47,6 +47,10 @@ public:
     void setBadgeObserver(std::function<void(const BadgeSet&)> observer) {
         badgeObserver_ = std::move(observer);
     }
+    // Whether badge sets are kept (badgeIdentifier, badgeSets) besides reaching the observer.
+    // A file manager that keeps its own emblems turns this off, so a process that shows files
+    // for weeks does not keep every answer it ever gave.
+    void setKeepsBadges(bool keeps) { keepsBadges_ = keeps; }
 
     // The items selected in the file manager's frontmost window, in its order; nothing when
     // it has no answer.
@@ -62,6 +66,7 @@ private:
     std::map<std::string, std::string> badges_; // by the URL's text
     std::vector<BadgeSet> badgeSets_;
     std::function<void(const BadgeSet&)> badgeObserver_;
+    bool keepsBadges_ = true;
     std::function<std::optional<std::vector<URL>>()> selectionSource_;
 };
 

@@ -435,6 +435,15 @@ std::size_t RunLoop::timerCount() const {
     return state_->timers.size();
 }
 
+std::optional<double> RunLoop::secondsUntilNextTimer() const {
+    assertOwnerThread("RunLoop::secondsUntilNextTimer");
+    const auto* next = state_->nextEligibleTimer();
+    if (next == nullptr) {
+        return std::nullopt;
+    }
+    return toSeconds(std::max<Nanos>(0, next->first - state_->now()));
+}
+
 void RunLoop::async(std::function<void()> block) {
     requireCallback(block, "RunLoop::async");
     state_->enqueue(std::move(block));

@@ -97,6 +97,9 @@ public:
     void invalidateTimer(TimerID timer);
     bool isTimerValid(TimerID timer) const;
     std::size_t timerCount() const;
+    // How long until the next timer that fires in the current mode is due (0 when overdue);
+    // nothing without one. A loop that another event loop drives arms its wake-up with it.
+    std::optional<double> secondsUntilNextTimer() const;
 
     // Main queue. `async` may be called from any thread.
     void async(std::function<void()> block);

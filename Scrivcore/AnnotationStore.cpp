@@ -7,6 +7,8 @@
 #include "Scrivcore/detail/StoreSchema.h"
 #include "Scrivcore/detail/TagList.h"
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -107,6 +109,11 @@ void AnnotationStore::openForReading() {
     scrivcore::detail::verifyReadableStore(*connection_);
     // Pages read through a mapping skip a copy into the page cache on every lookup.
     connection_->execute("PRAGMA mmap_size=268435456");
+}
+
+void AnnotationStore::setBusyTimeout(std::chrono::milliseconds wait) {
+    connection_->setBusyTimeout(
+        static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, INT_MAX)));
 }
 
 void AnnotationStore::prepareStatements() {

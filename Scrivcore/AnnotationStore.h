@@ -4,6 +4,7 @@
 #include "Scrivcore/Export.h"
 #include "Scrivcore/StoreError.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,11 @@ public:
     // exactly when fetch(path) would, so a caller that only needs the status gets the same
     // answer as from the full record, at the cost of one column.
     std::optional<Annotation::Status> fetchStatus(std::string_view path);
+
+    // How long an operation waits for a lock that another process holds (a few seconds unless
+    // set). With zero it never waits: an operation that meets such a lock throws (kind busy)
+    // at once, as a reader inside another program's event loop needs.
+    void setBusyTimeout(std::chrono::milliseconds wait);
 
     const std::string& path() const { return path_; }
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Removes Scrivlet from this user's account: the login item, the scrivlet: URL handler, the
-# Finder extension's registration, the app's defaults and caches, and (when it is still
-# there) the app bundle, which goes to the Trash. The annotation store, the badge queue and
+# Finder extension's registration, the file manager's plug-in path (a running Dolphin keeps
+# the plug-ins until it ends), the app's defaults and caches (the badge images among them),
+# and (when it is still there) the app bundle, which goes to the Trash. The annotation store, the badge queue and
 # every file's tags, comment and other attributes are kept.
 #
 # Usage: uninstall.sh --self PID BUNDLE   as the app starts it: first waits for PID to end
@@ -169,6 +170,8 @@ forget_scheme_handler "$data_home/applications/mimeapps.list"
 remove "$data_home/scrivlet/extensions/$extension_identifier.json" \
     "the Finder extension's registration"
 rmdir -- "$data_home/scrivlet/extensions" "$data_home/scrivlet" 2>/dev/null
+remove "$config_home/plasma-workspace/env/scrivlet-file-manager.sh" \
+    "the file manager's plug-in path"
 remove "$config_home/scrivlet/$identifier.json" "the app's defaults"
 rmdir -- "$config_home/scrivlet" 2>/dev/null
 remove "$cache_home/$identifier" "the app's caches"

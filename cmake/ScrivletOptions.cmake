@@ -5,6 +5,8 @@ option(SCRIVLET_BUILD_TESTS "Build the GoogleTest suites" ON)
 option(SCRIVLET_BUILD_BENCHMARKS "Build the Google Benchmark programs" ON)
 option(SCRIVLET_BUILD_FUZZERS "Build the libFuzzer targets (clang)" OFF)
 option(SCRIVLET_X11_DESKTOP "Build the X11 desktop backend (Qt 5 widgets, xcb)" ON)
+option(SCRIVLET_BUILD_DOLPHIN_PLUGINS
+       "Build the extension's plug-ins for the KDE file manager (Qt 5, KDE Frameworks 5)" ON)
 
 # Warning flags live on an interface target so that only our own targets get them.
 add_library(scrivlet_warnings INTERFACE)

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs Scrivlet for the current user: copies the built Scrivlet.app into ~/Applications,
-# registers it as the handler of scrivlet: URLs and registers its Finder extension. Safe to
-# run again: a new build replaces the installed one in one step.
+# registers it as the handler of scrivlet: URLs, registers its Finder extension, and puts the
+# file manager's plug-ins (Dolphin's emblems and context-menu items) on the Qt plug-in path of
+# the user's Plasma sessions. Safe to run again: a new build replaces the installed one in one
+# step.
 #
 # Usage: tools/install.sh [PATH/TO/Scrivlet.app]     (default: build/default/Scrivlet.app)
 # Undo:  ~/Applications/Scrivlet.app/Contents/Resources/uninstall.sh ~/Applications/Scrivlet.app
@@ -87,3 +89,30 @@ appex=$(printf '%s' "$installed/Contents/PlugIns/ScrivletFinderSync.appex" | sed
 printf '{"identifier": "%s", "path": "%s"}\n' "$extension_identifier" "$appex" \
     >"$extensions/$extension_identifier.json"
 echo "Registered the Finder extension in $extensions"
+
+# The file manager's plug-ins stay in the bundle; Qt finds them through QT_PLUGIN_PATH, which
+# Plasma takes from the scripts in plasma-workspace/env when a session starts (and hands to
+# everything started in it). Nothing outside this user's account changes.
+plugins="$installed/Contents/PlugIns/qt5"
+if [ -f "$plugins/kf5/overlayicon/scrivlet_overlayicon.so" ]; then
+    env_dir="$config_home/plasma-workspace/env"
+    env_script="$env_dir/scrivlet-file-manager.sh"
+    quoted=$(printf '%s' "$plugins" | sed "s/'/'\\\\''/g")
+    mkdir -p "$env_dir"
+    cat >"$env_script.new" <<SCRIPT
+# Written by Scrivlet's install command and removed by its uninstall script: the Qt plug-in
+# folder holding Scrivlet's emblems and context-menu items for the file manager.
+scrivlet_plugins='$quoted'
+case ":\${QT_PLUGIN_PATH:-}:" in
+*":\$scrivlet_plugins:"*) ;;
+*) QT_PLUGIN_PATH="\$scrivlet_plugins\${QT_PLUGIN_PATH:+:\$QT_PLUGIN_PATH}"; export QT_PLUGIN_PATH ;;
+esac
+unset scrivlet_plugins
+SCRIPT
+    mv -f -- "$env_script.new" "$env_script"
+    echo "Added $plugins to the Qt plug-in path of Plasma sessions ($env_script)"
+    echo "Restart Dolphin to see the badges and menu items: log out and back in (Plasma reads"
+    echo "the path at login), or quit every Dolphin window (and a background 'dolphin --daemon')"
+    echo "and start it from a shell with:"
+    echo "  QT_PLUGIN_PATH='$quoted'\${QT_PLUGIN_PATH:+:\$QT_PLUGIN_PATH} dolphin"
+fi

@@ -149,6 +149,10 @@ SqliteConnection::SqliteConnection(const std::string& path, Mode mode) : path_(p
     sqlite3_busy_timeout(db_, busyTimeoutMilliseconds);
 }
 
+void SqliteConnection::setBusyTimeout(int milliseconds) {
+    sqlite3_busy_timeout(db_, milliseconds);
+}
+
 SqliteConnection::~SqliteConnection() {
     sqlite3_close_v2(db_);
 }

@@ -78,6 +78,8 @@ public:
     std::int64_t queryInt(std::string_view sql);
 
     int changes() const;
+    // How long a call waits for a lock that another connection holds before failing busy.
+    void setBusyTimeout(int milliseconds);
     bool isReadOnly() const;
     const std::string& path() const { return path_; }
 

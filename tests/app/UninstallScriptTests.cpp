@@ -66,7 +66,8 @@ protected:
                                      ".local/share/scrivlet/extensions/"
                                      "com.scrivlet.Scrivlet.FinderSync.json",
                                      ".config/scrivlet/com.scrivlet.Scrivlet.json",
-                                     ".cache/com.scrivlet.Scrivlet/thumbnails"}) {
+                                     ".config/plasma-workspace/env/scrivlet-file-manager.sh",
+                                     ".cache/com.scrivlet.Scrivlet/badges/annotated.png"}) {
             removed.push_back(home.makeFile(relative, "ours"));
         }
         // The user's data: the store and its companions, the badge queue, other handlers and

@@ -54,6 +54,14 @@ env -i PATH="$PATH" HOME="$work/home" "$(dirname "$0")/../../tools/install.sh" "
     >"$work/install.log" || fail "install failed: $(cat "$work/install.log")"
 app="$work/home/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
 [ -x "$app" ] || fail "install left no app at $app"
+# With the file manager's plug-ins built, Plasma sessions get their folder on the plug-in path.
+plugins="$work/home/Applications/Scrivlet.app/Contents/PlugIns/qt5"
+if [ -d "$plugins" ]; then
+    # shellcheck disable=SC2016 # expanded by the inner shell, after the script ran
+    path=$(env -i HOME="$work/home" QT_PLUGIN_PATH=/elsewhere sh -c \
+        '. "$HOME/.config/plasma-workspace/env/scrivlet-file-manager.sh" && echo "$QT_PLUGIN_PATH"')
+    [ "$path" = "$plugins:/elsewhere" ] || fail "the plug-in path is not set up: $path"
+fi
 
 # 1. A normal launch, ended by SIGTERM.
 start_app

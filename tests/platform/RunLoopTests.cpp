@@ -248,6 +248,23 @@ TEST(RunLoopTimerTest, AsyncAfterAndScheduleAfterRunAtTheirInstant) {
     EXPECT_EQ(loop.now(), virtualStart + std::chrono::milliseconds(600));
 }
 
+TEST(RunLoopTimerTest, ALoopDrivenFromOutsideLearnsWhenItsNextTimerIsDue) {
+    RunLoop loop = makeVirtualLoop();
+    EXPECT_EQ(loop.secondsUntilNextTimer(), std::nullopt);
+    loop.asyncAfter(0.5, [] {});
+    // Held while the loop tracks a menu; not due in the default mode.
+    loop.addTimer(
+        0.1, false, [] {}, RunLoopMode::eventTracking);
+    loop.advance(0.2);
+    ASSERT_TRUE(loop.secondsUntilNextTimer());
+    EXPECT_NEAR(*loop.secondsUntilNextTimer(), 0.3, 1e-9);
+    loop.setCurrentMode(RunLoopMode::eventTracking);
+    EXPECT_EQ(loop.secondsUntilNextTimer(), 0.0) << "overdue";
+    loop.setCurrentMode(RunLoopMode::defaultMode);
+    loop.advance(0.3);
+    EXPECT_EQ(loop.secondsUntilNextTimer(), std::nullopt);
+}
+
 TEST(RunLoopTimerTest, RepeatingFrameTimerTicksOnEveryFrameWithoutDrift) {
     RunLoop loop = makeVirtualLoop();
     std::vector<double> ticks;

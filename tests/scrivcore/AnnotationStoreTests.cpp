@@ -2,9 +2,11 @@
 #include "session/TempHome.h"
 #include "support/RawSqlite.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 using namespace scrivlet;
 
@@ -225,6 +227,30 @@ TEST_F(AnnotationStoreTest, NewStoreUsesWriteAheadLoggingAndAVersion) {
 }
 
 // Every file the store must refuse, and the proof that refusing it changed nothing.
+TEST_F(AnnotationStoreTest, WithoutABusyTimeoutALockedStoreFailsAtOnce) {
+    AnnotationStore store(storePath);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    store.setBusyTimeout(std::chrono::milliseconds(0));
+    Annotation record = sampleRecord("/home/user/locked.txt");
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        store.save(record);
+        ADD_FAILURE() << "saved past another writer's lock";
+    } catch (const StoreError& error) {
+        EXPECT_EQ(error.kind(), StoreError::Kind::busy);
+    }
+    // The usual wait is seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    store.save(record);
+    EXPECT_TRUE(store.hasAnnotation("/home/user/locked.txt"));
+}
+
 class UnopenableStoreTest : public AnnotationStoreTest {
 protected:
     void expectRefusedUnchanged(StoreError::Kind expectedKind) {

@@ -24,6 +24,7 @@ TempHome::TempHome() {
     setVariable("XDG_DATA_HOME", (root_ / ".local/share").string());
     setVariable("XDG_CONFIG_HOME", (root_ / ".config").string());
     setVariable("XDG_STATE_HOME", (root_ / ".local/state").string());
+    setVariable("XDG_CACHE_HOME", (root_ / ".cache").string());
     setVariable("XDG_RUNTIME_DIR", (root_ / "run").string());
     unsetVariable(UserDirectories::containerOverrideVariable);
 }

@@ -1,0 +1,180 @@
+// The file manager's emblem plug-in, loaded as the file manager loads it: the time of one
+// getOverlays at 100,000 records, and the time from an app save in another process to the
+// plug-in's overlaysChanged (the file manager's redraw request). Both report the median and
+// the 99th percentile of single calls.
+#include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/BadgeRefreshNotifier.h"
+#include "session/TempHome.h"
+
+#include <KOverlayIconPlugin>
+#include <QApplication>
+#include <QPluginLoader>
+#include <QUrl>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace scrivlet {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t recordCount = 100'000;
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "file-manager-bench";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        ::setenv("QT_QPA_PLATFORM", "minimal", 1);
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+std::string pathOf(std::size_t i) {
+    return "/home/user/Documents/project-" + std::to_string(i % 97) + "/file-" + std::to_string(i) +
+           ".txt";
+}
+
+void fillStore(std::size_t count = recordCount) {
+    AnnotationStore store(AnnotationStore::defaultPath());
+    std::vector<Annotation> records;
+    records.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Annotation record = Annotation::forFile(pathOf(i), Date());
+        record.tags = {"work", "q3"};
+        record.note = "A note of ordinary length for file " + std::to_string(i);
+        record.status = i % 5 == 0 ? Annotation::Status::flagged : Annotation::Status::reviewed;
+        records.push_back(std::move(record));
+    }
+    store.saveAll(records);
+}
+
+KOverlayIconPlugin* loadPlugin() {
+    QPluginLoader loader(SCRIVLET_OVERLAY_PLUGIN);
+    return qobject_cast<KOverlayIconPlugin*>(loader.instance());
+}
+
+void reportPercentiles(benchmark::State& state, std::vector<double>& micros) {
+    std::sort(micros.begin(), micros.end());
+    if (!micros.empty()) {
+        state.counters["p50_us"] = micros[micros.size() / 2];
+        state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+    }
+}
+
+// Half the files shown are annotated (a fifth of those flagged), half are not, in no order.
+void BM_GetOverlays(benchmark::State& state) {
+    TempHome home;
+    fillStore();
+    application();
+    KOverlayIconPlugin* plugin = loadPlugin();
+    if (plugin == nullptr) {
+        state.SkipWithError("the plug-in does not load");
+        return;
+    }
+    std::vector<QUrl> shown;
+    for (std::size_t i = 0; i < recordCount; ++i) {
+        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(pathOf(i))));
+        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(pathOf(i) + ".plain")));
+    }
+    std::shuffle(shown.begin(), shown.end(), std::mt19937(42));
+    std::vector<double> micros;
+    micros.reserve(state.max_iterations);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const auto started = Clock::now();
+        QStringList overlays = plugin->getOverlays(shown[next++ % shown.size()]);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
+        benchmark::DoNotOptimize(overlays);
+    }
+    reportPercentiles(state, micros);
+    delete plugin;
+}
+BENCHMARK(BM_GetOverlays)->Iterations(200'000);
+
+// The app's process: for every byte read from `requests` it flips one record's status and
+// announces the path, as a panel edit does, and reports on `saved` when the save was committed
+// (the monotonic clock is the same in both processes).
+[[noreturn]] void runWriter(int requests, int saved, const std::string& path) {
+    AnnotationStore store(AnnotationStore::defaultPath());
+    Annotation record = Annotation::forFile(path, Date());
+    char byte = 0;
+    bool flagged = false;
+    while (::read(requests, &byte, 1) == 1) {
+        flagged = !flagged;
+        record.status = flagged ? Annotation::Status::flagged : Annotation::Status::reviewed;
+        store.save(record);
+        const auto committed = Clock::now().time_since_epoch().count();
+        BadgeRefreshNotifier::notifyChange(path);
+        if (::write(saved, &committed, sizeof committed) != sizeof committed) {
+            break;
+        }
+    }
+    ::_exit(0);
+}
+
+// With the store empty but for the changed file, and with 100,000 other records.
+void BM_SaveToOverlaysChanged(benchmark::State& state) {
+    TempHome home;
+    fillStore(static_cast<std::size_t>(state.range(0)));
+    const std::string path = "/home/user/latency.txt";
+    int requestEnds[2];
+    int savedEnds[2];
+    if (::pipe(requestEnds) != 0 || ::pipe(savedEnds) != 0) {
+        state.SkipWithError("no pipe");
+        return;
+    }
+    // The writer is forked before Qt starts threads of its own in this process.
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        ::close(requestEnds[1]);
+        runWriter(requestEnds[0], savedEnds[1], path);
+    }
+    ::close(requestEnds[0]);
+    application();
+    KOverlayIconPlugin* plugin = loadPlugin();
+    if (plugin == nullptr) {
+        state.SkipWithError("the plug-in does not load");
+        return;
+    }
+    std::size_t changes = 0;
+    Clock::time_point signalledAt;
+    QObject::connect(plugin, &KOverlayIconPlugin::overlaysChanged, plugin,
+                     [&](const QUrl&, const QStringList&) {
+                         ++changes;
+                         signalledAt = Clock::now();
+                     });
+    std::vector<double> micros;
+    for (auto _ : state) {
+        const std::size_t before = changes;
+        if (::write(requestEnds[1], "x", 1) != 1) {
+            state.SkipWithError("the writer is gone");
+            break;
+        }
+        while (changes == before) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        Clock::rep committed = 0;
+        if (::read(savedEnds[0], &committed, sizeof committed) != sizeof committed) {
+            state.SkipWithError("the writer is gone");
+            break;
+        }
+        const Clock::time_point savedAt{Clock::duration(committed)};
+        micros.push_back(std::chrono::duration<double, std::micro>(signalledAt - savedAt).count());
+    }
+    ::close(requestEnds[1]);
+    ::waitpid(writer, nullptr, 0);
+    reportPercentiles(state, micros);
+    delete plugin;
+}
+BENCHMARK(BM_SaveToOverlaysChanged)->Arg(0)->Arg(recordCount)->UseRealTime()->Iterations(2000);
+
+} // namespace
+
+} // namespace scrivlet
