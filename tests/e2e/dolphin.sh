@@ -213,7 +213,9 @@ ok "with no app running, a command from the menu starts it and it annotates the 
 # 4. Quitting the file manager with the plug-ins loaded ends it cleanly.
 window=$(main_window)
 xdotool windowactivate --sync "$window" 2>/dev/null || true
-xdotool key --window "$window" ctrl+q
+# The window can go between the key's press and its release, which xdotool reports as an
+# error; whether the file manager quit is checked below.
+xdotool key --window "$window" ctrl+q 2>/dev/null || true
 gone() { ! kill -0 "$1" 2>/dev/null; }
 wait_until 100 gone "$dolphin_pid" || fail "the file manager did not quit"
 status=0
