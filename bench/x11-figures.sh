@@ -67,7 +67,7 @@ start_file_manager "$work/files"
 start_app() { # [VARIABLE=value...]: the app, with these in its environment
     env "$@" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 2>"$work/log" &
     pid=$!
-    wait_for "the app's start" grep -qF "Ready." "$work/log"
+    wait_for "the app's start" grep -qsF "Ready." "$work/log"
 }
 panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
 panel_shown() { [ -n "$(panel_window)" ]; }

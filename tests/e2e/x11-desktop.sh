@@ -73,7 +73,7 @@ for name in notes report summary; do
 done
 start_file_manager "$work/files"
 
-logged() { grep -qF -- "$1" "$work/log"; }
+logged() { grep -qsF -- "$1" "$work/log"; }
 wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
 app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }
 

@@ -71,7 +71,7 @@ screenshot dolphin
 
 SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 >/dev/null 2>"$work/log" &
 pid=$!
-wait_for "the app's start" grep -qF "Ready." "$work/log"
+wait_for "the app's start" grep -qsF "Ready." "$work/log"
 
 # Dolphin selects the file typed from the keyboard, by the start of its name.
 xdotool windowactivate --sync "$dolphin_window"
