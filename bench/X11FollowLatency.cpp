@@ -1,11 +1,17 @@
-// Two latencies of the app's panel on a running X11 session, timed by asking the X server about
+// Latencies of the app's panel on a running X11 session, timed by asking the X server about
 // the panel in a tight loop:
 //   x11-follow-latency WINDOW PANEL [SAMPLES]
 //       window moved to panel moved: moves a window (as a user's drag ends up asking the window
 //       manager) and times until the panel has moved too;
+//   x11-follow-latency --keys PANEL [SAMPLES]
+//       selection in the file manager to panel shown: presses Escape in the focused file
+//       manager (no selection), waits for the panel to go, then presses Left or Right in turn
+//       (one item selected, the neighbour of the current one) and times from the key press
+//       until the panel is mapped again. The current item needs a neighbour on its left.
 //   x11-follow-latency --selection FILE PATH PANEL [SAMPLES]
-//       selection told to panel shown: empties the selection file the app watches, waits for the
-//       panel to go, writes PATH into it and times until the panel is mapped again.
+//       selection told to panel shown: the same through the selection file a scripted session
+//       gives the app instead of the file manager (the app's share of a selection): empties
+//       it, waits for the panel to go, writes PATH into it and times until the panel is mapped.
 // Window ids are decimal or 0x hex. Prints one line per sample in milliseconds, then the median
 // and the 99th percentile.
 #include <algorithm>
@@ -19,6 +25,10 @@
 #include <thread>
 #include <vector>
 #include <xcb/xcb.h>
+// Key presses go through the XTEST extension, which Xlib wraps.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -80,6 +90,61 @@ void report(const std::vector<double>& latencies) {
                 percentile(latencies, 0.99), latencies.size());
 }
 
+// A key pressed and released, as a person types it; sent when this returns.
+void tap(Display* display, KeySym key) {
+    const KeyCode code = XKeysymToKeycode(display, key);
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    XFlush(display);
+}
+
+int keySelectionLatency(xcb_connection_t* connection, xcb_window_t panel, int samples) {
+    Display* display = XOpenDisplay(nullptr);
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (display == nullptr || XTestQueryExtension(display, &event, &error, &major, &minor) == 0) {
+        std::fputs("x11-follow-latency: no XTEST extension on the display\n", stderr);
+        if (display != nullptr) {
+            XCloseDisplay(display);
+        }
+        return 1;
+    }
+    std::vector<double> latencies;
+    int status = 0;
+    for (int sample = 0; sample < samples && status == 0; ++sample) {
+        // The file manager tells of a cleared selection only by its status bar, which it
+        // updates 0.3 s after the last change: an Escape sooner than that would change nothing
+        // the app can see.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        tap(display, XK_Escape);
+        if (!waitFor([&] { return !isMapped(connection, panel); })) {
+            std::fputs("x11-follow-latency: the panel stayed with no selection\n", stderr);
+            status = 1;
+            break;
+        }
+        // Past the file manager's own reaction and the app's coalescing of it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const Clock::time_point pressed = Clock::now();
+        tap(display, sample % 2 == 0 ? XK_Left : XK_Right);
+        if (!waitFor([&] { return isMapped(connection, panel); })) {
+            std::fprintf(stderr, "x11-follow-latency: the panel did not come (sample %d)\n",
+                         sample);
+            status = 1;
+            break;
+        }
+        latencies.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - pressed).count());
+        std::printf("%.3f\n", latencies.back());
+    }
+    XCloseDisplay(display);
+    if (status == 0) {
+        report(latencies);
+    }
+    return status;
+}
+
 int selectionLatency(xcb_connection_t* connection, const std::string& file, const std::string& path,
                      xcb_window_t panel, int samples) {
     std::vector<double> latencies;
@@ -104,6 +169,18 @@ int selectionLatency(xcb_connection_t* connection, const std::string& file, cons
 }
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "--keys") {
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection) != 0) {
+            std::fputs("x11-follow-latency: no X display\n", stderr);
+            return 1;
+        }
+        const int status = keySelectionLatency(
+            connection, static_cast<xcb_window_t>(std::stoul(argv[2], nullptr, 0)),
+            argc > 3 ? std::stoi(argv[3]) : 50);
+        xcb_disconnect(connection);
+        return status;
+    }
     if (argc >= 5 && std::string(argv[1]) == "--selection") {
         xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
         if (xcb_connection_has_error(connection) != 0) {
@@ -119,6 +196,7 @@ int main(int argc, char** argv) {
     }
     if (argc < 3) {
         std::fputs("usage: x11-follow-latency WINDOW PANEL [SAMPLES]\n"
+                   "       x11-follow-latency --keys PANEL [SAMPLES]\n"
                    "       x11-follow-latency --selection FILE PATH PANEL [SAMPLES]\n",
                    stderr);
         return 2;

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Figures of the app on an X11 session (headless, as in the end-to-end test): selection told to
-# panel shown and window moved to panel moved (median and p99 over 50 each), then the app's CPU
-# and memory over 60 s of idling beside an open Dolphin with the panel shown (one sample a
-# second; medians). The selection is told through the file the app watches, so the first
-# figure is the app's share of a selection, without reading it from Dolphin.
+# Figures of the app on an X11 session (headless, as in the end-to-end test), with Dolphin's
+# real selection read through the accessibility bus:
+#   - selection in Dolphin to panel shown: from the key press that selects one file to the
+#     panel mapped (median and p99 over 50 selections);
+#   - window moved to panel moved (median and p99 over 50 moves);
+#   - the app's CPU and memory over 60 s of idling beside an open Dolphin with the panel shown
+#     (one sample a second; medians);
+# then, for comparison, the app's own share of a selection: the same app told the selection
+# through a file instead of Dolphin (a scripted stand-in), selection told to panel shown.
+# Prints the load average before and after: the machine may be shared.
 # Usage: bench/x11-figures.sh [BUILD_DIR] [IDLE_SECONDS]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -18,38 +23,63 @@ dolphin_window=""
 
 fail() {
     echo "x11-figures: $*" >&2
+    cat "$work/log" >&2 2>/dev/null || true
     exit 1
 }
 
 # shellcheck source=../tests/e2e/lib/x11-session.sh
 . "$root/tests/e2e/lib/x11-session.sh"
 
+stop_app() {
+    if [ -n "$pid" ]; then
+        kill -TERM "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        pid=""
+    fi
+}
 cleanup() {
-    for running in $pid $dolphin_pid; do
-        kill -TERM "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
+    stop_app
+    if [ -n "$dolphin_pid" ]; then
+        kill -TERM "$dolphin_pid" 2>/dev/null || true
+        wait "$dolphin_pid" 2>/dev/null || true
+    fi
     stop_x11_session
     rm -rf "$work"
 }
 trap cleanup EXIT
 
+if [ ! -x "$latency" ] || [ ! -x "$tray_host" ]; then
+    fail "build first: cmake --build --preset default --target Scrivlet tray-host x11-follow-latency"
+fi
+# shellcheck disable=SC2119  # no programs beyond the session's own
+missing_programs=$(x11_session_missing)
+[ -z "$missing_programs" ] || fail "not installed: $missing_programs (see tools/dev/install-deps.sh)"
+echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg) ($(nproc) cores)"
+
 start_x11_session "$tray_host"
 "$root/tools/install.sh" "$build/Scrivlet.app" >/dev/null 2>&1 || fail "install failed"
+app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+# In Dolphin's view, sorted by name: the keys go back and forth between the two.
 echo "sample" >"$work/files/report.txt"
+echo "sample" >"$work/files/summary.txt"
 start_file_manager "$work/files"
-SCRIVLET_X11_SELECTION_FILE="$work/selection" SCRIVLET_LOG_TO_STDERR=1 \
-    "$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet" --desktop=x11 2>"$work/log" &
-pid=$!
-wait_for "the app's start" grep -qF "Ready." "$work/log"
-echo "$work/files/report.txt" >"$work/selection"
+
+start_app() { # [VARIABLE=value...]: the app, with these in its environment
+    env "$@" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 2>"$work/log" &
+    pid=$!
+    wait_for "the app's start" grep -qsF "Ready." "$work/log"
+}
 panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
 panel_shown() { [ -n "$(panel_window)" ]; }
-wait_for "the panel" panel_shown
 
+start_app
+xdotool windowactivate --sync "$dolphin_window"
+xdotool key End # summary.txt
+wait_for "the panel" panel_shown
 panel=$(panel_window)
-echo "== selection told to panel shown"
-"$latency" --selection "$work/selection" "$work/files/report.txt" "$panel" 50 | tail -n 1
+
+echo "== selection in Dolphin (key press) to panel shown"
+"$latency" --keys "$panel" 50 | tail -n 1
 echo "== window moved to panel moved"
 "$latency" "$dolphin_window" "$panel" 50 | tail -n 1
 
@@ -70,5 +100,14 @@ for _ in $(seq 1 "$idle_seconds"); do
     previous=$now
 done
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-echo "CPU: median $(median "$work/cpu") ticks/s of $ticks, total $(( (previous - first) * 1000 / ticks )) ms over $idle_seconds s"
+echo "CPU: median $(median "$work/cpu") ticks/s of $ticks, total $(((previous - first) * 1000 / ticks)) ms over $idle_seconds s"
 echo "RSS: median $(median "$work/rss") kB, max $(sort -n "$work/rss" | tail -n 1) kB"
+
+echo "== for comparison, the app's share: selection told through a file to panel shown"
+stop_app
+start_app SCRIVLET_X11_SELECTION_FILE="$work/selection"
+xdotool windowactivate --sync "$dolphin_window"
+echo "$work/files/report.txt" >"$work/selection"
+wait_for "the panel" panel_shown
+"$latency" --selection "$work/selection" "$work/files/report.txt" "$(panel_window)" 50 | tail -n 1
+echo "load average at the end: $(cut -d ' ' -f 1-3 /proc/loadavg)"

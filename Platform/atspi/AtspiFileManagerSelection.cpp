@@ -325,6 +325,10 @@ public:
             reannounceTimer_.reset();
         }
         cancelRescan();
+        if (settleTimer_) {
+            loop_.invalidateTimer(*settleTimer_);
+            settleTimer_.reset();
+        }
         if (retryTimer_) {
             loop_.invalidateTimer(*retryTimer_);
             retryTimer_.reset();
@@ -449,8 +453,25 @@ private:
                                           if (const auto still = alive.lock(); still && *still) {
                                               rescanTimer_.reset();
                                               rescan(true);
+                                              scheduleSettledRescan();
                                           }
                                       });
+    }
+
+    // Escape right after a selection changes what is selected and nothing else: the file
+    // manager tells of it only by its status bar, which it updates a moment after the last
+    // change, and then with the same text it showed before. One more look once that moment is
+    // over finds the selection as it stayed.
+    void scheduleSettledRescan() {
+        if (settleTimer_) {
+            loop_.invalidateTimer(*settleTimer_);
+        }
+        settleTimer_ = loop_.addTimer(options_.settleSeconds, false, [this] {
+            settleTimer_.reset();
+            if (!rescanTimer_) {
+                rescan(true);
+            }
+        });
     }
 
     void cancelRescan() {
@@ -741,6 +762,11 @@ private:
         const std::optional<std::string> path = readSelection(report);
         report.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        // The calls read whatever else came in meanwhile into libatspi's queue, where no
+        // descriptor tells of it: the events among it are taken on the next turn.
+        if (pump_) {
+            pump_->pumpSoon();
+        }
         if (options_.onScan) {
             options_.onScan(report);
         }
@@ -848,6 +874,7 @@ private:
 
     std::optional<RunLoop::TimerID> rescanTimer_;
     std::optional<RunLoop::TimerID> retryTimer_;
+    std::optional<RunLoop::TimerID> settleTimer_;
     std::optional<RunLoop::TimerID> reannounceTimer_;
     bool notifyAlways_ = false;
     bool answered_ = false;

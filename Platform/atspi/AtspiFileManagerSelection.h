@@ -24,6 +24,9 @@ struct AtspiSelectionOptions {
     double coalesceSeconds = 0.025;
     // ...but never later than this after its first.
     double maxCoalesceSeconds = 0.1;
+    // After a rescan for events, one more this much later: the file manager tells of a
+    // selection cleared within 0.3 s of the last change by nothing at all.
+    double settleSeconds = 0.5;
     // Ask the session to turn accessibility on, starting its bus when nobody has yet.
     bool enableAccessibility = true;
     // Called after each rescan.

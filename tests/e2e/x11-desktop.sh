@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The app on a real X11 session: a headless X server with openbox, a private session bus with
 # a stand-in tray, and Dolphin on a temporary folder. Checks that the app refuses to start
-# without a display; finds Dolphin running before it, sees it quit and start again after it;
-# shows the panel beside Dolphin's window for the one selected file, stores a note typed into
+# without a display; finds Dolphin running before it (and, starting the accessibility bus,
+# reads that Dolphin's selection); shows the panel beside Dolphin's window for the one file
+# selected with the keyboard, which leaves the focus with Dolphin, stores a note typed into
 # it, follows the window when it moves, hides when another application comes to the front and
 # comes back with Dolphin, and stays closed from its close button until the next selection;
-# brings Dolphin forward for a URL command; shows its menu in the tray and quits from it.
-# The selection is told through a file here (SCRIVLET_X11_SELECTION_FILE); reading Dolphin's
-# own selection needs the accessibility bus.
+# sees Dolphin quit and start again and reads the new one's selection; brings Dolphin forward
+# for a URL command; shows its menu in the tray and quits from it.
 # Skipped (exit 77) when the session's programs are not installed.
 # Usage: x11-desktop.sh PATH/TO/Scrivlet PATH/TO/tray-host
 set -euo pipefail
@@ -39,7 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-missing_programs=$(x11_session_missing)
+missing_programs=$(x11_session_missing xmessage sqlite3)
 if [ -n "$missing_programs" ]; then
     echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
     exit 77
@@ -67,36 +67,29 @@ built_bundle=$(cd "$(dirname "$app")/../.." && pwd)
 "$(dirname "$0")/../../tools/install.sh" "$built_bundle" >"$work/install.log" 2>&1 ||
     fail "install failed: $(cat "$work/install.log")"
 app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
-echo "first draft" >"$work/files/report.txt"
+# In Dolphin's view, sorted by name: notes.txt, report.txt, summary.txt.
+for name in notes report summary; do
+    echo "$name" >"$work/files/$name.txt"
+done
 start_file_manager "$work/files"
 
-logged() { grep -qF -- "$1" "$work/log"; }
+logged() { grep -qsF -- "$1" "$work/log"; }
 wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
 app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }
 
-# 2. Dolphin runs before the app: the app finds it at launch.
-SCRIVLET_X11_SELECTION_FILE="$work/selection" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 \
-    >"$work/out" 2>"$work/log" &
+# 2. Dolphin runs before the app, which finds it at launch. No one has turned accessibility
+# on yet: the app starts the accessibility bus, and this Dolphin then publishes its tree.
+SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 >"$work/out" 2>"$work/log" &
 pid=$!
 wait_for_line "Ready. Listening for Finder events and URL scheme requests."
 logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
     fail "the app did not find Dolphin ($dolphin_pid) at launch"
 app_lines | grep -qx "AX selection tracker started" || fail "the tracker did not start"
-echo "ok: the app finds Dolphin that ran before it"
+logged "Started the accessibility bus, accessibility on" ||
+    fail "the app did not start the accessibility bus"
+echo "ok: the app finds Dolphin that ran before it and starts the accessibility bus"
 
-# 3. Dolphin quits and starts again after the app: the app follows it.
-kill -TERM "$dolphin_pid"
-wait "$dolphin_pid" 2>/dev/null || true
-dolphin_pid=""
-wait_for_line "Finder terminated"
-start_file_manager "$work/files"
-wait_for_line "AX observer rebuilt after Finder relaunch"
-logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
-    fail "the app did not follow the new Dolphin ($dolphin_pid)"
-kill -0 "$pid" 2>/dev/null || fail "the app ended while Dolphin restarted"
-echo "ok: the app survives Dolphin quitting and finds it when it starts again"
-
-# 4. One file selected: the panel appears beside Dolphin's window.
+# 3. One file selected in Dolphin with the keyboard: the panel appears beside Dolphin's window.
 panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
 panel_shown() { [ -n "$(panel_window)" ]; }
 panel_hidden() { [ -z "$(panel_window)" ]; }
@@ -111,22 +104,36 @@ panel_beside_dolphin() {
     [ "$px" -ge $((dx + dw)) ] && [ "$px" -le $((dx + dw + 40)) ] &&
         [ "$py" -lt $((dy + dh)) ] && [ $((py + ph)) -gt "$dy" ] && [ "$pw" -gt 0 ]
 }
-echo "$work/files/report.txt" >"$work/selection"
+# Keys go to Dolphin's view, which has the keyboard focus in its active window.
+dolphin_keys() { # key...
+    xdotool windowactivate --sync "$dolphin_window" >/dev/null 2>&1 || true
+    wait_for "Dolphin in front" active_window_of "$dolphin_pid"
+    xdotool key "$@"
+}
+panel_hidden || fail "the panel showed before anything was selected"
+dolphin_keys End # summary.txt
 wait_for "the panel beside Dolphin" panel_beside_dolphin
 active_window_of "$dolphin_pid" || fail "showing the panel took the focus from Dolphin"
-echo "ok: selecting one file shows the panel beside Dolphin's window, which keeps the focus"
+echo "ok: selecting one file in Dolphin shows the panel beside its window, which keeps the focus"
 
-# 5. A note typed into the panel is stored.
+# 4. A note typed into the panel is stored, for the file selected in Dolphin.
 read -r px py pw _ <<<"$(geometry_of "$(panel_window)")"
 xdotool mousemove $((px + pw / 2)) $((py + 430)) click 1
 xdotool type --delay 15 "Checked by hand"
 store="$HOME/.local/share/com.scrivlet.shared/annotations.sqlite"
 note_stored() {
-    [ "$(sqlite3 "$store" "SELECT note FROM annotations WHERE path = '$work/files/report.txt'" \
+    [ "$(sqlite3 "$store" "SELECT note FROM annotations WHERE path = '$work/files/summary.txt'" \
         2>/dev/null)" = "Checked by hand" ]
 }
 wait_for "the typed note in the store" note_stored
-echo "ok: a note typed into the panel is stored"
+echo "ok: a note typed into the panel is stored for the file selected in Dolphin"
+
+# 5. Two files selected: the panel goes; one again: it comes back.
+dolphin_keys shift+Left # report.txt and summary.txt
+wait_for "the panel hidden with two files selected" panel_hidden
+dolphin_keys Left # notes.txt
+wait_for "the panel for one file again" panel_beside_dolphin
+echo "ok: the panel goes while two files are selected and comes back for one"
 
 # 6. Dolphin's window moves: the panel follows it.
 xdotool windowactivate --sync "$dolphin_window"
@@ -157,12 +164,34 @@ read -r px py pw _ <<<"$(geometry_of "$(panel_window)")"
 xdotool mousemove $((px + pw - 14)) $((py + 14)) click 1
 wait_for "the panel closed" panel_hidden
 wait_for_line "Panel dismissed by user"
-echo "second" >"$work/files/notes.txt"
-echo "$work/files/notes.txt" >"$work/selection"
+# Dolphin coming to the front again, as it does behind another application, brings no panel.
+wait_for "the other application in front" other_in_front
+xdotool windowactivate --sync "$dolphin_window"
+wait_for "Dolphin in front" active_window_of "$dolphin_pid"
+sleep 0.5
+panel_hidden || fail "the closed panel came back with Dolphin in front, no new selection"
+dolphin_keys End # summary.txt
 wait_for "the panel for the next selection" panel_beside_dolphin
 echo "ok: the close button hides the panel until the next selection"
 
-# 9. A URL command from another program, with another application in front: the app brings
+# 9. Dolphin quits and starts again after the app: the app follows it and reads the new
+# Dolphin's selection.
+kill -TERM "$dolphin_pid"
+wait "$dolphin_pid" 2>/dev/null || true
+dolphin_pid=""
+wait_for_line "Finder terminated"
+wait_for "the panel gone with Dolphin" panel_hidden
+start_file_manager "$work/files"
+wait_for_line "AX observer rebuilt after Finder relaunch"
+logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
+    fail "the app did not follow the new Dolphin ($dolphin_pid)"
+# Another file than the one selected when Dolphin quit: the app takes a selection only when it
+# differs from the one it took last.
+dolphin_keys Right # from notes.txt, current but not selected in a new window, to report.txt
+wait_for "the panel beside the new Dolphin" panel_beside_dolphin
+echo "ok: the app survives Dolphin quitting and reads the selection of the one started after it"
+
+# 10. A URL command from another program, with another application in front: the app brings
 # Dolphin forward and shows the panel beside it.
 wait_for "the other application in front" other_in_front
 echo "draft" >"$HOME/plan.txt"
@@ -173,7 +202,7 @@ wait_for "Dolphin brought to the front" active_window_of "$dolphin_pid"
 wait_for "the panel beside Dolphin for the URL's file" panel_beside_dolphin
 echo "ok: a URL command brings Dolphin to the front with the panel beside it"
 
-# 10. The tray shows the app's menu; "Quit Scrivlet" ends the app.
+# 11. The tray shows the app's menu; "Quit Scrivlet" ends the app.
 wait_for "the app's tray icon" test -s "$work/tray"
 tray menu "$work/tray" >"$work/menu" || fail "the tray's menu cannot be read"
 expected=$(printf 'Preferences\xe2\x80\xa6\tdisabled\nUninstall Scrivlet\xe2\x80\xa6\tenabled\nQuit Scrivlet\tenabled')

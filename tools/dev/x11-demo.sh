@@ -3,8 +3,9 @@
 # a stand-in tray) with Dolphin on a folder of sample files, and a screenshot of each moment
 # saved into a folder so a person can look: the panel beside Dolphin for the selected file,
 # a rating and a note entered, the panel following the moved window, hiding behind another
-# application and coming back. The tray's menu is saved as text (a bare X server draws no tray).
-# The selection is told through a file, as in the end-to-end test.
+# application and coming back. Files are selected in Dolphin with the keyboard; the app reads
+# Dolphin's selection through the accessibility bus. The tray's menu is saved as text (a bare
+# X server draws no tray).
 # Usage: tools/dev/x11-demo.sh [OUTPUT-FOLDER]   (default: build/x11-demo; build first)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -39,7 +40,7 @@ trap cleanup EXIT
 if [ ! -x "$app" ] || [ ! -x "$tray_host" ]; then
     fail "build first: cmake --build --preset default --target Scrivlet tray-host"
 fi
-missing_programs=$(x11_session_missing)
+missing_programs=$(x11_session_missing xmessage import)
 [ -z "$missing_programs" ] || fail "not installed: $missing_programs (see tools/dev/install-deps.sh)"
 mkdir -p "$out"
 rm -f "$out"/*.png
@@ -68,14 +69,13 @@ done
 start_file_manager "$work/files"
 screenshot dolphin
 
-SCRIVLET_X11_SELECTION_FILE="$work/selection" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 \
-    >/dev/null 2>"$work/log" &
+SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 >/dev/null 2>"$work/log" &
 pid=$!
-wait_for "the app's start" grep -qF "Ready." "$work/log"
+wait_for "the app's start" grep -qsF "Ready." "$work/log"
 
-# Dolphin selects the file (keyboard), and the selection is told to the app.
-xdotool key --window "$dolphin_window" Home
-echo "$work/files/Budget 2027.ods" >"$work/selection"
+# Dolphin selects the file typed from the keyboard, by the start of its name.
+xdotool windowactivate --sync "$dolphin_window"
+xdotool type --delay 40 "Bud"
 wait_for "the panel" panel_shown
 screenshot panel-beside-dolphin
 
@@ -93,9 +93,11 @@ screenshot panel-follows-window
 xmessage -geometry +700+500 "Another application in front" >/dev/null 2>&1 &
 other_pid=$!
 other_window() { xdotool search --onlyvisible --class xmessage 2>/dev/null | head -n 1; }
-other_shown() { [ -n "$(other_window)" ]; }
-wait_for "the other application" other_shown
-xdotool windowactivate "$(other_window)"
+other_in_front() {
+    [ -n "$(other_window)" ] && xdotool windowactivate "$(other_window)" 2>/dev/null &&
+        [ "$(xdotool getactivewindow)" = "$(other_window)" ]
+}
+wait_for "the other application in front" other_in_front
 wait_for "the panel hidden" panel_hidden
 screenshot other-application-in-front
 

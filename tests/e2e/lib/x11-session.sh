@@ -1,35 +1,45 @@
 # shellcheck shell=bash disable=SC2154,SC2034  # $work comes from the sourcing script; the
 # file manager's pid and window set here are for it
-# Sourced by the scripts that run the app on an X11 session of their own: a headless X server,
-# a window manager, a private session bus with a stand-in tray, and the file manager, all in
-# the temporary home $work/home, none touching the user's desktop.
+# Sourced by the scripts that run programs on an X11 session of their own: a headless X server,
+# a window manager, a private session bus (with a stand-in tray when asked) and the file
+# manager, all in the temporary home $work/home, none touching the user's desktop. The
+# sourcing script defines fail (message); stop_x11_session ends everything the session
+# started, the accessibility bus and the file manager's helpers included.
 
-x11_session_missing() { # prints what is missing to run a session; nothing when all is there
-    local missing=()
-    for program in Xvfb openbox dbus-daemon dolphin xdotool xwininfo xprop xmessage sqlite3; do
+x11_session_missing() { # [program...]: prints what is missing to run a session; nothing when all is there
+    local missing=() launcher_found=""
+    for program in Xvfb openbox dbus-daemon dbus-send dolphin xdotool xwininfo xprop "$@"; do
         command -v "$program" >/dev/null || missing+=("$program")
     done
+    # The file manager's selection comes over the accessibility bus, which the app starts.
+    for launcher in /usr/libexec/at-spi-bus-launcher /usr/lib/at-spi2-core/at-spi-bus-launcher; do
+        [ -x "$launcher" ] && launcher_found=yes
+    done
+    [ -n "$launcher_found" ] || missing+=(at-spi-bus-launcher)
     echo "${missing[*]}"
 }
 
 session_pids=()
 
-# The stand-in tray (set $tray_host first). It is a test tool, not the product: what Qt's D-Bus
-# module keeps at its end is no leak of ours, so a sanitizer build does not count it.
+# The stand-in tray ($tray_host). It is a test tool, not the product: what Qt's D-Bus module
+# keeps at its end is no leak of ours, so a sanitizer build does not count it.
 tray() {
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" "$tray_host" "$@"
 }
 
-# Starts Xvfb (on a free display it picks itself), the session bus, openbox and the tray
-# host; exports DISPLAY and DBUS_SESSION_BUS_ADDRESS. Args: tray-host program.
+# Starts Xvfb (on a free display it picks itself), the session bus, openbox and, when given
+# one, the tray host; exports DISPLAY, DBUS_SESSION_BUS_ADDRESS and a home and runtime folder
+# under $work. Args: [tray-host program].
 start_x11_session() {
-    tray_host="$1"
+    tray_host="${1:-}"
     mkdir -p "$work/home" "$work/run" "$work/files"
     chmod 700 "$work/run"
     export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config"
     export XDG_DATA_HOME="$work/home/.local/share" XDG_CACHE_HOME="$work/home/.cache"
     export QT_QPA_PLATFORM=xcb KDE_DEBUG=0 QT_LOGGING_RULES="*.debug=false;kf.*=false"
+    # Nothing of the caller's desktop: its session, and whatever its accessibility bus says.
     unset SESSION_MANAGER XDG_CURRENT_DESKTOP XDG_SESSION_TYPE WAYLAND_DISPLAY
+    unset AT_SPI_BUS_ADDRESS QT_ACCESSIBILITY QT_LINUX_ACCESSIBILITY_ALWAYS_ON NO_AT_BRIDGE
 
     exec 5>"$work/display"
     Xvfb -displayfd 5 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -50,18 +60,42 @@ start_x11_session() {
     session_pids+=($!)
     wait_for "the window manager" window_manager_runs
 
-    tray watch "$work/tray" >"$work/tray.log" 2>&1 &
-    session_pids+=($!)
-    wait_for "the tray's watcher" test -e "$work/tray"
+    if [ -n "$tray_host" ]; then
+        # Started directly, not through tray(): its pid is the one to end.
+        ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+            "$tray_host" watch "$work/tray" >"$work/tray.log" 2>&1 &
+        session_pids+=($!)
+        wait_for "the tray's watcher" test -e "$work/tray"
+    fi
+}
+
+# The processes that carry the session's runtime folder: whatever the session started, down to
+# what those started on their own (the accessibility bus, the file manager's helpers).
+# Read with the shell's builtins only: a helper program would carry the folder itself.
+session_processes() {
+    local proc variables
+    for proc in /proc/[0-9]*; do
+        mapfile -d '' -t variables 2>/dev/null <"$proc/environ" || continue
+        for variable in "${variables[@]}"; do
+            if [ "$variable" = "XDG_RUNTIME_DIR=$work/run" ]; then
+                echo "${proc#/proc/}"
+                break
+            fi
+        done
+    done
+    return 0
 }
 
 stop_x11_session() {
-    local index
+    local index pid
     for ((index = ${#session_pids[@]} - 1; index >= 0; index--)); do
         kill "${session_pids[index]}" 2>/dev/null || true
         wait "${session_pids[index]}" 2>/dev/null || true
     done
     session_pids=()
+    for pid in $(session_processes); do
+        kill -KILL "$pid" 2>/dev/null || true
+    done
 }
 
 wait_for() { # what it waits for, then a command that succeeds once it is there; up to 20 s
@@ -76,17 +110,34 @@ wait_for() { # what it waits for, then a command that succeeds once it is there;
 
 window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
 
+bus_name_owned() { # name: succeeds when someone owns it on the session bus
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q "boolean true"
+}
+
 active_window_of() { # pid: succeeds when that process owns the active window
     [ "$(xdotool getactivewindow getwindowpid 2>/dev/null)" = "$1" ]
 }
 
-# Starts the file manager on a folder and waits until its window is up and active; sets
-# $dolphin_pid and $dolphin_window.
+# Starts the file manager on a folder and waits until its window is up and active and it
+# answers on the session bus; sets $dolphin_pid and $dolphin_window.
 start_file_manager() {
     dolphin --new-window "$1" >>"$work/dolphin.log" 2>&1 &
     dolphin_pid=$!
     wait_for "the file manager's window" active_window_of "$dolphin_pid"
     dolphin_window=$(xdotool getactivewindow)
+    wait_for "the file manager on the bus" bus_name_owned "org.kde.dolphin-$dolphin_pid"
+}
+
+# The file manager selects the given files (and shows their folder), as when asked over D-Bus
+# to show them.
+file_manager_select() { # path...
+    local urls="" path
+    for path in "$@"; do
+        urls="${urls:+$urls,}file://${path// /%20}"
+    done
+    dbus-send --session --type=method_call --dest="org.kde.dolphin-$dolphin_pid" \
+        /dolphin/Dolphin_1 org.kde.dolphin.MainWindow.openFiles "array:string:$urls" boolean:false
 }
 
 # A window's place as "x y width height" in root coordinates (the client area, without the
