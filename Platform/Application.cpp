@@ -37,6 +37,14 @@ void Application::openURLs(const std::vector<URL>& urls) {
     }
 }
 
+bool Application::deliverURLLater(const URL& url) {
+    if (!RunLoop::hasMain()) {
+        return false;
+    }
+    RunLoop::main().async([url] { shared().openURLs({url}); });
+    return true;
+}
+
 void Application::terminate(const void* /*sender*/) {
     RunLoop::main().assertOwnerThread("Application::terminate");
     terminationRequested_ = true;

@@ -40,6 +40,9 @@ public:
 
     // A delivery of URLs of the app's schemes (from the system or another process).
     void openURLs(const std::vector<URL>& urls);
+    // Delivers a URL the app opened itself to this process, as the system would: as an event
+    // of its own, after the caller's. False when no main run loop can take it.
+    static bool deliverURLLater(const URL& url);
 
     void terminate(const void* sender);
     bool isTerminationRequested() const { return terminationRequested_; }

@@ -232,19 +232,6 @@ void renderInto(const View& node, std::size_t depth, std::vector<std::string>& l
     }
 }
 
-// The nodes from the root down to `path`; empty when the path leads nowhere.
-std::vector<const View*> chainTo(const View& root, const ViewPath& path) {
-    std::vector<const View*> chain{&root};
-    for (const std::size_t index : path) {
-        const auto& children = chain.back()->children();
-        if (index >= children.size()) {
-            return {};
-        }
-        chain.push_back(&children[index]);
-    }
-    return chain;
-}
-
 void collect(const View& node, ViewPath& path, const ViewInspector::Match& match,
              std::vector<ViewPath>& found) {
     if (node.isEmpty()) {

@@ -17,9 +17,6 @@ namespace scrivlet {
 // as a user would, and writes a tree out as text. Production code never calls it.
 namespace ui {
 
-// Where a node sits: the index of each child on the way down from the root.
-using ViewPath = std::vector<std::size_t>;
-
 // One line for a node, without its children: its kind and content, then its modifiers in
 // the order applied, e.g. `Text "report.txt" headline lineLimit 1`. Texts show their
 // localized text in double quotes, with `"`, `\` and control characters escaped.

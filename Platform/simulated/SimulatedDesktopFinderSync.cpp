@@ -25,15 +25,7 @@ bool SimulatedDesktop::hasSystemSymbol(const std::string& name) const {
 }
 
 bool SimulatedDesktop::openURL(const URL& url) {
-    if (urlOpener_) {
-        return urlOpener_(url);
-    }
-    if (!RunLoop::hasMain()) {
-        return false;
-    }
-    // The system delivers the URL to the app as an event of its own, after the caller's.
-    RunLoop::main().async([url] { Application::shared().openURLs({url}); });
-    return true;
+    return urlOpener_ ? urlOpener_(url) : Application::deliverURLLater(url);
 }
 
 } // namespace scrivlet

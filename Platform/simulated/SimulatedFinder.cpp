@@ -1,5 +1,6 @@
 #include "Platform/simulated/SimulatedFinder.h"
 
+#include "Platform/FileManagerScripts.h"
 #include "Platform/RunLoop.h"
 #include "Platform/simulated/SimulatedDesktop.h"
 
@@ -10,15 +11,7 @@
 namespace scrivlet {
 
 const std::string& SimulatedFinder::selectionScript() {
-    static const std::string script = "tell application \"Finder\"\n"
-                                      "    set sel to selection\n"
-                                      "    if (count of sel) = 1 then\n"
-                                      "        return POSIX path of (item 1 of sel as alias)\n"
-                                      "    else\n"
-                                      "        return \"\"\n"
-                                      "    end if\n"
-                                      "end tell";
-    return script;
+    return fileManagerSelectionScript();
 }
 
 pid_t SimulatedFinder::launch() {
@@ -230,30 +223,19 @@ void SimulatedFinder::setAliasable(const std::string& path, bool aliasable) {
     }
 }
 
-namespace {
-
-ScriptReply scriptError(const char* number, const std::string& message) {
-    ScriptReply reply;
-    reply.errorInfo["NSAppleScriptErrorNumber"] = number;
-    reply.errorInfo["NSAppleScriptErrorMessage"] = message;
-    return reply;
-}
-
-} // namespace
-
 ScriptReply SimulatedFinder::answerScript(const std::string& source) {
     if (!source.starts_with("tell application \"Finder\"")) {
-        return scriptError("-1708", "The application did not understand it.");
+        return scriptErrorReply("-1708", "The application did not understand it.");
     }
     if (scriptAnswer_ == ScriptAnswer::notAuthorized) {
-        return scriptError("-1743", "Not authorized to send Apple events to Finder.");
+        return scriptErrorReply("-1743", "Not authorized to send Apple events to Finder.");
     }
     if (scriptAnswer_ == ScriptAnswer::timedOut) {
-        return scriptError("-1712", "AppleEvent timed out.");
+        return scriptErrorReply("-1712", "AppleEvent timed out.");
     }
     launch(); // the scripting system starts Finder when it is not running
     if (source != selectionScript()) {
-        return scriptError("-1708", "Finder did not understand it.");
+        return scriptErrorReply("-1708", "Finder did not understand it.");
     }
     const std::vector<std::string> selected = selection();
     if (selected.size() != 1) {
@@ -261,7 +243,7 @@ ScriptReply SimulatedFinder::answerScript(const std::string& source) {
     }
     std::string path = selected.front();
     if (unaliasable_.contains(path)) {
-        return scriptError("-1700", "Can\u2019t make item 1 into type alias.");
+        return scriptErrorReply("-1700", "Can\u2019t make item 1 into type alias.");
     }
     std::error_code ignored;
     if (std::filesystem::is_directory(path, ignored) && !path.ends_with('/')) {

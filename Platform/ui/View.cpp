@@ -119,6 +119,18 @@ View TextEditor(Binding<std::string> text) {
     return View(TextEditorNode{std::move(text)});
 }
 
+std::vector<const View*> chainTo(const View& root, const ViewPath& path) {
+    std::vector<const View*> chain{&root};
+    for (const std::size_t index : path) {
+        const auto& children = chain.back()->children();
+        if (index >= children.size()) {
+            return {};
+        }
+        chain.push_back(&children[index]);
+    }
+    return chain;
+}
+
 } // namespace ui
 
 } // namespace scrivlet

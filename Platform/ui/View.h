@@ -300,6 +300,11 @@ inline std::vector<View> ViewList::take() && {
 }
 
 // Builders.
+// Where a node sits: the index of each child on the way down from the root.
+using ViewPath = std::vector<std::size_t>;
+// The nodes from the root down to `path`; empty when the path leads nowhere.
+SCRIVLET_PLATFORM_API std::vector<const View*> chainTo(const View& root, const ViewPath& path);
+
 SCRIVLET_PLATFORM_API View EmptyView();
 SCRIVLET_PLATFORM_API View ScrollView(Axis axis, bool showsIndicators, View content);
 inline View ScrollView(View content) {

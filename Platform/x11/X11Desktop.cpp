@@ -2,6 +2,7 @@
 
 #include "Platform/Application.h"
 #include "Platform/Bundle.h"
+#include "Platform/FileManagerScripts.h"
 #include "Platform/Log.h"
 #include "Platform/Panel.h"
 #include "Platform/RunLoop.h"
@@ -30,26 +31,6 @@
 namespace scrivlet::x11 {
 
 namespace {
-
-// The script the app sends the file manager: the POSIX path of the one selected item.
-const std::string& selectionScript() {
-    static const std::string script = "tell application \"Finder\"\n"
-                                      "    set sel to selection\n"
-                                      "    if (count of sel) = 1 then\n"
-                                      "        return POSIX path of (item 1 of sel as alias)\n"
-                                      "    else\n"
-                                      "        return \"\"\n"
-                                      "    end if\n"
-                                      "end tell";
-    return script;
-}
-
-ScriptReply scriptError(const char* number, const std::string& message) {
-    ScriptReply reply;
-    reply.errorInfo["NSAppleScriptErrorNumber"] = number;
-    reply.errorInfo["NSAppleScriptErrorMessage"] = message;
-    return reply;
-}
 
 std::string processName(pid_t pid) {
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
@@ -558,13 +539,13 @@ AXError X11Desktop::registerObserver(const AXObserverRef& observer) {
 
 ScriptReply X11Desktop::runScript(const std::string& source) {
     if (!source.starts_with("tell application \"Finder\"")) {
-        return scriptError("-1708", "The application did not understand it.");
+        return scriptErrorReply("-1708", "The application did not understand it.");
     }
     if (!state_->fileManager) {
-        return scriptError("-600", "The file manager is not running.");
+        return scriptErrorReply("-600", "The file manager is not running.");
     }
-    if (source != selectionScript()) {
-        return scriptError("-1708", "The file manager did not understand it.");
+    if (source != fileManagerSelectionScript()) {
+        return scriptErrorReply("-1708", "The file manager did not understand it.");
     }
     std::optional<std::string> path =
         state_->selection ? state_->selection->singleSelectedPath() : std::nullopt;
@@ -635,14 +616,7 @@ void X11Desktop::revealInFileManager(const std::vector<std::string>& paths) {
 }
 
 bool X11Desktop::openURL(const URL& url) {
-    if (urlOpener_) {
-        return urlOpener_(url);
-    }
-    if (!RunLoop::hasMain()) {
-        return false;
-    }
-    RunLoop::main().async([url] { Application::shared().openURLs({url}); });
-    return true;
+    return urlOpener_ ? urlOpener_(url) : Application::deliverURLLater(url);
 }
 
 } // namespace scrivlet::x11

@@ -35,7 +35,7 @@ namespace {
 
 using ui::View;
 using ui::ViewKind;
-using ViewPath = std::vector<std::size_t>;
+using ui::ViewPath;
 
 // Work started by the user runs as an event of the main run loop, like every other entry
 // point of the app.
@@ -191,19 +191,6 @@ bool sameShape(const View& a, const View& b) {
         }
     }
     return true;
-}
-
-// The nodes from the root down to `path`; empty when the path leads nowhere.
-std::vector<const View*> chainTo(const View& root, const ViewPath& path) {
-    std::vector<const View*> chain{&root};
-    for (const std::size_t index : path) {
-        const auto& children = chain.back()->children();
-        if (index >= children.size()) {
-            return {};
-        }
-        chain.push_back(&children[index]);
-    }
-    return chain;
 }
 
 } // namespace
