@@ -31,7 +31,8 @@ run_app_until_ready() {
         "$app" >"$work/out" 2>"$work/log" &
     app_pid=$!
     local pid=$app_pid
-    for _ in $(seq 1 200); do
+    # Up to 30 s: the desktop tests beside this one can keep a 2-core machine busy.
+    for _ in $(seq 1 600); do
         grep -qF "Ready. Listening for Finder events" "$work/log" && break
         kill -0 "$pid" 2>/dev/null || fail "the app ended early"
         sleep 0.05
