@@ -145,14 +145,7 @@ wait_for "the panel beside the moved window" panel_beside_dolphin
 echo "ok: the panel follows Dolphin's window"
 
 # 7. Another application comes to the front: the panel goes; Dolphin again: it comes back.
-xmessage -geometry +900+600 "another application" >/dev/null 2>&1 &
-other_pid=$!
-# xmessage names no process on its window (no _NET_WM_PID): found by its class.
-other_window() { xdotool search --onlyvisible --class xmessage 2>/dev/null | head -n 1; }
-other_in_front() {
-    [ -n "$(other_window)" ] && xdotool windowactivate "$(other_window)" 2>/dev/null &&
-        [ "$(xdotool getactivewindow)" = "$(other_window)" ]
-}
+start_other_application +900+600 "another application"
 wait_for "the other application in front" other_in_front
 wait_for "the panel hidden" panel_hidden
 xdotool windowactivate "$dolphin_window"

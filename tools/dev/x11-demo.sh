@@ -90,13 +90,7 @@ xdotool windowactivate --sync "$dolphin_window"
 xdotool windowmove "$dolphin_window" 40 60
 screenshot panel-follows-window
 
-xmessage -geometry +700+500 "Another application in front" >/dev/null 2>&1 &
-other_pid=$!
-other_window() { xdotool search --onlyvisible --class xmessage 2>/dev/null | head -n 1; }
-other_in_front() {
-    [ -n "$(other_window)" ] && xdotool windowactivate "$(other_window)" 2>/dev/null &&
-        [ "$(xdotool getactivewindow)" = "$(other_window)" ]
-}
+start_other_application +700+500 "Another application in front"
 wait_for "the other application in front" other_in_front
 wait_for "the panel hidden" panel_hidden
 screenshot other-application-in-front

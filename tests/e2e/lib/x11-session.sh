@@ -140,6 +140,19 @@ file_manager_select() { # path...
         /dolphin/Dolphin_1 org.kde.dolphin.MainWindow.openFiles "array:string:$urls" boolean:false
 }
 
+# Another application with a window of its own (xmessage at +X+Y showing TEXT); sets
+# $other_pid. other_in_front brings it to the front and succeeds once it is there.
+start_other_application() { # +X+Y text
+    xmessage -geometry "$1" "$2" >/dev/null 2>&1 &
+    other_pid=$!
+}
+# xmessage names no process on its window (no _NET_WM_PID): found by its class.
+other_window() { xdotool search --onlyvisible --class xmessage 2>/dev/null | head -n 1; }
+other_in_front() {
+    [ -n "$(other_window)" ] && xdotool windowactivate "$(other_window)" 2>/dev/null &&
+        [ "$(xdotool getactivewindow)" = "$(other_window)" ]
+}
+
 # A window's place as "x y width height" in root coordinates (the client area, without the
 # window manager's frame).
 geometry_of() {
