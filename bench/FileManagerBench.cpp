@@ -5,6 +5,7 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "session/TempHome.h"
+#include "support/BadgeWorkload.h"
 
 #include <KOverlayIconPlugin>
 #include <QApplication>
@@ -36,25 +37,6 @@ QApplication& application() {
     return *app;
 }
 
-std::string pathOf(std::size_t i) {
-    return "/home/user/Documents/project-" + std::to_string(i % 97) + "/file-" + std::to_string(i) +
-           ".txt";
-}
-
-void fillStore(std::size_t count = recordCount) {
-    AnnotationStore store(AnnotationStore::defaultPath());
-    std::vector<Annotation> records;
-    records.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        Annotation record = Annotation::forFile(pathOf(i), Date());
-        record.tags = {"work", "q3"};
-        record.note = "A note of ordinary length for file " + std::to_string(i);
-        record.status = i % 5 == 0 ? Annotation::Status::flagged : Annotation::Status::reviewed;
-        records.push_back(std::move(record));
-    }
-    store.saveAll(records);
-}
-
 KOverlayIconPlugin* loadPlugin() {
     QPluginLoader loader(SCRIVLET_OVERLAY_PLUGIN);
     return qobject_cast<KOverlayIconPlugin*>(loader.instance());
@@ -71,7 +53,7 @@ void reportPercentiles(benchmark::State& state, std::vector<double>& micros) {
 // Half the files shown are annotated (a fifth of those flagged), half are not, in no order.
 void BM_GetOverlays(benchmark::State& state) {
     TempHome home;
-    fillStore();
+    bench::fillBadgeStore(recordCount);
     application();
     KOverlayIconPlugin* plugin = loadPlugin();
     if (plugin == nullptr) {
@@ -80,8 +62,9 @@ void BM_GetOverlays(benchmark::State& state) {
     }
     std::vector<QUrl> shown;
     for (std::size_t i = 0; i < recordCount; ++i) {
-        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(pathOf(i))));
-        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(pathOf(i) + ".plain")));
+        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(bench::badgePathOf(i))));
+        shown.push_back(
+            QUrl::fromLocalFile(QString::fromStdString(bench::badgePathOf(i) + ".plain")));
     }
     std::shuffle(shown.begin(), shown.end(), std::mt19937(42));
     std::vector<double> micros;
@@ -98,31 +81,10 @@ void BM_GetOverlays(benchmark::State& state) {
 }
 BENCHMARK(BM_GetOverlays)->Iterations(200'000);
 
-// The app's process: for every byte read from `requests` it flips one record's status and
-// announces the path, as a panel edit does, and reports on `saved` when the save was committed
-// (the monotonic clock is the same in both processes).
-[[noreturn]] void runWriter(int requests, int saved, const std::string& path) {
-    AnnotationStore store(AnnotationStore::defaultPath());
-    Annotation record = Annotation::forFile(path, Date());
-    char byte = 0;
-    bool flagged = false;
-    while (::read(requests, &byte, 1) == 1) {
-        flagged = !flagged;
-        record.status = flagged ? Annotation::Status::flagged : Annotation::Status::reviewed;
-        store.save(record);
-        const auto committed = Clock::now().time_since_epoch().count();
-        BadgeRefreshNotifier::notifyChange(path);
-        if (::write(saved, &committed, sizeof committed) != sizeof committed) {
-            break;
-        }
-    }
-    ::_exit(0);
-}
-
 // With the store empty but for the changed file, and with 100,000 other records.
 void BM_SaveToOverlaysChanged(benchmark::State& state) {
     TempHome home;
-    fillStore(static_cast<std::size_t>(state.range(0)));
+    bench::fillBadgeStore(static_cast<std::size_t>(state.range(0)));
     const std::string path = "/home/user/latency.txt";
     int requestEnds[2];
     int savedEnds[2];
@@ -134,7 +96,7 @@ void BM_SaveToOverlaysChanged(benchmark::State& state) {
     const pid_t writer = ::fork();
     if (writer == 0) {
         ::close(requestEnds[1]);
-        runWriter(requestEnds[0], savedEnds[1], path);
+        bench::runBadgeWriter(requestEnds[0], savedEnds[1], path);
     }
     ::close(requestEnds[0]);
     application();

@@ -7,6 +7,7 @@
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "session/AppSession.h"
+#include "support/BadgeWorkload.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -23,29 +24,10 @@ namespace {
 
 constexpr std::size_t recordCount = 100'000;
 
-std::string pathOf(std::size_t i) {
-    return "/home/user/Documents/project-" + std::to_string(i % 97) + "/file-" + std::to_string(i) +
-           ".txt";
-}
-
-void fillStore(std::size_t count) {
-    AnnotationStore store(AnnotationStore::defaultPath());
-    std::vector<Annotation> records;
-    records.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        Annotation record = Annotation::forFile(pathOf(i), Date());
-        record.tags = {"work", "q3"};
-        record.note = "A note of ordinary length for file " + std::to_string(i);
-        record.status = i % 5 == 0 ? Annotation::Status::flagged : Annotation::Status::reviewed;
-        records.push_back(std::move(record));
-    }
-    store.saveAll(records);
-}
-
 std::vector<std::string> shuffledKeys(std::size_t count) {
     std::vector<std::string> keys;
     for (std::size_t i = 0; i < count; ++i) {
-        keys.push_back(pathOf(i));
+        keys.push_back(bench::badgePathOf(i));
     }
     std::shuffle(keys.begin(), keys.end(), std::mt19937(42));
     return keys;
@@ -53,7 +35,7 @@ std::vector<std::string> shuffledKeys(std::size_t count) {
 
 void BM_BadgeIdentifierForPath(benchmark::State& state) {
     AppSession session;
-    fillStore(recordCount);
+    bench::fillBadgeStore(recordCount);
     const auto extension = FinderSyncExtension::make();
     const auto keys = shuffledKeys(recordCount);
     std::size_t next = 0;
@@ -66,7 +48,7 @@ BENCHMARK(BM_BadgeIdentifierForPath);
 void BM_HashMapLookup(benchmark::State& state) {
     std::unordered_map<std::string, std::string> badges;
     for (std::size_t i = 0; i < recordCount; ++i) {
-        badges.emplace(pathOf(i), i % 5 == 0 ? "flagged" : "annotated");
+        badges.emplace(bench::badgePathOf(i), i % 5 == 0 ? "flagged" : "annotated");
     }
     const auto keys = shuffledKeys(recordCount);
     std::size_t next = 0;
@@ -78,27 +60,6 @@ void BM_HashMapLookup(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_HashMapLookup);
-
-// The app's process: for every byte read from `requests` it flips the status of one record
-// and announces the path, as a panel edit does, and reports on `saved` when the save was
-// committed (the monotonic clock is the same in both processes).
-[[noreturn]] void runWriter(int requests, int saved, const std::string& path) {
-    AnnotationStore store(AnnotationStore::defaultPath());
-    Annotation record = Annotation::forFile(path, Date());
-    char byte = 0;
-    bool flagged = false;
-    while (::read(requests, &byte, 1) == 1) {
-        flagged = !flagged;
-        record.status = flagged ? Annotation::Status::flagged : Annotation::Status::reviewed;
-        store.save(record);
-        const auto committed = std::chrono::steady_clock::now().time_since_epoch().count();
-        BadgeRefreshNotifier::notifyChange(path);
-        if (::write(saved, &committed, sizeof committed) != sizeof committed) {
-            break;
-        }
-    }
-    ::_exit(0);
-}
 
 void BM_BadgeChangeLatency(benchmark::State& state) {
     AppSession session;
@@ -113,7 +74,7 @@ void BM_BadgeChangeLatency(benchmark::State& state) {
     const pid_t writer = ::fork();
     if (writer == 0) {
         ::close(pipeEnds[1]);
-        runWriter(pipeEnds[0], savedEnds[1], path);
+        bench::runBadgeWriter(pipeEnds[0], savedEnds[1], path);
     }
     ::close(pipeEnds[0]);
     const auto extension = FinderSyncExtension::make();
