@@ -1,22 +1,28 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Removes Scrivlet from this user's account: the login item, the scrivlet: URL handler, the
 # Finder extension's registration, the file manager's plug-in path (a running Dolphin keeps
 # the plug-ins until it ends), the app's defaults and caches (the badge images among them),
-# and (when it is still there) the app bundle, which goes to the Trash. The annotation store, the badge queue and
-# every file's tags, comment and other attributes are kept.
+# and (when it is still there) the app bundle, which goes to the Trash. The annotation store,
+# the badge queue and every file's tags, comment and other attributes are kept.
 #
 # Usage: uninstall.sh --self PID BUNDLE   as the app starts it: first waits for PID to end
 #        uninstall.sh BUNDLE              by hand, with the app not running
 #
-# Prints what it did. Exits 0 when everything is gone (also when nothing was left to do),
-# 1 when something could not be removed, 2 on wrong arguments.
-set -u
+# BUNDLE is checked before anything is removed: a path that is not a Scrivlet bundle, or a
+# symbolic link (even to one), is refused and nothing changes. A missing BUNDLE is fine: the
+# app moves itself to the Trash before this script gets going.
+#
+# Prints what it did; every "Removed" and "Moved" line is checked on disk first. Exits 0 when
+# everything is gone (also when nothing was left to do), 1 when something could not be removed
+# or BUNDLE was refused, 2 on wrong arguments.
+set -uo pipefail
 
 identifier=com.scrivlet.Scrivlet
 extension_identifier=com.scrivlet.Scrivlet.FinderSync
 staged_name=scrivlet-uninstall.sh
 wait_tenths=100 # how long the app may take to end: 10 seconds
 trash_attempts=5
+trash_names=1000 # Scrivlet.app, Scrivlet.app.2, ... before the trash counts as unusable
 
 usage() {
     echo "usage: $0 --self PID BUNDLE | $0 BUNDLE" >&2
@@ -58,7 +64,7 @@ status=0
 changed=0
 
 wait_for_app() {
-    tenths=0
+    local tenths=0
     while kill -0 "$app_pid" 2>/dev/null; do
         if [ "$tenths" -ge "$wait_tenths" ]; then
             echo "Scrivlet (process $app_pid) has not ended; going on without it"
@@ -69,26 +75,53 @@ wait_for_app() {
     done
 }
 
+is_there() { # path; a dangling link counts
+    [ -e "$1" ] || [ -L "$1" ]
+}
+
+# A real folder (not a link to one) whose Info.json names the app.
+is_scrivlet_bundle() { # path
+    [ -d "$1" ] && [ ! -L "$1" ] && grep -qF "\"$identifier\"" -- "$1/Contents/Info.json" 2>/dev/null
+}
+
+# Refuses, before anything is removed, a BUNDLE that is there but is not a Scrivlet bundle.
+# A link is refused even when it leads to one: moving the link would leave the app in place,
+# and following it would trash a bundle at a place the user did not name.
+check_bundle() {
+    if [ -L "$bundle" ]; then
+        local target
+        target=$(readlink -- "$bundle") || target="somewhere unreadable"
+        echo "Left $bundle alone: it is a symbolic link (to $target), not the bundle itself;" \
+            "name the bundle to uninstall it. Nothing was removed." >&2
+        exit 1
+    fi
+    if is_there "$bundle" && ! is_scrivlet_bundle "$bundle"; then
+        echo "Left $bundle alone: it is not a Scrivlet bundle. Nothing was removed." >&2
+        exit 1
+    fi
+}
+
 remove() { # path, what it is
-    if [ -e "$1" ] || [ -L "$1" ]; then
-        if rm -rf -- "$1"; then
-            echo "Removed $2 ($1)"
-            changed=1
-        else
-            echo "Could not remove $2 ($1)" >&2
-            status=1
-        fi
+    is_there "$1" || return 0
+    if rm -rf -- "$1" && ! is_there "$1"; then
+        echo "Removed $2 ($1)"
+        changed=1
+    else
+        echo "Could not remove $2 ($1)" >&2
+        status=1
     fi
 }
 
 # Drops our handler from a mimeapps.list, leaving every other line as it was.
 forget_scheme_handler() { # list file
-    list=$1
-    line="x-scheme-handler/scrivlet=$identifier.desktop"
+    local list=$1 line="x-scheme-handler/scrivlet=$identifier.desktop" kept
     [ -f "$list" ] || return 0
     grep -qxF -e "$line" -e "$line;" -- "$list" || return 0
-    if grep -vxF -e "$line" -e "$line;" -- "$list" >"$list.scrivlet-new" &&
-        mv -f -- "$list.scrivlet-new" "$list"; then
+    # grep -v answers 1 when no line is left, which is no failure here.
+    grep -vxF -e "$line" -e "$line;" -- "$list" >"$list.scrivlet-new"
+    kept=$?
+    if [ "$kept" -le 1 ] && mv -f -- "$list.scrivlet-new" "$list" &&
+        ! grep -qxF -e "$line" -e "$line;" -- "$list"; then
         echo "Removed the scrivlet: URL handler from $list"
         changed=1
     else
@@ -110,46 +143,61 @@ encode_path() {
 
 # The trash as freedesktop.org describes it: the info file is created first (exclusively, so
 # the name is ours), then the item moves in under the same name.
-trash_once() { # path
-    trash="$data_home/Trash"
-    (umask 077 && mkdir -p "$trash/files" "$trash/info") || return 1
-    base=$(basename -- "$1")
+trash_once() { # path, trash folder
+    local item=$1 trash=$2 encoded deleted base name info n=1
+    encoded=$(encode_path "$item") || return 1
+    deleted=$(date +%Y-%m-%dT%H:%M:%S) || return 1
+    if [ "${encoded:0:1}" != / ] || [ -z "$deleted" ]; then
+        return 1
+    fi
+    base=${item##*/}
     name=$base
-    n=1
     while :; do
         info="$trash/info/$name.trashinfo"
-        if [ ! -e "$trash/files/$name" ] && (set -C && : >"$info") 2>/dev/null; then
+        if ! is_there "$trash/files/$name" && (set -C && : >"$info") 2>/dev/null; then
             break
         fi
+        # Only a name that is taken is worth another try; a folder that refuses new files
+        # refuses them under every name.
+        if ! is_there "$info" && ! is_there "$trash/files/$name"; then
+            return 1
+        fi
         n=$((n + 1))
+        [ "$n" -le "$trash_names" ] || return 1
         name="$base.$n"
     done
-    if ! printf '[Trash Info]\nPath=%s\nDeletionDate=%s\n' "$(encode_path "$1")" \
-        "$(date +%Y-%m-%dT%H:%M:%S)" >"$info"; then
+    if ! printf '[Trash Info]\nPath=%s\nDeletionDate=%s\n' "$encoded" "$deleted" >"$info" ||
+        ! mv -T -- "$item" "$trash/files/$name"; then
         rm -f -- "$info"
         return 1
     fi
-    if mv -T -- "$1" "$trash/files/$name"; then
-        return 0
+    # Only what has left its place and arrived in the trash counts as trashed.
+    if is_there "$item" || ! is_scrivlet_bundle "$trash/files/$name"; then
+        is_there "$trash/files/$name" || rm -f -- "$info"
+        return 1
     fi
-    rm -f -- "$info"
-    return 1
-}
-
-is_our_bundle() {
-    grep -qF "\"$identifier\"" "$bundle/Contents/Info.json" 2>/dev/null
 }
 
 trash_bundle() {
-    [ -e "$bundle" ] || return 0
-    if ! is_our_bundle; then
-        echo "Left $bundle alone: it is not a Scrivlet bundle" >&2
+    is_there "$bundle" || return 0
+    local trash="$data_home/Trash" attempt=1
+    if ! (umask 077 && mkdir -p -- "$trash/files" "$trash/info"); then
+        echo "Could not move $bundle to the Trash: $trash cannot be made" >&2
         status=1
         return
     fi
-    attempt=1
+    # mv would copy a bundle on another file system and then delete it file by file; a
+    # failure half-way would leave half an app in each place.
+    if [ "$(stat -c %d -- "$bundle")" != "$(stat -c %d -- "$trash/files")" ]; then
+        echo "Could not move $bundle to the Trash: it is on another file system than $trash" >&2
+        status=1
+        return
+    fi
     while [ "$attempt" -le "$trash_attempts" ]; do
-        if trash_once "$bundle"; then
+        is_there "$bundle" || return 0
+        # Checked again: the bundle has had time to change since the start.
+        is_scrivlet_bundle "$bundle" || break
+        if trash_once "$bundle" "$trash"; then
             echo "Moved $bundle to the Trash"
             changed=1
             return
@@ -162,6 +210,7 @@ trash_bundle() {
 }
 
 [ -n "$app_pid" ] && wait_for_app
+check_bundle
 
 remove "$config_home/autostart/$identifier.desktop" "the login item"
 remove "$data_home/applications/$identifier.desktop" "the scrivlet: URL handler"
