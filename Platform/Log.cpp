@@ -1,11 +1,13 @@
 #include "Platform/Log.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <unistd.h>
+#include <utf8proc.h>
 
 namespace scrivlet {
 
@@ -19,6 +21,47 @@ std::mutex& sinkMutex() {
 std::shared_ptr<LogSink>& sinkSlot() {
     static std::shared_ptr<LogSink> sink = makeStderrLogSink();
     return sink;
+}
+
+void appendEscape(std::string& out, const char* format, unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, format, value);
+    out += text;
+}
+
+// Anything but printable ASCII other than the backslash needs a closer look.
+bool needsEscaping(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte >= 0x7f || c == '\\';
+}
+
+// One decoded character: kept as its bytes unless it could break or forge a line.
+void appendCharacter(std::string& out, utf8proc_int32_t character, std::string_view bytes) {
+    switch (character) {
+    case '\\':
+        out += "\\\\";
+        return;
+    case '\n':
+        out += "\\n";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    case '\t':
+        out += "\\t";
+        return;
+    default:
+        break;
+    }
+    const utf8proc_category_t category = utf8proc_category(character);
+    if (category == UTF8PROC_CATEGORY_CC && character < 0x80) {
+        appendEscape(out, "\\x%02X", static_cast<unsigned>(character));
+    } else if (category == UTF8PROC_CATEGORY_CC || category == UTF8PROC_CATEGORY_ZL ||
+               category == UTF8PROC_CATEGORY_ZP) {
+        appendEscape(out, "\\u%04X", static_cast<unsigned>(character));
+    } else {
+        out += bytes;
+    }
 }
 
 std::string timestamp() {
@@ -42,12 +85,11 @@ public:
             return;
         }
         std::string line = timestamp() + " [" + std::to_string(::getpid()) + "] ";
-        if (record.isNSLog) {
-            line += record.message;
-        } else {
-            line += std::string("<") + logLevelName(record.level) + "> " + record.subsystem + ":" +
-                    record.category + " " + record.message;
+        if (!record.isNSLog) {
+            line += std::string("<") + logLevelName(record.level) + "> " +
+                    escapeLogText(record.subsystem) + ":" + escapeLogText(record.category) + " ";
         }
+        line += escapeLogText(record.message);
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stderr);
     }
@@ -79,6 +121,31 @@ const char* logLevelName(LogLevel level) {
         return "Fault";
     }
     return "Notice";
+}
+
+std::string escapeLogText(std::string_view text) {
+    if (std::none_of(text.begin(), text.end(), needsEscaping)) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() + 16);
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    std::size_t next = 0;
+    while (next < text.size()) {
+        utf8proc_int32_t character = -1;
+        const utf8proc_ssize_t length = utf8proc_iterate(
+            bytes + next, static_cast<utf8proc_ssize_t>(text.size() - next), &character);
+        if (length <= 0) {
+            // Not UTF-8: this byte alone is shown; decoding starts again at the next one.
+            appendEscape(out, "\\x%02X", bytes[next]);
+            ++next;
+            continue;
+        }
+        const auto size = static_cast<std::size_t>(length);
+        appendCharacter(out, character, text.substr(next, size));
+        next += size;
+    }
+    return out;
 }
 
 void setLogSink(std::shared_ptr<LogSink> sink) {

@@ -25,11 +25,21 @@ struct SCRIVLET_PLATFORM_API LogRecord {
     bool isNSLog = false;
 };
 
+// Records reach a sink as they were logged; the sinks that write them out (stderr, the
+// journal) pass every text through escapeLogText.
 class SCRIVLET_PLATFORM_API LogSink {
 public:
     virtual ~LogSink() = default;
     virtual void write(const LogRecord& record) = 0;
 };
+
+// A logged text as the sinks write it: one record stays one line and cannot pass for
+// another, in a terminal, a file or the journal. Printable text, non-ASCII UTF-8 included,
+// stays byte for byte. A backslash becomes "\\"; newline, carriage return and tab "\n",
+// "\r" and "\t"; other C0 controls and DEL "\xNN"; the C1 controls and the Unicode line and
+// paragraph separators "\uNNNN"; each byte that is not part of valid UTF-8 "\xNN" (hex digits
+// in capitals).
+SCRIVLET_PLATFORM_API std::string escapeLogText(std::string_view text);
 
 // One sink per process; stderr until someone installs another. Safe from any thread.
 // The stderr sink leaves out debug lines unless SCRIVLET_LOG_DEBUG is set.

@@ -49,20 +49,20 @@ int journalPriority(LogLevel level) {
 }
 
 std::vector<std::string> journalFields(const LogRecord& record, std::string_view processName) {
-    // Values may hold newlines; sd_journal_sendv frames each field with its length, so they
-    // arrive intact instead of ending the field.
+    // sd_journal_sendv frames each field with its length, so a newline would not end the
+    // field; it would still split the message wherever the journal is read as lines.
     std::vector<std::string> fields;
     fields.reserve(6);
-    fields.push_back("MESSAGE=" + record.message);
+    fields.push_back("MESSAGE=" + escapeLogText(record.message));
     fields.push_back("PRIORITY=" + std::to_string(journalPriority(record.level)));
     if (!processName.empty()) {
         fields.push_back("SYSLOG_IDENTIFIER=" + std::string(processName));
     }
     if (!record.subsystem.empty()) {
-        fields.push_back("SCRIVLET_SUBSYSTEM=" + record.subsystem);
+        fields.push_back("SCRIVLET_SUBSYSTEM=" + escapeLogText(record.subsystem));
     }
     if (!record.category.empty()) {
-        fields.push_back("SCRIVLET_CATEGORY=" + record.category);
+        fields.push_back("SCRIVLET_CATEGORY=" + escapeLogText(record.category));
     }
     if (record.isNSLog) {
         fields.emplace_back("SCRIVLET_NSLOG=1");

@@ -36,7 +36,8 @@ private:
 // syslog priority for a level: Debug 7, Info 6, Default 5, Error 3, Fault 2.
 SCRIVLET_PLATFORM_API int journalPriority(LogLevel level);
 
-// The "KEY=value" fields sent for one record, in sending order.
+// The "KEY=value" fields sent for one record, in sending order; texts as escapeLogText
+// writes them.
 SCRIVLET_PLATFORM_API std::vector<std::string> journalFields(const LogRecord& record,
                                                              std::string_view processName);
 

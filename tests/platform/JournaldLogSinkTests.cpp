@@ -26,12 +26,24 @@ TEST(JournaldLogSink, FieldsKeepSubsystemCategoryAndNSLogApart) {
     const LogRecord unified{"com.scrivlet", "store", LogLevel::Error, "open failed:\nline two",
                             false};
     EXPECT_EQ(journalFields(unified, "Scrivlet"),
-              (Fields{"MESSAGE=open failed:\nline two", "PRIORITY=3", "SYSLOG_IDENTIFIER=Scrivlet",
+              (Fields{"MESSAGE=open failed:\\nline two", "PRIORITY=3", "SYSLOG_IDENTIFIER=Scrivlet",
                       "SCRIVLET_SUBSYSTEM=com.scrivlet", "SCRIVLET_CATEGORY=store"}));
 
     const LogRecord nslog{{}, {}, LogLevel::Default, "Scrivlet: hello", true};
     EXPECT_EQ(journalFields(nslog, ""),
               (Fields{"MESSAGE=Scrivlet: hello", "PRIORITY=5", "SCRIVLET_NSLOG=1"}));
+}
+
+// journalctl shows a message as lines; what a logged value holds must not add one, nor
+// terminal controls, nor bytes the journal would keep as a blob.
+TEST(JournaldLogSink, AMessageCannotForgeAnEntry) {
+    const std::string forged = "URL received: forged";
+    const LogRecord unified{"com.scrivlet", "app", LogLevel::Info,
+                            "Opened annotation editor for a\n" + forged + "\x1b[2K\xff", false};
+    const LogRecord nslog{{}, {}, LogLevel::Default, "Scrivlet: b\r\n" + forged, true};
+    EXPECT_EQ(journalFields(unified, "Scrivlet").front(),
+              "MESSAGE=Opened annotation editor for a\\n" + forged + "\\x1B[2K\\xFF");
+    EXPECT_EQ(journalFields(nslog, "Scrivlet").front(), "MESSAGE=Scrivlet: b\\r\\n" + forged);
 }
 
 TEST(JournaldLogSink, FactoryPicksTheJournalOnlyWhenItsSocketIsThere) {

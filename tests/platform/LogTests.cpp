@@ -1,7 +1,10 @@
 #include "Platform/Log.h"
 #include "session/LogCapture.h"
+#include "session/TempHome.h"
+#include "support/StderrCapture.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 #include <thread>
 
 using namespace scrivlet;
@@ -53,6 +56,57 @@ TEST(LogCapture, LoggingFromManyThreadsLosesNothing) {
         thread.join();
     }
     EXPECT_EQ(capture.records().size(), 1000u);
+}
+
+TEST(LogText, KeepsPrintableTextAndEscapesWhatCouldBreakOrForgeALine) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::string written;
+    } cases[] = {
+        {"printable ASCII", "Opened annotation editor for a b.txt",
+         "Opened annotation editor for a b.txt"},
+        {"UTF-8 beyond ASCII, joined emoji",
+         "r\u00e9sum\u00e9 \u65e5\u672c \U0001F469\u200D\U0001F4BB",
+         "r\u00e9sum\u00e9 \u65e5\u672c \U0001F469\u200D\U0001F4BB"},
+        {"line breaks and tab", "a\nb\r\nc\td", "a\\nb\\r\\nc\\td"},
+        {"other C0 controls, DEL and NUL", std::string("\x1b[31mred\x7f\0", 10),
+         "\\x1B[31mred\\x7F\\x00"},
+        {"a backslash, so that no escape can be typed in", "C:\\new\\x41", "C:\\\\new\\\\x41"},
+        {"C1 controls and Unicode line and paragraph separators", "a\u0085b\u2028c\u2029d",
+         "a\\u0085b\\u2028c\\u2029d"},
+        {"bytes that are not UTF-8: stray, cut short, overlong, surrogate",
+         "\xff|\xc3|\xc0\xaf|\xed\xa0\x80|\xe6\x97",
+         "\\xFF|\\xC3|\\xC0\\xAF|\\xED\\xA0\\x80|\\xE6\\x97"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(escapeLogText(row.text), row.written);
+    }
+    // The escapes and text that reads like them stay apart.
+    EXPECT_NE(escapeLogText("\n"), escapeLogText("\\n"));
+    EXPECT_NE(escapeLogText("\xff"), escapeLogText("\\xFF"));
+}
+
+// Each record is one line on stderr, NSLog lines included, whatever its arguments hold.
+TEST(StderrLogSink, ARecordIsOneLineWhateverItsTextHolds) {
+    TempHome home;
+    const std::string forged =
+        "2026-01-01 00:00:00.000 [1] <Info> com.scrivlet:app URL received: forged";
+    std::vector<std::string> lines;
+    {
+        StderrCapture capture(home.path() / "stderr");
+        Logger("com.scrivlet", "app").info("%{public}s", {"URL received: a\n" + forged});
+        NSLog("Scrivlet: %@", {"b\r\n" + forged});
+        lines = capture.lines();
+    }
+    const std::regex prefix(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+\] .*)");
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(std::regex_match(line, prefix)) << line;
+    }
+    EXPECT_TRUE(lines[0].ends_with("<Info> com.scrivlet:app URL received: a\\n" + forged));
+    EXPECT_TRUE(lines[1].ends_with("] Scrivlet: b\\r\\n" + forged));
 }
 
 } // namespace
