@@ -13,6 +13,7 @@
 #include <sys/xattr.h>
 
 using namespace scrivlet;
+using namespace std::string_literals;
 
 namespace fs = std::filesystem;
 
@@ -23,8 +24,14 @@ struct ScriptRun {
     std::string output;
 };
 
-ScriptRun runScript(const std::vector<std::string>& arguments) {
-    std::string command = "sh '" SCRIVLET_UNINSTALL_SCRIPT "'";
+// Runs the script as a user would, through its own interpreter line. `fakeTools`, when given,
+// comes first on PATH so that a test can put failing stand-ins in place of the tools it uses.
+ScriptRun runScript(const std::vector<std::string>& arguments, const fs::path& fakeTools = {}) {
+    std::string command;
+    if (!fakeTools.empty()) {
+        command = "PATH='" + fakeTools.string() + "':\"$PATH\" ";
+    }
+    command += "'" SCRIVLET_UNINSTALL_SCRIPT "'";
     for (const std::string& argument : arguments) {
         command += " '" + argument + "'"; // test paths hold no quote
     }
@@ -127,6 +134,114 @@ TEST_F(UninstallScript, RefusesWhatIsNotAScrivletBundle) {
     EXPECT_EQ(foreign.status, 1) << foreign.output;
     EXPECT_TRUE(fs::exists(other));
     EXPECT_TRUE(fs::exists(bundle)) << "only the named bundle is looked at";
+}
+
+// The path is checked before anything is removed: a refused one leaves the login item, the
+// URL handler and every registration in place, and a link is refused even when it leads to
+// the bundle (moving it would leave the app behind, following it would trash a place the
+// user did not name).
+TEST_F(UninstallScript, ARefusedBundleLeavesEverythingInPlace) {
+    const fs::path mimeapps = home.path() / ".config/mimeapps.list";
+    const std::string mimeappsBefore = readWholeFile(mimeapps);
+    const fs::path foreign = home.path() / "Applications/Other.app";
+    home.makeFile("Applications/Other.app/Contents/Info.json", R"({"CFBundleIdentifier": "x"})");
+    const fs::path plainFile = home.makeFile("Applications/Plain.app", "not a folder");
+    const fs::path link = home.path() / "Desktop/Scrivlet.app";
+    const fs::path dangling = home.path() / "Desktop/Gone.app";
+    fs::create_directories(link.parent_path());
+    fs::create_directory_symlink(bundle, link);
+    fs::create_directory_symlink(home.path() / "Applications/Gone.app", dangling);
+    const pid_t ended = runInChild([] { return 0; });
+    waitForChild(ended);
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        fs::path named;
+    } cases[] = {
+        {"another app's bundle", {foreign.string()}, foreign},
+        {"another app's bundle, from the app",
+         {"--self", std::to_string(ended), foreign.string()},
+         foreign},
+        {"a plain file", {plainFile.string()}, plainFile},
+        {"a link to the bundle", {link.string()}, link},
+        {"a dangling link", {dangling.string()}, dangling},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const ScriptRun run = runScript(row.arguments);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find("Left " + row.named.string() + " alone: "), std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find("Nothing was removed."), std::string::npos) << run.output;
+        for (const fs::path& path : removed) {
+            EXPECT_TRUE(fs::exists(path)) << path;
+        }
+        EXPECT_EQ(readWholeFile(mimeapps), mimeappsBefore);
+        EXPECT_TRUE(fs::exists(fs::symlink_status(row.named)));
+        EXPECT_TRUE(fs::exists(bundle / "Contents/Info.json"));
+        EXPECT_FALSE(fs::exists(home.path() / ".local/share/Trash"));
+    }
+}
+
+// "Moved ... to the Trash" is said only of a bundle that has left its place and arrived in
+// the trash. A tool that fails, or claims a move that did not happen, ends in a failure line
+// and status 1, with the bundle still in its place and no trash entry without its item.
+TEST_F(UninstallScript, ATrashStepThatFailsIsNeverReportedAsDone) {
+    const fs::path tools = home.path() / "stand-ins";
+    const fs::path trash = home.path() / ".local/share/Trash";
+    // The mv stand-ins act only on the move into the trash: mv -T -- BUNDLE TARGET.
+    const std::string intoTrash = "#!/bin/sh\ncase \"$4\" in */Trash/files/*) ";
+    const std::string otherMoves = " ;; esac\nexec /bin/mv \"$@\"\n";
+    const struct {
+        const char* name;
+        const char* tool;
+        std::string script;
+    } cases[] = {
+        {"awk fails", "awk", "#!/bin/sh\nexit 1\n"},
+        {"awk answers nothing", "awk", "#!/bin/sh\ncat >/dev/null\n"},
+        {"mv fails", "mv", intoTrash + "exit 1" + otherMoves},
+        {"mv claims a move it did not make", "mv", intoTrash + "exit 0" + otherMoves},
+        {"mv copies and keeps the bundle", "mv",
+         intoTrash + "cp -a \"$3\" \"$4\"; exit 0" + otherMoves},
+    };
+    auto expectNothingClaimed = [&](const ScriptRun& run) {
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_EQ(run.output.find("Moved"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("Could not move " + bundle.string() + " to the Trash"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_TRUE(fs::exists(bundle / "Contents/Info.json"));
+        if (fs::is_directory(fs::symlink_status(trash / "info"))) {
+            for (const auto& info : fs::directory_iterator(trash / "info")) {
+                EXPECT_TRUE(fs::exists(trash / "files" / info.path().stem())) << info.path();
+            }
+        }
+    };
+    // Only the named tool stands in; sleep does too, so that the retries need not wait here.
+    auto useStandIn = [&](const std::string& tool, const std::string& script) {
+        fs::remove_all(tools);
+        for (const auto& [name, contents] :
+             {std::pair{std::string("sleep"), "#!/bin/sh\n"s}, std::pair{tool, script}}) {
+            fs::permissions(home.makeFile("stand-ins/" + name, contents), fs::perms::owner_all);
+        }
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        useStandIn(row.tool, row.script);
+        expectNothingClaimed(runScript({bundle.string()}, tools));
+    }
+    {
+        SCOPED_TRACE("an info folder that takes no new file");
+        fs::remove_all(trash);
+        fs::create_directories(trash / "files");
+        fs::create_directory_symlink("/proc", trash / "info");
+        useStandIn("sleep", "#!/bin/sh\n");
+        expectNothingClaimed(runScript({bundle.string()}, tools));
+    }
+    fs::remove_all(trash);
+    const ScriptRun real = runScript({bundle.string()});
+    EXPECT_EQ(real.status, 0) << real.output;
+    EXPECT_EQ(real.output, "Moved " + bundle.string() + " to the Trash\n");
 }
 
 } // namespace
