@@ -97,7 +97,6 @@ private:
     bool saveEarlierEdits();
     void scheduleRetry();
     SaveOutcome persist(Annotation& record);
-    void noteSaved();
     void syncFileAttributes(Annotation& record);
     void armSaveTimer();
     void cancelSaveTimer();
