@@ -18,6 +18,9 @@ public:
     virtual void applicationDidFinishLaunching() {}
     virtual void applicationOpenURLs(const std::vector<URL>& urls) { (void)urls; }
     virtual bool applicationShouldTerminateAfterLastWindowClosed() { return true; }
+    // The run is over and the process ends next: the last moment to write what must not be
+    // lost, while the platform and every timer still work.
+    virtual void applicationWillTerminate() {}
 };
 
 // The application object: its delegate, its run, its termination and its activation.

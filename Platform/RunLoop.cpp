@@ -329,6 +329,36 @@ struct RunLoop::State {
         return ran;
     }
 
+    // The pending work moves out of the loop before it is destroyed: a destructor that calls
+    // back (to cancel its timer, say) finds a loop without it rather than a container halfway
+    // through its own destruction.
+    void discardPendingWork() {
+        for (;;) {
+            std::unordered_map<TimerID, Timer> droppedTimers = std::exchange(timers, {});
+            for (auto& schedule : schedules) {
+                schedule.clear();
+            }
+            std::deque<std::function<void()>> droppedBlocks;
+            {
+                std::lock_guard lock(queueMutex);
+                droppedBlocks.swap(queue);
+            }
+            if (droppedTimers.empty() && droppedBlocks.empty()) {
+                return;
+            }
+        }
+    }
+
+    void discardSources() {
+        while (!sources.empty()) {
+            std::map<SourceID, Source> dropped = std::exchange(sources, {});
+            watchedStale = true;
+            for (const auto& entry : dropped) {
+                backend->forgetDescriptor(entry.second.fd);
+            }
+        }
+    }
+
     bool runUntilIdle() {
         const Nanos horizon = now();
         bool ran = false;
@@ -347,6 +377,10 @@ RunLoop::RunLoop(std::unique_ptr<RunLoopBackend> backend) {
 }
 
 RunLoop::~RunLoop() {
+    state_->discardPendingWork();
+    state_->discardSources();
+    // A destructor run by the sources' release may have left work behind.
+    state_->discardPendingWork();
     RunLoop* self = this;
     mainLoop.compare_exchange_strong(self, nullptr);
 }
@@ -456,6 +490,11 @@ void RunLoop::asyncAfter(double delaySeconds, std::function<void()> block) {
     state_->addTimer(
         toNanos(delaySeconds), 0, false, RunLoopMode::commonModes,
         [state, block = std::move(block)]() mutable { state->enqueue(std::move(block)); });
+}
+
+void RunLoop::discardPendingWork() {
+    assertOwnerThread("RunLoop::discardPendingWork");
+    state_->discardPendingWork();
 }
 
 void RunLoop::postTask(std::function<void()> task) {

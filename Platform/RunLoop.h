@@ -68,6 +68,8 @@ public:
     using SourceID = std::uint64_t;
 
     explicit RunLoop(std::unique_ptr<RunLoopBackend> backend);
+    // Releases what is still pending (see discardPendingWork) while the loop is whole, so
+    // the destructors of what that work holds may still call the loop.
     ~RunLoop() override;
     RunLoop(const RunLoop&) = delete;
     RunLoop& operator=(const RunLoop&) = delete;
@@ -100,6 +102,12 @@ public:
     // How long until the next timer that fires in the current mode is due (0 when overdue);
     // nothing without one. A loop that another event loop drives arms its wake-up with it.
     std::optional<double> secondsUntilNextTimer() const;
+
+    // Drops every timer and queued block without running it, for the end of a process: the
+    // objects they hold are released now, while what those objects refer to still exists.
+    // Their destructors may call the loop (cancel a timer, post a block); what they leave
+    // pending is dropped as well. Sources stay: their owners remove them. Owner thread.
+    void discardPendingWork();
 
     // Main queue. `async` may be called from any thread.
     void async(std::function<void()> block);

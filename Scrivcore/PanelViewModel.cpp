@@ -9,6 +9,7 @@
 #include "Scrivcore/ScrivcoreLog.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace scrivlet {
 
@@ -38,12 +39,27 @@ PanelViewModel::PanelViewModel(std::shared_ptr<AnnotationStore> store, Scheduler
       retryDelay_(timing.saveDelay) {}
 
 PanelViewModel::~PanelViewModel() {
+    close();
+}
+
+void PanelViewModel::close() {
+    mainThread_.check("PanelViewModel::close");
     cancelSaveTimer();
-    saveCurrent();
-    retryFailedSaves();
-    for (const Annotation& lost : failedSaves_) {
+    if (savePending()) {
+        return;
+    }
+    // Nothing comes after this: every edit the store did not take is lost, and says so.
+    std::vector<Annotation> lost;
+    if (dirty_ && annotation_) {
+        lost.push_back(*annotation_);
+    }
+    lost.insert(lost.end(), failedSaves_.begin(), failedSaves_.end());
+    failedSaves_.clear();
+    dirty_ = false;
+    firstUnsavedEdit_.reset();
+    for (const Annotation& record : lost) {
         ScrivcoreLog::store().error("Could not save the annotation of %{private}s before closing",
-                                    {lost.path});
+                                    {record.path});
     }
 }
 
@@ -67,11 +83,7 @@ void PanelViewModel::beginAnnotation(const fs::path& fileURL) {
 }
 
 void PanelViewModel::show(const std::optional<fs::path>& fileURL, bool ensureRecord) {
-    saveNow();
-    if (dirty_ && annotation_) {
-        // The save failed: keep the edits for a later attempt instead of dropping them.
-        failedSaves_.push_back(*annotation_);
-    }
+    keepCurrentEdits();
     dirty_ = false;
     firstUnsavedEdit_.reset();
     annotation_.reset();
@@ -80,7 +92,11 @@ void PanelViewModel::show(const std::optional<fs::path>& fileURL, bool ensureRec
         annotation_ = loadAnnotation(*selectedFileURL_);
         if (ensureRecord && annotation_ && isDraft_) {
             dirty_ = true;
-            saveNow();
+            if (failing_) {
+                requestSave();
+            } else {
+                saveNow();
+            }
         }
     }
     notifyObservers();
@@ -97,7 +113,7 @@ std::optional<Annotation> PanelViewModel::loadAnnotation(const fs::path& fileURL
         failedSaves_.erase(failed);
         dirty_ = true;
         firstUnsavedEdit_ = scheduler_.now();
-        armSaveTimer();
+        requestSave();
         return record;
     }
     try {
@@ -123,15 +139,40 @@ void PanelViewModel::scheduleSave() {
     if (!firstUnsavedEdit_) {
         firstUnsavedEdit_ = scheduler_.now();
     }
-    armSaveTimer();
+    requestSave();
+}
+
+// While saves fail, an edit waits for the retry that is already scheduled: trying the store
+// for each one would only fail again and log again.
+void PanelViewModel::requestSave() {
+    if (!failing_) {
+        armSaveTimer();
+    } else if (saveTimer_ == Scheduler::invalidTimer) {
+        scheduleRetry(); // everything that waited was discarded since
+    }
+}
+
+// Before another file is shown: its edits are written now, or, while saves fail (or when this
+// write fails), join the edits that wait for the retry.
+void PanelViewModel::keepCurrentEdits() {
+    if (failing_) {
+        if (dirty_ && annotation_) {
+            failedSaves_.push_back(*annotation_);
+        }
+        return;
+    }
+    cancelSaveTimer();
+    if (saveCurrent()) {
+        return;
+    }
+    failedSaves_.push_back(*annotation_);
+    scheduleRetry();
 }
 
 void PanelViewModel::saveNow() {
     mainThread_.check("PanelViewModel::saveNow");
     cancelSaveTimer();
-    const bool savedCurrent = saveCurrent();
-    retryFailedSaves();
-    if (savedCurrent && failedSaves_.empty()) {
+    if (savePending()) {
         retryDelay_ = timing_.saveDelay;
         return;
     }
@@ -156,7 +197,6 @@ void PanelViewModel::discardUnsavedEdits(const fs::path& fileURL) {
 void PanelViewModel::scheduleRetry() {
     const double delay = retryDelay_;
     retryDelay_ = std::min(retryDelay_ * 2, std::max(timing_.maxRetryDelay, timing_.saveDelay));
-    firstUnsavedEdit_ = scheduler_.now();
     saveTimer_ = scheduler_.scheduleAfter(delay, [this] {
         saveTimer_ = Scheduler::invalidTimer;
         saveNow();
@@ -183,10 +223,21 @@ bool PanelViewModel::saveCurrent() {
     return true;
 }
 
-void PanelViewModel::retryFailedSaves() {
-    std::erase_if(failedSaves_, [this](Annotation& record) {
-        return persist(record) != SaveOutcome::failedForNow;
-    });
+// Oldest first, and only until one fails: the store that failed it would fail the rest too,
+// each after its own wait when another process holds it.
+bool PanelViewModel::saveEarlierEdits() {
+    while (!failedSaves_.empty()) {
+        if (persist(failedSaves_.front()) == SaveOutcome::failedForNow) {
+            return false;
+        }
+        failedSaves_.erase(failedSaves_.begin());
+    }
+    return true;
+}
+
+// True when nothing is left to save.
+bool PanelViewModel::savePending() {
+    return saveCurrent() && saveEarlierEdits();
 }
 
 PanelViewModel::SaveOutcome PanelViewModel::persist(Annotation& record) {
@@ -206,11 +257,16 @@ PanelViewModel::SaveOutcome PanelViewModel::persist(Annotation& record) {
                                         {record.path, error.what()});
             return SaveOutcome::refused;
         }
-        ScrivcoreLog::store().error("Failed to save the annotation of %{private}s: %{public}s",
-                                    {record.path, error.what()});
+        if (!std::exchange(failing_, true)) {
+            ScrivcoreLog::store().error("Failed to save the annotation of %{private}s: %{public}s",
+                                        {record.path, error.what()});
+        }
         return SaveOutcome::failedForNow;
     }
     lastSaveError_.reset();
+    if (std::exchange(failing_, false)) {
+        ScrivcoreLog::store().info("Saving annotations works again");
+    }
     syncFileAttributes(record);
     BadgeRefreshNotifier::notifyChange(record.path);
     return SaveOutcome::saved;

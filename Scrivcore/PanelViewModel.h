@@ -34,10 +34,17 @@ struct SCRIVCORE_API PanelSaveTiming {
 // Saves are coalesced: `scheduleSave()` writes `saveDelay` after the last edit, and never
 // later than `maxSaveDelay` after the first unsaved one, so typing costs a few writes and an
 // edit reaches the store within a bounded time. Pending edits are also written before another
-// file is shown and when the view model is destroyed. A save that failed for a reason that
-// can pass (a busy store, a disk error) is logged, kept pending and tried again, each time
-// after twice the wait, up to `maxRetryDelay`. A record the store refuses (it can never be
-// saved as it is) is logged once and dropped.
+// file is shown. A save that failed for a reason that can pass (a busy store, a full disk)
+// starts a failure episode: it is logged once, its edits are kept, and every pending edit
+// (the shown file's and those of files shown before) waits for the next retry, each retry
+// after twice the wait of the one before, up to `maxRetryDelay`. Nothing else tries the store
+// during an episode, so neither new edits nor browsing add attempts or log lines; the retry
+// that gets through logs one line and ends the episode. A record the store refuses (it can
+// never be saved as it is) is logged once and dropped.
+//
+// `close()` is the last chance before the app ends: one more attempt for everything pending
+// and one log line for each edit that still could not be stored. The destructor closes a view
+// model that was not closed; a closed one no longer uses its scheduler.
 class SCRIVCORE_API PanelViewModel {
 public:
     using ObserverID = std::uint64_t;
@@ -63,8 +70,11 @@ public:
     // Shows the file's annotation and makes sure the store holds a record for it.
     void beginAnnotation(const std::filesystem::path& fileURL);
     void scheduleSave();
-    // Writes pending edits now (the app calls this before it terminates).
+    // Writes pending edits now, whatever the backoff.
     void saveNow();
+    // Writes what is pending, once more, then logs each edit it could not store and drops
+    // it; cancels the timer. The app calls this before it ends.
+    void close();
     bool hasUnsavedChanges() const { return dirty_; }
     // The file's record was deleted: its unsaved edits are dropped, never written, so they
     // cannot bring the record back.
@@ -80,8 +90,11 @@ private:
     std::optional<Annotation> loadAnnotation(const std::filesystem::path& fileURL);
     enum class SaveOutcome { saved, failedForNow, refused };
 
+    void keepCurrentEdits();
+    void requestSave();
+    bool savePending();
     bool saveCurrent();
-    void retryFailedSaves();
+    bool saveEarlierEdits();
     void scheduleRetry();
     SaveOutcome persist(Annotation& record);
     void syncFileAttributes(Annotation& record);
@@ -98,8 +111,10 @@ private:
     std::optional<std::filesystem::path> selectedFileURL_;
     bool dirty_ = false;
     bool isDraft_ = false;
-    // Edits of files no longer shown whose save failed; written again on the next attempt.
+    // Edits of files no longer shown that wait for the next retry, oldest first.
     std::vector<Annotation> failedSaves_;
+    // In a failure episode: a save failed and none has succeeded since.
+    bool failing_ = false;
     std::optional<Date> firstUnsavedEdit_;
     Scheduler::TimerID saveTimer_ = Scheduler::invalidTimer;
     double retryDelay_ = 0; // wait before the next retry; set from the timing at construction

@@ -79,6 +79,13 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
     return false; // the panel is the only window; the app lives in the menu bar
 }
 
+void AppDelegate::applicationWillTerminate() {
+    RunLoop::main().assertOwnerThread("AppDelegate::applicationWillTerminate");
+    if (viewModel) {
+        viewModel->close();
+    }
+}
+
 bool AppDelegate::respondsToSelector(const Selector& selector) const {
     return selector == "uninstallApp";
 }

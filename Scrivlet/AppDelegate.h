@@ -54,6 +54,7 @@ public:
     void applicationDidFinishLaunching() override;
     void applicationOpenURLs(const std::vector<URL>& urls) override;
     bool applicationShouldTerminateAfterLastWindowClosed() override;
+    void applicationWillTerminate() override;
 
     // Menu actions, by selector.
     bool respondsToSelector(const Selector& selector) const override;

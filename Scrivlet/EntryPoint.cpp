@@ -1,6 +1,7 @@
 #include "Scrivlet/EntryPoint.h"
 
 #include "Platform/Application.h"
+#include "Platform/RunLoop.h"
 #include "Scrivlet/AppDelegate.h"
 
 namespace scrivlet {
@@ -15,6 +16,16 @@ AppDelegate& installAppDelegate() {
     sharedAppDelegate() = std::make_shared<AppDelegate>();
     application.setDelegate(sharedAppDelegate().get());
     return *sharedAppDelegate();
+}
+
+void releaseAppDelegate() {
+    Application& application = Application::shared();
+    if (std::shared_ptr<AppDelegate>& delegate = sharedAppDelegate()) {
+        delegate->applicationWillTerminate();
+    }
+    application.setDelegate(nullptr);
+    sharedAppDelegate().reset();
+    RunLoop::main().discardPendingWork();
 }
 
 } // namespace scrivlet

@@ -14,4 +14,11 @@ std::shared_ptr<AppDelegate>& sharedAppDelegate();
 // make it the application's delegate. Platform services must be installed.
 AppDelegate& installAppDelegate();
 
+// The entry point's last steps, while the platform services still exist, in this order: the
+// delegate hears that the application will terminate (pending panel edits are written, or
+// logged as lost), the application lets go of it, the app's state is released, and then the
+// main run loop drops the work still pending on it, which can hold app objects (a fade holds
+// the panel, and the panel its view model) that must not outlive the platform.
+void releaseAppDelegate();
+
 } // namespace scrivlet

@@ -131,9 +131,10 @@ bool openElsewhere(const URL& url) {
     return !LaunchServices::openURLs({url});
 }
 
-// Runs the application on the installed platform until it terminates.
+// Runs the application on the installed platform until it terminates. Without a receiver
+// (`receiverError` says why), URLs opened elsewhere cannot reach this copy.
 int runApplication(Services& services, std::unique_ptr<URLReceiver>& receiver,
-                   const std::vector<URL>& urls) {
+                   std::error_code receiverError, const std::vector<URL>& urls) {
     Application& application = Application::shared();
     const auto signals = TerminationSignals::install(
         services.runLoop(), [&application](int) { application.terminate(nullptr); });
@@ -141,13 +142,17 @@ int runApplication(Services& services, std::unique_ptr<URLReceiver>& receiver,
         receiver->start(services.runLoop(), [&application](const std::vector<URL>& delivered) {
             application.openURLs(delivered);
         });
+    } else {
+        // Said once the launch is over, by a copy that keeps running: a copy that ends during
+        // its launch (another one runs) has a line of its own, and this one would mislead.
+        services.runLoop().async([receiverError] {
+            std::fprintf(stderr, "Scrivlet: URLs opened elsewhere cannot reach this copy: %s\n",
+                         receiverError.message().c_str());
+        });
     }
     installAppDelegate();
     application.run(urls);
-    // Release the app's state while the platform it uses still exists: pending panel edits
-    // are written here.
-    application.setDelegate(nullptr);
-    sharedAppDelegate().reset();
+    releaseAppDelegate();
     // The receiver leaves the run loop before the loop goes with the services; its socket
     // goes with it, and its lock last.
     receiver.reset();
@@ -172,10 +177,7 @@ int scrivletMain(int argc, char** argv) {
     if (!receiver && receiverError == std::errc::device_or_resource_busy && !urls.empty()) {
         return handOver(scheme, urls);
     }
-    if (!receiver) {
-        std::fprintf(stderr, "Scrivlet: URLs opened elsewhere cannot reach this copy: %s\n",
-                     receiverError.message().c_str());
-    } else {
+    if (receiver) {
         registerURLSchemes(*bundle);
     }
     // The one place where this program chooses its platform: the real run loop, and the
@@ -199,7 +201,7 @@ int scrivletMain(int argc, char** argv) {
             return 1;
         }
         Services services(std::move(loop), std::move(desktop), std::move(bundle));
-        return runApplication(services, receiver, urls);
+        return runApplication(services, receiver, receiverError, urls);
     }
     auto simulated = std::make_unique<SimulatedDesktop>();
     SimulatedDesktop& desktop = *simulated;
@@ -224,7 +226,7 @@ int scrivletMain(int argc, char** argv) {
                          controlError.message().c_str());
         }
     });
-    return runApplication(services, receiver, urls);
+    return runApplication(services, receiver, receiverError, urls);
 }
 
 } // namespace scrivlet

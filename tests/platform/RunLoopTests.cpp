@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
@@ -449,6 +450,78 @@ TEST(RunLoopTest, MainLoopIsInstalledAndForgottenWithTheLoop) {
         EXPECT_FALSE(offThread);
     }
     EXPECT_FALSE(RunLoop::hasMain());
+}
+
+// Held by pending work and calling the loop when released, as a panel's view model cancels
+// its save timer and a controller posts its last notice.
+struct CallsTheLoopWhenReleased {
+    RunLoop& loop;
+    Scheduler::TimerID other;
+    int& released;
+    CallsTheLoopWhenReleased(RunLoop& runLoop, Scheduler::TimerID otherTimer, int& count)
+        : loop(runLoop), other(otherTimer), released(count) {}
+    ~CallsTheLoopWhenReleased() {
+        loop.cancel(other);
+        loop.async([] { ADD_FAILURE() << "posted while released, and run"; });
+        loop.addTimer(frame, true, [] { ADD_FAILURE() << "added while released, and run"; });
+        ++released;
+    }
+    CallsTheLoopWhenReleased(const CallsTheLoopWhenReleased&) = delete;
+    CallsTheLoopWhenReleased& operator=(const CallsTheLoopWhenReleased&) = delete;
+};
+
+TEST(RunLoopTeardownTest, ALoopBeingDestroyedCanStillBeCalledByWhatItsWorkHeld) {
+    int released = 0;
+    Pipe pipe;
+    {
+        auto loop = std::make_unique<RunLoop>(makeVirtualRunLoopBackend(virtualStart));
+        auto holder = [&loop, &released](Scheduler::TimerID other) {
+            return std::make_shared<CallsTheLoopWhenReleased>(*loop, other, released);
+        };
+        // Each holder cancels a timer that is still pending, which the loop would otherwise
+        // erase from the table it is destroying.
+        const auto first = loop->scheduleAfter(60, [] {});
+        const auto second = loop->scheduleAfter(60, [] {});
+        const auto third = loop->scheduleAfter(60, [] {});
+        loop->addTimer(frame, true, [held = holder(first)] {});
+        loop->asyncAfter(1, [held = holder(second)] {});
+        loop->async([held = holder(third)] {});
+        loop->addFileDescriptorSource(pipe.read, [held = holder(first)] {});
+    }
+    EXPECT_EQ(released, 4);
+}
+
+TEST(RunLoopTeardownTest, DiscardedWorkNeverRunsWhileSourcesAndNewWorkDo) {
+    RunLoop loop = makeVirtualLoop();
+    Pipe pipe;
+    int reads = 0;
+    loop.addFileDescriptorSource(pipe.read, [&] {
+        pipe.take();
+        ++reads;
+    });
+    int released = 0;
+    auto kept = std::make_shared<int>(0);
+    const std::weak_ptr<int> watch = kept;
+    const auto other = loop.scheduleAfter(60, [] { ADD_FAILURE() << "a discarded timer ran"; });
+    loop.addTimer(frame, true, [kept] { ADD_FAILURE() << "a discarded timer ran"; });
+    loop.asyncAfter(0.5, [kept] { ADD_FAILURE() << "a discarded block ran"; });
+    loop.async([kept] { ADD_FAILURE() << "a discarded block ran"; });
+    loop.async([held = std::make_shared<CallsTheLoopWhenReleased>(loop, other, released)] {});
+    kept.reset();
+
+    loop.discardPendingWork();
+    EXPECT_TRUE(watch.expired()) << "what the work held is released at once";
+    EXPECT_EQ(released, 1);
+    EXPECT_EQ(loop.timerCount(), 0u) << "work left by a release is discarded as well";
+    loop.advance(120);
+
+    pipe.put();
+    loop.runUntilIdle();
+    EXPECT_EQ(reads, 1);
+    bool ran = false;
+    loop.scheduleAfter(0.1, [&ran] { ran = true; });
+    loop.advance(1);
+    EXPECT_TRUE(ran);
 }
 
 TEST(RunLoopDeathTest, MisuseStopsTheProcessWithAMessage) {

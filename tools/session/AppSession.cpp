@@ -87,8 +87,7 @@ void AppSession::finishLaunching() {
 
 void AppSession::exitProcess() {
     if (launched_) {
-        Application::shared().setDelegate(nullptr);
-        sharedAppDelegate().reset();
+        releaseAppDelegate();
         launched_ = false;
     }
 }

@@ -48,8 +48,9 @@ public:
     bool isLaunched() const { return launched_; }
     AppDelegate* delegate() const;
     bool isTerminated() const;
-    // The end of the process after the application terminated: the app's objects are
-    // released (pending edits are written then), as the real program does on its way out.
+    // The end of the process after the application terminated, as the real program ends:
+    // pending edits are written, the app's objects are released, and the work pending on
+    // the run loop is dropped.
     void exitProcess();
     // Moves the virtual clock, running everything that falls due.
     void advance(double seconds);
