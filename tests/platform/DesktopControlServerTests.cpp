@@ -3,6 +3,7 @@
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/StatusBar.h"
+#include "Platform/UserDirectories.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/DesktopControlServer.h"
 #include "Platform/control/ViewInspection.h"
@@ -18,11 +19,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -40,9 +43,12 @@ public:
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Connected without waiting: a server that lets its backlog fill fails the test
+        // rather than hang it. Blocking from then on, as a client is.
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         EXPECT_EQ(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
             << std::strerror(errno);
+        ::fcntl(fd_, F_SETFL, 0);
     }
     ~Client() { close(); }
     Client(const Client&) = delete;
@@ -255,6 +261,18 @@ TEST_F(DesktopControlServerTest, ClientsOfOtherUsersAreClosedAndNothingRuns) {
     EXPECT_TRUE(session.desktop().isMenuOpen());
     session.desktop().closeMenu();
     expectStillAnswers("after another user's request");
+}
+
+TEST_F(DesktopControlServerTest, ARuntimeFolderOthersCanWriteToIsRefused) {
+    server.reset();
+    const fs::path run = socketPath.parent_path().parent_path(); // XDG_RUNTIME_DIR
+    ::chmod(run.c_str(), 01777);
+    std::error_code error;
+    EXPECT_FALSE(DesktopControlServer::start(session.services().runLoop(), session.desktop(),
+                                             socketPath, error));
+    EXPECT_EQ(error, UserDirectories::folderNotPrivate());
+    EXPECT_FALSE(fs::exists(socketPath));
+    ::chmod(run.c_str(), 0700);
 }
 
 // Random bytes, sometimes after a real verb, sometimes ending in a line break.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -341,12 +342,14 @@ TEST_F(URLReceiverLimits, QuietSendersAreDroppedAndSlowOnesBounded) {
     serve();
     std::size_t sent = 0;
     const double step = URLReceiver::senderIdleTimeout * 0.6;
-    for (double waited = 0; waited < URLReceiver::senderTimeout - step; waited += step) {
+    double waited = 0;
+    for (; waited + step < URLReceiver::senderTimeout; waited += step) {
         trickling.send(bytes.substr(sent++, 1));
         loop.advance(step);
         EXPECT_EQ(trickling.heard(), RawSender::Heard::nothing) << waited;
     }
     EXPECT_EQ(quiet.heard(), RawSender::Heard::closedUnanswered);
+    trickling.send(bytes.substr(sent++, 1)); // still sending, but out of time
     loop.advance(step);
     EXPECT_EQ(trickling.heard(), RawSender::Heard::closedUnanswered);
     EXPECT_TRUE(handled.empty());
@@ -359,6 +362,74 @@ TEST_F(URLReceiverLimits, SendersOfOtherUsersAreClosedUnheard) {
     serve();
     EXPECT_EQ(stranger.heard(), RawSender::Heard::closedUnanswered);
     EXPECT_TRUE(handled.empty());
+}
+
+// A virtual clock that a test can also move by hand, as a handler that keeps the loop busy
+// moves time.
+class HandMovedBackend final : public RunLoopBackend {
+public:
+    explicit HandMovedBackend(double& now) : now_(now) {}
+    double monotonicNow() const override { return now_; }
+    Date wallNow() const override {
+        return Date() +
+               std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(now_));
+    }
+    void wait(std::optional<double> timeout, const std::vector<int>& fds,
+              std::vector<int>& ready) override {
+        std::vector<pollfd> polled;
+        for (const int fd : fds) {
+            polled.push_back({fd, POLLIN, 0});
+        }
+        ::poll(polled.data(), polled.size(), 0);
+        for (const pollfd& entry : polled) {
+            if ((entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                ready.push_back(entry.fd);
+            }
+        }
+        if (ready.empty() && timeout) {
+            now_ += *timeout;
+        }
+    }
+    void wake() override {}
+
+private:
+    double& now_;
+};
+
+// While one delivery's handler holds the loop (a locked store, say) past the others' time
+// limits, a sender that delivered in the meantime is served when the loop comes back, not
+// dropped for a delay that was the app's.
+TEST(URLReceiverBusy, WhatArrivesWhileTheAppIsBusyIsServedNotDropped) {
+    TempHome home;
+    double now = 0;
+    RunLoop loop(std::make_unique<HandMovedBackend>(now));
+    std::error_code error;
+    const auto receiver = URLReceiver::claim("scrivlet", error);
+    ASSERT_TRUE(receiver) << error.message();
+    const fs::path socket = URLDelivery::socketPath("scrivlet");
+    RawSender busy(socket);
+    RawSender waiting(socket);
+    std::vector<std::string> handled;
+    receiver->start(loop, [&](const std::vector<URL>& delivered) {
+        handled.push_back(delivered.front().absoluteString());
+        if (handled.size() == 1) {
+            now += URLReceiver::senderTimeout + 1;
+            waiting.deliver("scrivlet://annotate?path=/second");
+        }
+    });
+    busy.deliver("scrivlet://annotate?path=/first");
+    // Run as the app runs, until both have heard back.
+    loop.addTimer(0.1, true, [&] {
+        if (busy.heard() != RawSender::Heard::nothing &&
+            waiting.heard() != RawSender::Heard::nothing) {
+            loop.stop();
+        }
+    });
+    loop.run();
+    EXPECT_EQ(busy.heard(), RawSender::Heard::delivered);
+    EXPECT_EQ(waiting.heard(), RawSender::Heard::delivered);
+    EXPECT_EQ(handled, (std::vector<std::string>{"scrivlet://annotate?path=/first",
+                                                 "scrivlet://annotate?path=/second"}));
 }
 
 // The sender's side: a receiver that turns it away is tried again within the time limit, and
@@ -374,19 +445,30 @@ TEST(URLDeliverySender, TriesAgainWhenTurnedAwayAndRefusesOtherUsersReceivers) {
     ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(listener, 8), 0);
     std::error_code result = std::make_error_code(std::errc::interrupted);
-    std::thread sender(
-        [&] { result = URLDelivery::deliver("scrivlet", urls({"scrivlet://a"}), 5s); });
-    // Three times closed unanswered, as a full receiver closes a sender it cannot keep.
+    int senderDone[2];
+    ASSERT_EQ(::pipe(senderDone), 0);
+    std::thread sender([&] {
+        result = URLDelivery::deliver("scrivlet", urls({"scrivlet://a"}), 5s);
+        ::close(senderDone[1]);
+    });
+    // The next connection, or -1 once the sender has given up.
+    auto nextConnection = [&] {
+        pollfd watched[] = {{listener, POLLIN, 0}, {senderDone[0], POLLIN, 0}};
+        ::poll(watched, 2, -1);
+        return (watched[0].revents & POLLIN) != 0 ? ::accept(listener, nullptr, nullptr) : -1;
+    };
+    // Three times closed unanswered, as a receiver closes a sender it has no place for.
     for (int turnedAway = 0; turnedAway < 3; ++turnedAway) {
-        ::close(::accept(listener, nullptr, nullptr));
+        ::close(nextConnection());
     }
-    const int kept = ::accept(listener, nullptr, nullptr);
+    const int kept = nextConnection();
     char buffer[256];
-    while (::recv(kept, buffer, sizeof buffer, 0) > 0) {
+    while (kept >= 0 && ::recv(kept, buffer, sizeof buffer, 0) > 0) {
     }
     const char delivered = 0;
     EXPECT_EQ(::send(kept, &delivered, 1, MSG_NOSIGNAL), 1);
     sender.join();
+    ::close(senderDone[0]);
     EXPECT_FALSE(result) << result.message();
     ::close(kept);
     ::close(listener);

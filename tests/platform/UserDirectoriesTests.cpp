@@ -128,12 +128,15 @@ TEST(UserDirectories, PrivateFoldersRefuseWhatOthersCouldHavePlantedIn) {
 TEST(UserDirectories, APrivateFolderOutsideTheRuntimeFolderAnswersForItselfAndItsHolder) {
     TempHome home;
     const fs::path folder = home.path() / "elsewhere/private";
-    EXPECT_EQ(UserDirectories::checkPrivateDirectory(folder)->code,
-              std::errc::no_such_file_or_directory);
+    const auto missing = UserDirectories::checkPrivateDirectory(folder);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->code, std::errc::no_such_file_or_directory);
     EXPECT_FALSE(UserDirectories::ensurePrivateDirectory(folder));
+    EXPECT_EQ(modeOf(folder), 0700u);
     ::chmod(folder.parent_path().c_str(), 0777);
-    EXPECT_EQ(UserDirectories::checkPrivateDirectory(folder)->code,
-              UserDirectories::folderNotPrivate());
+    const auto shared = UserDirectories::checkPrivateDirectory(folder);
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(shared->code, UserDirectories::folderNotPrivate());
 }
 
 } // namespace
