@@ -30,7 +30,7 @@ std::error_code lastError() {
 }
 
 // An entry is a few hundred bytes; anything much larger was not written by a registry.
-constexpr std::size_t maximumEntryBytes = 64 * 1024;
+constexpr std::size_t maximumEntryBytes = std::size_t{64} * 1024;
 
 // The contents of an entry that this user wrote: a regular file of this user's, opened
 // without following a link or waiting on a FIFO.
