@@ -41,8 +41,10 @@ SCRIVLET_PLATFORM_API std::filesystem::path receiverLockPath(const std::string& 
 // Hands `urls` to the receiver of `scheme` as one delivery and waits, at most `timeout` in
 // all, for its answer. An empty list only asks whether a receiver answers. A receiver that is
 // full for the moment (its backlog refuses the connection) or that closes the connection
-// before the delivery is whole is tried again, after a pause that grows from a few
-// milliseconds to a fifth of a second, until the time is up. Errors:
+// without answering is tried again, after a pause that grows from a few milliseconds to a
+// fifth of a second, until the time is up: a receiver closes unanswered only what it has not
+// handled (it had no place for the sender, or is ending), unless it crashes while handling.
+// Errors:
 //   connection_refused  no receiver listens (also for a socket left by a process that ended)
 //   unconfirmed()       the whole delivery reached the receiver, which did not answer in time:
 //                       it acts on the URLs once it gets to them, unless it ends first
