@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace scrivlet {
@@ -28,9 +29,37 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
+// An entry is a few hundred bytes; anything much larger was not written by a registry.
+constexpr std::size_t maximumEntryBytes = std::size_t{64} * 1024;
+
+// The contents of an entry that this user wrote: a regular file of this user's, opened
+// without following a link or waiting on a FIFO.
+std::optional<std::string> readOwnEntry(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    std::optional<std::string> contents;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::getuid() &&
+        static_cast<std::size_t>(info.st_size) <= maximumEntryBytes) {
+        std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+        const ssize_t got = ::read(fd, bytes.data(), bytes.size());
+        if (got >= 0) {
+            bytes.resize(static_cast<std::size_t>(got));
+            contents = std::move(bytes);
+        }
+    }
+    ::close(fd);
+    return contents;
+}
+
 std::optional<ApplicationRecord> parseRecord(const fs::path& file) {
-    std::ifstream in(file);
-    const nlohmann::json entry = nlohmann::json::parse(in, nullptr, false);
+    const std::optional<std::string> text = readOwnEntry(file);
+    if (!text) {
+        return std::nullopt;
+    }
+    const nlohmann::json entry = nlohmann::json::parse(*text, nullptr, false);
     if (!entry.is_object()) {
         return std::nullopt;
     }
@@ -111,6 +140,10 @@ bool ApplicationRegistry::isAlive(const ApplicationRecord& record) {
 
 std::vector<ApplicationRecord> ApplicationRegistry::liveRecords() const {
     std::vector<ApplicationRecord> records;
+    // In a folder that others can write to, any entry may be planted: none counts.
+    if (UserDirectories::checkPrivateDirectory(directory_)) {
+        return records;
+    }
     std::error_code error;
     for (const fs::directory_entry& file : fs::directory_iterator(directory_, error)) {
         if (file.path().extension() != entrySuffix) {
@@ -143,8 +176,11 @@ ApplicationRegistry::ExclusiveAccess::~ExclusiveAccess() {
 }
 
 ApplicationRegistry::ExclusiveAccess ApplicationRegistry::lockExclusively() const {
-    if (const std::error_code code = UserDirectories::ensureDirectory(directory_)) {
-        return {-1, registryError("Cannot create " + directory_.string(), code)};
+    if (const auto problem = UserDirectories::ensurePrivateDirectory(directory_)) {
+        if (problem->code == UserDirectories::folderNotPrivate()) {
+            return {-1, problem};
+        }
+        return {-1, registryError("Cannot create " + directory_.string(), problem->code)};
     }
     const fs::path lockPath = directory_ / lockFileName;
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

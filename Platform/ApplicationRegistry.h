@@ -27,6 +27,9 @@ struct SCRIVLET_PLATFORM_API ApplicationRecord {
 // folder of the runtime directory. Readers need no lock: an entry appears and changes by
 // rename, so it is read whole or not at all. Entries whose process has ended (a crash,
 // SIGKILL, a recycled process id) are never listed, and are removed by the next registration.
+// Only what this user wrote counts: a folder that others could write to lists nothing and
+// cannot be registered in (UserDirectories::checkPrivateDirectory), and a file that is not a
+// regular file of this user's is no entry.
 class SCRIVLET_PLATFORM_API ApplicationRegistry {
 public:
     explicit ApplicationRegistry(std::filesystem::path directory);

@@ -29,6 +29,24 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
+// The folder, made when missing; refused, with its log line, when others could have put
+// files or links in it: a planted notice file could be a FIFO or a link, and a planted folder
+// would carry this user's notices to whoever watches it.
+std::error_code ensureNoticeFolder(const fs::path& directory, const std::string& name) {
+    const auto problem = UserDirectories::ensurePrivateDirectory(directory);
+    if (!problem) {
+        return {};
+    }
+    if (problem->code == UserDirectories::folderNotPrivate()) {
+        notifyLog().error("Refusing the notice folder for %{public}s: %{public}s",
+                          {name, problem->localizedDescription});
+    } else {
+        notifyLog().error("Cannot create the notice folder for %{public}s: %{public}s",
+                          {name, problem->code.message()});
+    }
+    return problem->code;
+}
+
 } // namespace
 
 namespace DarwinNotifyCenter {
@@ -49,20 +67,15 @@ std::error_code post(const std::string& name) {
     }
     const fs::path directory = noticeDirectory();
     const fs::path file = directory / name;
+    // When nobody has observed anything yet in this session, the folder is made so that the
+    // post still lands where the first observer will look.
+    if (std::error_code error = ensureNoticeFolder(directory, name)) {
+        return error;
+    }
     // O_NONBLOCK so a FIFO planted under the name cannot hang the poster; O_NOFOLLOW so a
     // symbolic link cannot make us create or touch a file elsewhere.
     constexpr int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
-    int fd = ::open(file.c_str(), flags, 0600);
-    if (fd < 0 && errno == ENOENT) {
-        // Nobody has observed anything yet in this session; make the folder so that the
-        // post still lands where the first observer will look.
-        if (std::error_code error = UserDirectories::ensureDirectory(directory)) {
-            notifyLog().error("Cannot create the notice folder for %{public}s: %{public}s",
-                              {name, error.message()});
-            return error;
-        }
-        fd = ::open(file.c_str(), flags, 0600);
-    }
+    const int fd = ::open(file.c_str(), flags, 0600);
     if (fd < 0) {
         const std::error_code error = lastError();
         notifyLog().error("Cannot post notice %{public}s: %{public}s", {name, error.message()});
@@ -84,9 +97,7 @@ std::unique_ptr<NotifyObserver> NotifyObserver::create(const std::string& name,
         return nullptr;
     }
     fs::path directory = DarwinNotifyCenter::noticeDirectory();
-    if ((error = UserDirectories::ensureDirectory(directory))) {
-        notifyLog().error("Cannot create the notice folder for %{public}s: %{public}s",
-                          {name, error.message()});
+    if ((error = ensureNoticeFolder(directory, name))) {
         return nullptr;
     }
     const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -120,8 +131,8 @@ std::error_code NotifyObserver::rewatch() {
         ::inotify_rm_watch(fd_, watch_);
         watch_ = -1;
     }
-    if (std::error_code error = UserDirectories::ensureDirectory(directory_)) {
-        return error;
+    if (const auto problem = UserDirectories::ensurePrivateDirectory(directory_)) {
+        return problem->code;
     }
     watch_ = ::inotify_add_watch(fd_, directory_.c_str(), watchMask);
     return watch_ < 0 ? lastError() : std::error_code{};

@@ -18,7 +18,9 @@ namespace scrivlet {
 // files changed, say) travels beside the notice, not in it.
 //
 // A notice named N is the file <runtime directory>/notices/N. Posting opens it for writing and
-// closes it; observers hold an inotify watch on the folder and pick out their own name.
+// closes it; observers hold an inotify watch on the folder and pick out their own name. Both
+// refuse, with a log line, a folder that someone else could have put files in
+// (UserDirectories::checkPrivateDirectory).
 namespace DarwinNotifyCenter {
 
 // The folder the notice files live in; per user, 0700.

@@ -100,14 +100,10 @@ fs::path FileManager::standardized(const fs::path& path) {
 
 PathOrError FileManager::temporaryDirectory() const {
     const fs::path directory = UserDirectories::runtimeDirectory() / "tmp";
-    if (const std::error_code code = UserDirectories::ensureDirectory(directory)) {
-        return failure("Cannot create the temporary folder", directory, code);
-    }
-    struct stat info {};
-    if (::lstat(directory.c_str(), &info) != 0) {
-        return failure("Cannot use the temporary folder", directory, lastError());
-    }
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
+    if (const auto problem = UserDirectories::ensurePrivateDirectory(directory)) {
+        if (problem->code != UserDirectories::folderNotPrivate()) {
+            return failure("Cannot create the temporary folder", directory, problem->code);
+        }
         return PlatformError{std::make_error_code(std::errc::permission_denied),
                              "The temporary folder " + directory.string() +
                                  " is not a private folder of this user"};

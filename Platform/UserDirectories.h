@@ -1,8 +1,10 @@
 #pragma once
 
 #include "Platform/Export.h"
+#include "Platform/PlatformError.h"
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace scrivlet {
@@ -31,6 +33,24 @@ SCRIVLET_PLATFORM_API std::filesystem::path groupContainer();
 
 // Creates `directory` and missing parents; folders it creates are private to the user (0700).
 SCRIVLET_PLATFORM_API std::error_code ensureDirectory(const std::filesystem::path& directory);
+
+// The code of a folder refused by the checks below: "the runtime folder (XDG_RUNTIME_DIR) is
+// not private to this user".
+SCRIVLET_PLATFORM_API std::error_code folderNotPrivate();
+
+// Whether nobody but this user can have put anything in `directory`. It must be a folder of its
+// own (not a symbolic link) that belongs to the user and that group and others cannot use at
+// all; so must every folder from the runtime directory down to it, when it lies there. The
+// folder above the topmost of these (XDG_RUNTIME_DIR itself, say) must belong to the user and
+// be closed to writes by others. What is wrong comes as a sentence naming the folder, with
+// folderNotPrivate() or, for a missing folder, no_such_file_or_directory.
+SCRIVLET_PLATFORM_API std::optional<PlatformError>
+checkPrivateDirectory(const std::filesystem::path& directory);
+
+// checkPrivateDirectory, creating missing folders (0700) on the way down once the folder above
+// them has passed.
+SCRIVLET_PLATFORM_API std::optional<PlatformError>
+ensurePrivateDirectory(const std::filesystem::path& directory);
 
 } // namespace UserDirectories
 

@@ -9,6 +9,7 @@
 #include "Platform/Log.h"
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/UserDirectories.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/DesktopControlServer.h"
 #include "Platform/real/JournaldLogSink.h"
@@ -107,6 +108,11 @@ int handOver(const std::string& scheme, const std::vector<URL>& urls) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } while (std::chrono::steady_clock::now() < deadline);
+    if (error == URLDelivery::unconfirmed()) {
+        std::fprintf(stderr, "Scrivlet: handed the URLs to the running copy, which has not "
+                             "confirmed them yet\n");
+        return LaunchServices::unconfirmedExitStatus;
+    }
     if (error) {
         std::fprintf(stderr, "Scrivlet: could not hand the URLs to the running copy: %s\n",
                      error.message().c_str());
@@ -166,6 +172,16 @@ int scrivletMain(int argc, char** argv) {
     const std::optional<DesktopChoice> choice = chosenDesktop(argc, argv);
     if (!choice) {
         return 2;
+    }
+    // The registry, the URL socket and the notices live in the runtime folder: in one that
+    // others can write to, any of them may be planted, so the app does not start there.
+    if (const auto refused =
+            UserDirectories::ensurePrivateDirectory(UserDirectories::runtimeDirectory())) {
+        std::fprintf(stderr,
+                     "Scrivlet: not starting: %s. The runtime folder (XDG_RUNTIME_DIR) and the "
+                     "folders in it must be this user's alone.\n",
+                     refused->localizedDescription.c_str());
+        return 1;
     }
     std::unique_ptr<Bundle> bundle = mainBundle();
     const std::vector<URL> urls = launchURLs(argc, argv);

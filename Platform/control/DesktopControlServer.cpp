@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t maximumRequestBytes = 4096;
-constexpr std::size_t maximumConnections = 32;
+constexpr int backlog = 16;
 
 const Logger& controlLog() {
     static const Logger logger("com.scrivlet.Platform", "control");
@@ -47,7 +47,8 @@ std::unique_ptr<DesktopControlServer> DesktopControlServer::start(RunLoop& loop,
         return nullptr;
     }
     std::strcpy(address.sun_path, socketPath.c_str());
-    if ((error = UserDirectories::ensureDirectory(socketPath.parent_path()))) {
+    if (const auto refused = UserDirectories::ensurePrivateDirectory(socketPath.parent_path())) {
+        error = refused->code;
         return nullptr;
     }
     // A socket left behind by a process that died is ours to replace; anything else is not.
@@ -65,60 +66,41 @@ std::unique_ptr<DesktopControlServer> DesktopControlServer::start(RunLoop& loop,
         return nullptr;
     }
     if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 8) != 0) {
+        ::listen(listener, backlog) != 0) {
         error = lastError();
         ::close(listener);
         return nullptr;
     }
     ::chmod(socketPath.c_str(), 0600);
-    std::unique_ptr<DesktopControlServer> server(
+    return std::unique_ptr<DesktopControlServer>(
         new DesktopControlServer(loop, desktop, socketPath, listener));
-    server->listenerSource_ =
-        loop.addFileDescriptorSource(listener, [raw = server.get()] { raw->acceptConnections(); });
-    return server;
 }
 
 DesktopControlServer::DesktopControlServer(RunLoop& loop, DesktopControl& desktop, fs::path path,
                                            int listener)
-    : loop_(loop), desktop_(desktop), path_(std::move(path)), listener_(listener) {}
+    : desktop_(desktop), path_(std::move(path)), listener_(listener) {
+    ClientConnections::Limits limits;
+    limits.maximumConnections = maximumConnections;
+    limits.idleTimeout = clientIdleTimeout;
+    limits.lifetime = clientTimeout;
+    ClientConnections::Handlers handlers;
+    handlers.readable = [this](int connection) { readRequest(connection); };
+    handlers.dropped = [this](int connection) { requests_.erase(connection); };
+    // An exception here would reach the run loop, which stops the process for it.
+    handlers.acceptFailed = [](const std::string& what) {
+        if (what.empty()) {
+            controlLog().error("Desktop control: accepting a client failed");
+        } else {
+            controlLog().error("Desktop control: accepting a client failed: %{public}s", {what});
+        }
+    };
+    clients_ = std::make_unique<ClientConnections>(loop, listener, limits, std::move(handlers));
+}
 
 DesktopControlServer::~DesktopControlServer() {
-    while (!connections_.empty()) {
-        closeConnection(connections_.begin()->first);
-    }
-    loop_.removeSource(listenerSource_);
+    clients_.reset();
     ::close(listener_);
     ::unlink(path_.c_str());
-}
-
-void DesktopControlServer::acceptConnections() {
-    // An exception here would reach the run loop, which stops the process for it.
-    try {
-        acceptWaitingClients();
-    } catch (const std::exception& error) {
-        controlLog().error("Desktop control: accepting a client failed: %{public}s",
-                           {error.what()});
-    } catch (...) {
-        controlLog().error("Desktop control: accepting a client failed");
-    }
-}
-
-void DesktopControlServer::acceptWaitingClients() {
-    for (;;) {
-        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (connection < 0) {
-            return; // EAGAIN: nothing more to accept
-        }
-        // Clients that connect and never finish a line must not use up the descriptors the
-        // app needs for its own files.
-        if (connections_.size() >= maximumConnections) {
-            sendReply(connection, "error: too many open requests; try again\n");
-            ::close(connection);
-            continue;
-        }
-        connections_[connection].source = loop_.addFileDescriptorSource(
-            connection, [this, connection] { readRequest(connection); });
-    }
 }
 
 void DesktopControlServer::readRequest(int connection) {
@@ -140,11 +122,7 @@ void DesktopControlServer::failRequest(int connection) {
 }
 
 void DesktopControlServer::serveRequest(int connection) {
-    const auto found = connections_.find(connection);
-    if (found == connections_.end()) {
-        return;
-    }
-    std::string& request = found->second.request;
+    std::string& request = requests_[connection];
     const bool open = readAvailable(connection, request);
     // A line break past the limit does not make an over-long line acceptable; no line break
     // at all (npos) is past every limit.
@@ -190,13 +168,8 @@ void DesktopControlServer::sendReply(int connection, const std::string& reply) {
 }
 
 void DesktopControlServer::closeConnection(int connection) {
-    auto found = connections_.find(connection);
-    if (found == connections_.end()) {
-        return;
-    }
-    loop_.removeSource(found->second.source);
-    ::close(connection);
-    connections_.erase(found);
+    requests_.erase(connection);
+    clients_->release(connection); // closes it
 }
 
 } // namespace scrivlet

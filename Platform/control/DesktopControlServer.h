@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Platform/real/ClientConnections.h"
+
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -16,9 +19,18 @@ class RunLoop;
 // executeDesktopCommand) and answers with what the desktop shows. `scrivlet-desktop` is the
 // client. Whatever arrives, the app goes on: a bad line gets an "error: " reply, a line over
 // the size limit gets one and the connection closes, and a client that leaves before its line
-// ends is dropped without running anything.
+// ends is dropped without running anything. Clients are kept as URL senders are (see
+// ClientConnections): this user's processes only, idle ones dropped, and at the limit the
+// longest-quiet one makes way, so that clients that never finish a line cannot lock the
+// terminal out.
 class DesktopControlServer {
 public:
+    // A line comes from a program in one write, or from a person typing it into a socket
+    // tool: ten quiet seconds, or thirty in all, and the client is dropped.
+    static constexpr double clientIdleTimeout = 10.0;
+    static constexpr double clientTimeout = 30.0;
+    static constexpr std::size_t maximumConnections = 32;
+
     static std::filesystem::path defaultSocketPath();
 
     static std::unique_ptr<DesktopControlServer> start(RunLoop& loop, DesktopControl& desktop,
@@ -31,8 +43,6 @@ public:
 private:
     DesktopControlServer(RunLoop& loop, DesktopControl& desktop, std::filesystem::path path,
                          int listener);
-    void acceptConnections();
-    void acceptWaitingClients();
     void readRequest(int connection);
     void serveRequest(int connection);
     void failRequest(int connection);
@@ -42,16 +52,12 @@ private:
     static void sendReply(int connection, const std::string& reply);
     void closeConnection(int connection);
 
-    RunLoop& loop_;
     DesktopControl& desktop_;
     std::filesystem::path path_;
     int listener_;
-    std::uint64_t listenerSource_ = 0;
-    struct Connection {
-        std::uint64_t source = 0;
-        std::string request;
-    };
-    std::map<int, Connection> connections_;
+    std::map<int, std::string> requests_;
+    // Last, so that it goes first: its clients never call back into a half-destroyed server.
+    std::unique_ptr<ClientConnections> clients_;
 };
 
 } // namespace scrivlet

@@ -55,8 +55,8 @@ void reapEndedApplications() {
 std::error_code takeLaunchLock(const std::string& scheme, FileHandle& lock,
                                SteadyClock::time_point deadline) {
     const fs::path path = URLDelivery::socketPath(scheme).parent_path() / (scheme + ".launch.lock");
-    if (std::error_code error = UserDirectories::ensureDirectory(path.parent_path())) {
-        return error;
+    if (const auto refused = UserDirectories::ensurePrivateDirectory(path.parent_path())) {
+        return refused->code;
     }
     lock.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
     if (!lock.isValid()) {
@@ -124,27 +124,40 @@ std::error_code spawnDetached(const std::vector<std::string>& command, pid_t& pi
     return result == 0 ? std::error_code() : std::error_code(result, std::generic_category());
 }
 
+std::error_code endedApplicationOutcome(int status) {
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        return {};
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == unconfirmedExitStatus) {
+        return URLDelivery::unconfirmed(); // it handed them to a copy too busy to answer
+    }
+    return std::make_error_code(std::errc::connection_aborted);
+}
+
 // The started application holds the URLs in its arguments; it has them once it answers (or
-// once it ended well, having handed them to a copy that was already running).
+// once it ended well, having handed them to a copy that was already running). At the
+// deadline, a receiver that takes the questions without answering means the application is
+// up and still busy: the URLs are with it, unconfirmed.
 std::error_code awaitStartedApplication(const std::string& scheme, pid_t pid,
                                         SteadyClock::time_point deadline) {
     for (;;) {
         int status = 0;
         if (::waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0
-                       ? std::error_code()
-                       : std::make_error_code(std::errc::connection_aborted);
+            return endedApplicationOutcome(status);
         }
         const milliseconds probe = std::min(timeLeft(deadline), milliseconds(250));
-        if (!URLDelivery::deliver(scheme, {}, probe)) {
+        const std::error_code answer = URLDelivery::deliver(scheme, {}, probe);
+        if (!answer || hasPassed(deadline)) {
             const std::lock_guard lock(startedMutex);
             startedApplications.push_back(pid);
+        }
+        if (!answer) {
             return {};
         }
         if (hasPassed(deadline)) {
-            const std::lock_guard lock(startedMutex);
-            startedApplications.push_back(pid);
-            return std::make_error_code(std::errc::timed_out);
+            return answer == URLDelivery::unconfirmed()
+                       ? answer
+                       : std::make_error_code(std::errc::timed_out);
         }
         std::this_thread::sleep_for(milliseconds(5));
     }
@@ -195,7 +208,8 @@ std::error_code openURLs(const std::vector<URL>& urls, const OpenOptions& option
                                    urls.begin() + static_cast<std::ptrdiff_t>(end));
         const std::error_code error = scheme ? openWithScheme(*scheme, run, options, deadline)
                                              : std::make_error_code(std::errc::invalid_argument);
-        if (error && !firstError) {
+        // A failure outweighs a delivery that only lacks its answer.
+        if (error && (!firstError || firstError == URLDelivery::unconfirmed())) {
             firstError = error;
         }
         start = end;

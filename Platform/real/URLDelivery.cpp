@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <poll.h>
+#include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -66,8 +67,9 @@ bool waitFor(int fd, short events, SteadyClock::time_point deadline) {
     }
 }
 
-std::error_code connectTo(const fs::path& path, FileHandle& socket,
-                          SteadyClock::time_point deadline) {
+// One attempt. A full backlog answers EAGAIN at once: the receiver is busy, and the caller
+// comes back later rather than block without a deadline.
+std::error_code connectTo(const fs::path& path, FileHandle& socket) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.native().size() >= sizeof address.sun_path) {
@@ -86,15 +88,9 @@ std::error_code connectTo(const fs::path& path, FileHandle& socket,
         if (errno == ENOENT || errno == ECONNREFUSED) {
             return std::make_error_code(std::errc::connection_refused);
         }
-        // A full backlog answers EAGAIN at once: the receiver is busy or stuck. Try again
-        // until the deadline rather than block without one.
-        if (errno != EAGAIN && errno != EINTR) {
+        if (errno != EINTR) {
             return lastError();
         }
-        if (millisecondsUntil(deadline) == 0) {
-            return std::make_error_code(std::errc::timed_out);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -138,6 +134,64 @@ std::error_code awaitAnswer(int fd, SteadyClock::time_point deadline) {
 
 fs::path schemeFolder() {
     return UserDirectories::runtimeDirectory() / "url-schemes";
+}
+
+class DeliveryCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "scrivlet.url-delivery"; }
+    std::string message(int) const override {
+        return "the application has the URLs but did not confirm them in time";
+    }
+};
+
+// The receiver was full, or closed the connection before answering: worth another attempt.
+bool isWorthRetrying(std::error_code error) {
+    return error == std::errc::resource_unavailable_try_again ||
+           error == std::errc::connection_aborted;
+}
+
+// Pauses between attempts: short at first, since a receiver that makes way for a sender does
+// so within one turn of its loop, then doubling up to a fifth of a second, so that a 5 s limit
+// still holds some 25 attempts while a stuck receiver costs next to nothing. Each pause is
+// drawn from its upper half, so that senders turned away together do not all return together.
+class Backoff {
+public:
+    // False when the deadline leaves no room for another attempt.
+    bool pauseBefore(SteadyClock::time_point deadline) {
+        const auto left = deadline - SteadyClock::now();
+        if (left <= SteadyClock::duration::zero()) {
+            return false;
+        }
+        std::uniform_int_distribution<long long> spread(next_.count() / 2, next_.count());
+        const std::chrono::microseconds pause(spread(random_));
+        std::this_thread::sleep_for(std::min<SteadyClock::duration>(pause, left));
+        next_ = std::min(next_ * 2, longest);
+        return SteadyClock::now() < deadline;
+    }
+
+private:
+    static constexpr std::chrono::microseconds longest{200'000};
+    std::chrono::microseconds next_{5'000};
+    std::minstd_rand random_{static_cast<std::minstd_rand::result_type>(
+        SteadyClock::now().time_since_epoch().count() ^ ::getpid())};
+};
+
+std::error_code deliverOnce(const fs::path& path, const std::string& bytes,
+                            SteadyClock::time_point deadline) {
+    FileHandle socket;
+    if (std::error_code error = connectTo(path, socket)) {
+        return error;
+    }
+    if (!peerIsCurrentUser(socket.get())) {
+        return std::make_error_code(std::errc::permission_denied);
+    }
+    if (std::error_code error = sendAll(socket.get(), bytes, deadline)) {
+        return error;
+    }
+    ::shutdown(socket.get(), SHUT_WR);
+    const std::error_code answer = awaitAnswer(socket.get(), deadline);
+    // All of it is in the receiver's socket: only the answer is missing.
+    return answer == std::errc::timed_out ? unconfirmed() : answer;
 }
 
 } // namespace
@@ -227,6 +281,11 @@ bool peerIsCurrentUser(int fd) {
            size == sizeof credentials && credentials.uid == ::getuid();
 }
 
+std::error_code unconfirmed() {
+    static const DeliveryCategory category;
+    return {1, category};
+}
+
 std::error_code deliver(std::string_view scheme, const std::vector<URL>& urls,
                         std::chrono::milliseconds timeout) {
     const SteadyClock::time_point deadline = SteadyClock::now() + timeout;
@@ -235,18 +294,24 @@ std::error_code deliver(std::string_view scheme, const std::vector<URL>& urls,
     if (!name || !bytes) {
         return std::make_error_code(std::errc::invalid_argument);
     }
-    FileHandle socket;
-    if (std::error_code error = connectTo(socketPath(*name), socket, deadline)) {
-        return error;
+    if (const auto refused = UserDirectories::checkPrivateDirectory(schemeFolder())) {
+        return refused->code == std::errc::no_such_file_or_directory
+                   ? std::make_error_code(std::errc::connection_refused)
+                   : refused->code;
     }
-    if (!peerIsCurrentUser(socket.get())) {
-        return std::make_error_code(std::errc::permission_denied);
+    const fs::path path = socketPath(*name);
+    Backoff backoff;
+    for (;;) {
+        const std::error_code error = deliverOnce(path, *bytes, deadline);
+        if (!isWorthRetrying(error)) {
+            return error;
+        }
+        if (!backoff.pauseBefore(deadline)) {
+            return error == std::errc::connection_aborted
+                       ? error
+                       : std::make_error_code(std::errc::timed_out);
+        }
     }
-    if (std::error_code error = sendAll(socket.get(), *bytes, deadline)) {
-        return error;
-    }
-    ::shutdown(socket.get(), SHUT_WR);
-    return awaitAnswer(socket.get(), deadline);
 }
 
 } // namespace URLDelivery

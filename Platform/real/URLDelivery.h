@@ -39,15 +39,26 @@ SCRIVLET_PLATFORM_API std::filesystem::path socketPath(const std::string& scheme
 SCRIVLET_PLATFORM_API std::filesystem::path receiverLockPath(const std::string& scheme);
 
 // Hands `urls` to the receiver of `scheme` as one delivery and waits, at most `timeout` in
-// all, for its answer. An empty list only asks whether a receiver answers. Errors:
+// all, for its answer. An empty list only asks whether a receiver answers. A receiver that is
+// full for the moment (its backlog refuses the connection) or that closes the connection
+// without answering is tried again, after a pause that grows from a few milliseconds to a
+// fifth of a second, until the time is up: a receiver closes unanswered only what it has not
+// handled (it had no place for the sender, or is ending), unless it crashes while handling.
+// Errors:
 //   connection_refused  no receiver listens (also for a socket left by a process that ended)
-//   timed_out           the receiver did not take or answer the delivery in time
-//   connection_aborted  the receiver closed the connection without answering
+//   unconfirmed()       the whole delivery reached the receiver, which did not answer in time:
+//                       it acts on the URLs once it gets to them, unless it ends first
+//   timed_out           the delivery could not be handed over whole in time
+//   connection_aborted  the receiver kept closing the connection without answering
 //   protocol_error      the receiver refused the delivery (malformed or over a limit)
 //   permission_denied   the socket belongs to another user
+//   folderNotPrivate    the runtime folder is not private (UserDirectories::folderNotPrivate)
 //   invalid_argument    the scheme is not one, or a URL is over the limits
 SCRIVLET_PLATFORM_API std::error_code deliver(std::string_view scheme, const std::vector<URL>& urls,
                                               std::chrono::milliseconds timeout);
+
+// The error of a delivery that reached the receiver whole without an answer in time.
+SCRIVLET_PLATFORM_API std::error_code unconfirmed();
 
 // The bytes of one delivery; nothing when a URL or the count is over the limits.
 SCRIVLET_PLATFORM_API std::optional<std::string> encode(const std::vector<URL>& urls);

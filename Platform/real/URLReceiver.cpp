@@ -16,12 +16,6 @@ namespace scrivlet {
 
 namespace fs = std::filesystem;
 
-struct URLReceiver::Connection {
-    RunLoop::SourceID source = 0;
-    Scheduler::TimerID deadline = Scheduler::invalidTimer;
-    URLDelivery::Decoder decoder;
-};
-
 namespace {
 
 std::error_code lastError() {
@@ -63,7 +57,7 @@ int listenAt(const fs::path& path, std::error_code& error) {
         return -1;
     }
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, SOMAXCONN) != 0) {
+        ::listen(fd, URLReceiver::backlog) != 0) {
         error = lastError();
         ::close(fd);
         return -1;
@@ -87,7 +81,8 @@ std::unique_ptr<URLReceiver> URLReceiver::claim(const std::string& scheme, std::
         error = std::make_error_code(std::errc::filename_too_long);
         return nullptr;
     }
-    if ((error = UserDirectories::ensureDirectory(socket.parent_path()))) {
+    if (const auto refused = UserDirectories::ensurePrivateDirectory(socket.parent_path())) {
+        error = refused->code;
         return nullptr;
     }
     const int lock = takeLock(URLDelivery::receiverLockPath(*name), error);
@@ -106,50 +101,31 @@ URLReceiver::URLReceiver(std::string scheme, int lock, int listener)
     : scheme_(std::move(scheme)), lock_(lock), listener_(listener) {}
 
 URLReceiver::~URLReceiver() {
-    while (!connections_.empty()) {
-        drop(connections_.begin()->first);
-    }
-    if (loop_ != nullptr) {
-        loop_->removeSource(listenerSource_);
-    }
+    senders_.reset();
     ::close(listener_);
     ::unlink(URLDelivery::socketPath(scheme_).c_str());
     ::close(lock_);
 }
 
 void URLReceiver::start(RunLoop& loop, Handler handler) {
-    loop_ = &loop;
     handler_ = std::move(handler);
-    listenerSource_ = loop.addFileDescriptorSource(listener_, [this] { acceptConnections(); });
-}
-
-void URLReceiver::acceptConnections() {
-    for (;;) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            return; // EAGAIN: nothing more waits
-        }
-        if (connections_.size() >= maximumConnections || !URLDelivery::peerIsCurrentUser(fd)) {
-            ::close(fd); // the sender sees the connection end without an answer
-            continue;
-        }
-        auto connection = std::make_unique<Connection>();
-        connection->source = loop_->addFileDescriptorSource(fd, [this, fd] { readFrom(fd); });
-        connection->deadline = loop_->scheduleAfter(senderTimeout, [this, fd] {
-            connections_.at(fd)->deadline = Scheduler::invalidTimer;
-            drop(fd);
-        });
-        connections_.emplace(fd, std::move(connection));
-    }
+    ClientConnections::Limits limits;
+    limits.maximumConnections = maximumConnections;
+    limits.idleTimeout = senderIdleTimeout;
+    limits.lifetime = senderTimeout;
+    ClientConnections::Handlers handlers;
+    handlers.readable = [this](int fd) { readFrom(fd); };
+    handlers.dropped = [this](int fd) { deliveries_.erase(fd); };
+    senders_ = std::make_unique<ClientConnections>(loop, listener_, limits, std::move(handlers));
 }
 
 void URLReceiver::readFrom(int fd) {
-    Connection& connection = *connections_.at(fd);
+    URLDelivery::Decoder& decoder = deliveries_[fd];
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
         if (count > 0) {
-            if (!connection.decoder.append({buffer, static_cast<std::size_t>(count)})) {
+            if (!decoder.append({buffer, static_cast<std::size_t>(count)})) {
                 return finish(fd, false);
             }
         } else if (count == 0) {
@@ -163,13 +139,14 @@ void URLReceiver::readFrom(int fd) {
 }
 
 void URLReceiver::finish(int fd, bool wellFormed) {
-    // The connection leaves the loop before the handler runs: whatever the handler does, this
+    // The sender leaves the loop before the handler runs: whatever the handler does, this
     // sender is answered exactly once.
     std::optional<std::vector<URL>> urls;
     if (wellFormed) {
-        urls = connections_.at(fd)->decoder.finish();
+        urls = deliveries_.at(fd).finish();
     }
-    const FileHandle sender = release(fd);
+    deliveries_.erase(fd);
+    const FileHandle sender = senders_->release(fd);
     if (urls && !urls->empty()) {
         handler_(*urls);
     }
@@ -178,21 +155,9 @@ void URLReceiver::finish(int fd, bool wellFormed) {
         ::send(sender.get(), &status, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-FileHandle URLReceiver::release(int fd) {
-    auto found = connections_.find(fd);
-    if (found == connections_.end()) {
-        return FileHandle();
-    }
-    loop_->removeSource(found->second->source);
-    if (found->second->deadline != Scheduler::invalidTimer) {
-        loop_->cancel(found->second->deadline);
-    }
-    connections_.erase(found);
-    return FileHandle(fd);
-}
-
 void URLReceiver::drop(int fd) {
-    release(fd); // closes it
+    deliveries_.erase(fd);
+    senders_->release(fd); // closes it
 }
 
 } // namespace scrivlet

@@ -3,9 +3,10 @@
 #include "Platform/Export.h"
 #include "Platform/RunLoop.h"
 #include "Platform/URL.h"
-#include "Platform/real/FileHandle.h"
+#include "Platform/real/ClientConnections.h"
 #include "Platform/real/URLDelivery.h"
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,14 +24,22 @@ class SCRIVLET_PLATFORM_API URLReceiver {
 public:
     using Handler = std::function<void(const std::vector<URL>&)>;
 
-    // A sender that neither finishes nor goes away within this time is dropped, so a stuck
-    // process cannot hold a connection open for ever.
+    // A sender writes its whole delivery as soon as it is connected, so one that is quiet for
+    // a second is stuck or hostile; one that is still sending after five (the opener's own
+    // limit) is dropped too. Either way its place goes to the next sender.
+    static constexpr double senderIdleTimeout = 1.0;
     static constexpr double senderTimeout = 5.0;
+    // Senders served at once; a newcomer at the limit takes the place of the longest-quiet
+    // one, or waits in the socket's backlog while all of them are sending.
     static constexpr std::size_t maximumConnections = 64;
+    // Senders that wait, connected, for a place; past it their connect() is refused for the
+    // moment and they try again (URLDelivery::deliver backs off).
+    static constexpr int backlog = 128;
 
     // Takes the lock, replaces a socket left by a process that ended, and listens; senders
     // wait in the socket's queue until start(). Nothing, with `error` set, when another
-    // process holds the lock (errc::device_or_resource_busy) or the socket cannot be made.
+    // process holds the lock (errc::device_or_resource_busy), when the runtime folder could
+    // hold what others planted (UserDirectories::folderNotPrivate) or the socket cannot be made.
     static std::unique_ptr<URLReceiver> claim(const std::string& scheme, std::error_code& error);
 
     // Removes the socket, then gives the lock up.
@@ -46,23 +55,18 @@ public:
     const std::string& scheme() const { return scheme_; }
 
 private:
-    struct Connection;
-
     URLReceiver(std::string scheme, int lock, int listener);
-    void acceptConnections();
     void readFrom(int fd);
     void finish(int fd, bool wellFormed);
-    // Stops watching the connection and hands its descriptor over.
-    FileHandle release(int fd);
     void drop(int fd);
 
     std::string scheme_;
     int lock_;
     int listener_;
-    RunLoop* loop_ = nullptr;
-    RunLoop::SourceID listenerSource_ = 0;
     Handler handler_;
-    std::map<int, std::unique_ptr<Connection>> connections_;
+    std::map<int, URLDelivery::Decoder> deliveries_;
+    // Last, so that it goes first: its clients never call back into a half-destroyed receiver.
+    std::unique_ptr<ClientConnections> senders_;
 };
 
 } // namespace scrivlet

@@ -1,19 +1,28 @@
-// Throws random requests at the control socket of a running app, or plays an app that never
-// answers, for control-socket-fuzz.sh.
+// Throws random requests at the control socket of a running app, plays an app that never
+// answers, or plays clients that connect and never send, for control-socket-fuzz.sh and
+// url-delivery.sh.
 //   control-socket-fuzzer send SOCKET COUNT SEED   one connection per request; exits 1 when
 //                                                  the socket stops taking connections
 //   control-socket-fuzzer mute SOCKET              takes one request and closes unanswered
+//   control-socket-fuzzer idle (SOCKET COUNT)...   keeps COUNT silent connections open to each
+//                                                  SOCKET, opening a new one whenever one is
+//                                                  closed; says "holding" once they are all
+//                                                  open, and on SIGTERM how often it came back
 #include "Platform/control/InputText.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <random>
 #include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -106,6 +115,44 @@ int mute(const char* path) {
     return 0;
 }
 
+volatile std::sig_atomic_t stopped = 0;
+
+void stop(int) {
+    stopped = 1;
+}
+
+int idle(const std::vector<std::pair<const char*, long long>>& sockets) {
+    struct sigaction stopping {};
+    stopping.sa_handler = stop; // no SA_RESTART: poll returns at once
+    ::sigaction(SIGTERM, &stopping, nullptr);
+    std::vector<pollfd> watched;
+    std::vector<const char*> targets;
+    for (const auto& [path, count] : sockets) {
+        for (long long i = 0; i < count; ++i) {
+            watched.push_back({connectTo(path), POLLIN, 0});
+            targets.push_back(path);
+        }
+    }
+    std::printf("holding %zu\n", watched.size());
+    std::fflush(stdout);
+    long long reconnects = 0;
+    while (stopped == 0) {
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
+            continue; // EINTR: stopped, most likely
+        }
+        for (std::size_t i = 0; i < watched.size(); ++i) {
+            // The app closed it (or it never opened): come straight back, as a pest would.
+            if (watched[i].fd < 0 || watched[i].revents != 0) {
+                ::close(watched[i].fd);
+                watched[i].fd = connectTo(targets[i]);
+                ++reconnects;
+            }
+        }
+    }
+    std::printf("came back %lld times\n", reconnects);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -118,6 +165,18 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "mute") == 0) {
         return mute(argv[2]);
     }
-    std::fprintf(stderr, "usage: control-socket-fuzzer send SOCKET COUNT SEED | mute SOCKET\n");
+    if (argc >= 4 && argc % 2 == 0 && std::strcmp(argv[1], "idle") == 0) {
+        std::vector<std::pair<const char*, long long>> sockets;
+        for (int i = 2; i + 1 < argc; i += 2) {
+            if (const auto clients = parseWholeNumber(argv[i + 1], 1, 10'000)) {
+                sockets.emplace_back(argv[i], *clients);
+            }
+        }
+        if (static_cast<int>(sockets.size()) == (argc - 2) / 2) {
+            return idle(sockets);
+        }
+    }
+    std::fprintf(stderr, "usage: control-socket-fuzzer send SOCKET COUNT SEED | mute SOCKET |\n"
+                         "                             idle SOCKET COUNT [SOCKET COUNT]...\n");
     return 2;
 }

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # URL delivery between real processes: URLs opened from other processes reach the running app
 # exactly once and in order, start it when it does not run, and a second copy started with a
-# URL hands it over and ends. Every app runs in a temporary home.
+# URL hands it over and ends. Clients that connect and never send cannot keep a URL out; a
+# busy app's URLs are reported delivered but unconfirmed; and the app refuses a runtime folder
+# that others can write to. Every app runs in a temporary home.
 # Usage: url-delivery.sh PATH/TO/Scrivlet PATH/TO/scrivlet-open PATH/TO/scrivlet-desktop
+#                        PATH/TO/control-socket-fuzzer
 set -euo pipefail
 app=$(readlink -f "$1")
 opener="$2"
 desktop="$3"
+fuzzer="$4"
 work=$(mktemp -d)
 passed=0
+pest_pid=""
+lock_pid=""
 
 in_home() {
     env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
@@ -18,6 +24,9 @@ in_home() {
 source "$(dirname "$0")/lib/app-processes.sh"
 cleanup() {
     for pid in $(app_pids); do kill -CONT "$pid" 2>/dev/null || true; kill -KILL "$pid" || true; done
+    for started in "$pest_pid" "$lock_pid"; do
+        [ -z "$started" ] || kill -KILL "$started" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -69,7 +78,7 @@ open_in_four_shells() { # command name: 4 shells open 25 URLs each, at the same 
 mkdir -p "$work/home/Documents" "$work/run"
 chmod 700 "$work/run"
 for i in $(seq 1 100); do echo "$i" >"$work/home/Documents/f$i.txt"; done
-for name in a b c d; do echo "$name" >"$work/home/Documents/$name.txt"; done
+for name in a b c d e $(seq -f 'p%g' 1 20); do echo "$name" >"$work/home/Documents/$name.txt"; done
 socket="$work/run/scrivlet/url-schemes/scrivlet.socket"
 
 # 1. The running app receives what another process opens, and registered itself at launch.
@@ -111,18 +120,60 @@ else
     echo "skipped: xdg-open is not installed (xdg-utils)"
 fi
 
-# 5. A hung app fails the open in bounded time; a crashed one leaves a socket that is cleaned up.
+# 5. Clients that fill both sockets' places and never send, coming straight back whenever
+#    they are dropped, keep neither a URL nor a terminal command out.
+"$fuzzer" idle "$socket" 64 "$work/run/scrivlet/desktop.sock" 32 >"$work/pest.out" &
+pest_pid=$!
+wait_until grep -q "^holding" "$work/pest.out" || fail "the idle clients never connected"
+for i in $(seq 1 20); do
+    in_home "$opener" "$(url_for annotate "p$i.txt")" 2>>"$work/failures" ||
+        echo "p$i.txt: exit $?" >>"$work/failures"
+done
+in_home "$desktop" status >/dev/null 2>>"$work/failures" || echo "status failed" >>"$work/failures"
+kill -TERM "$pest_pid"
+wait "$pest_pid"
+pest_pid=""
+[ ! -s "$work/failures" ] || fail "with idle clients about: $(cat "$work/failures")"
+wait_for_line "Opened annotation editor for p20.txt"
+ok "20 opens and a terminal command get through 96 idle clients ($(tail -n 1 "$work/pest.out"))"
+
+# 6. An app held up by a store that another process keeps locked has the URL but cannot
+#    answer in time: the opener says so (3), and the app carries the command out once free.
+db="$work/home/.local/share/com.scrivlet.shared/annotations.sqlite"
+mkfifo "$work/lock.in"
+sqlite3 "$db" <"$work/lock.in" >/dev/null &
+lock_pid=$!
+exec 3>"$work/lock.in"
+echo "BEGIN EXCLUSIVE;" >&3
+store_is_locked() { ! sqlite3 "$db" "BEGIN IMMEDIATE; ROLLBACK;" 2>/dev/null; }
+wait_until store_is_locked || fail "the store never locked"
+status=0
+in_home "$opener" --timeout 1 "$(url_for annotate e.txt)" 2>"$work/open.err" || status=$?
+echo "COMMIT;" >&3
+exec 3>&-
+wait "$lock_pid"
+lock_pid=""
+[ "$status" -eq 3 ] || fail "exit status $status for a URL the busy app had: $(cat "$work/open.err")"
+grep -q "delivered, not yet confirmed" "$work/open.err" || fail "no unconfirmed message"
+wait_for_line "Opened annotation editor for e.txt"
+[ "$(records "select count(*) from annotations where path = '$work/home/Documents/e.txt'")" = 1 ] ||
+    fail "the busy app did not carry the command out"
+ok "a URL the app has but cannot answer in time is reported unconfirmed (3), and carried out"
+
+# 7. A hung app does not confirm in time; a crashed one leaves a socket that is cleaned up.
 kill -STOP "$pid"
 started=$(date +%s%N)
-in_home "$opener" --timeout 1 "$(url_for annotate d.txt)" 2>/dev/null && fail "a hung app took a URL"
+status=0
+in_home "$opener" --timeout 1 "$(url_for annotate d.txt)" 2>/dev/null || status=$?
+[ "$status" -eq 3 ] || fail "exit status $status for a URL a stopped app had in its socket"
 [ $(( ($(date +%s%N) - started) / 1000000 )) -lt 3000 ] || fail "the open took too long"
 kill -CONT "$pid"
 kill -KILL "$pid"
 wait "$pid" 2>/dev/null || true
 [ -S "$socket" ] || fail "expected the crashed app's socket to be left behind"
-ok "a hung app fails the open within its timeout"
+ok "a hung app leaves the open unconfirmed within its timeout"
 
-# 6. With no app running (a stale socket left), the command starts the registered app.
+# 8. With no app running (a stale socket left), the command starts the registered app.
 in_home "$opener" "$(url_for annotate d.txt)" || fail "scrivlet-open did not start the app"
 [ "$(app_pids | wc -l)" -eq 1 ] || fail "expected one app started by scrivlet-open"
 [ "$(records "select count(*) from annotations where path = '$work/home/Documents/d.txt'")" = 1 ] ||
@@ -130,12 +181,40 @@ in_home "$opener" "$(url_for annotate d.txt)" || fail "scrivlet-open did not sta
 quit_app
 ok "scrivlet-open starts the app when it does not run, past a stale socket"
 
-# 7. Four shells at once with no app running: one app starts, and every URL is handled.
+# 9. Four shells at once with no app running: one app starts, and every URL is handled.
 records "delete from annotations"
 open_in_four_shells annotate
 [ "$(app_pids | wc -l)" -eq 1 ] || fail "the shells started $(app_pids | wc -l) apps"
 [ "$(records "select count(*) from annotations")" = 100 ] || fail "not every URL was handled"
 quit_app
 ok "concurrent opens start one app and every URL is handled"
+
+# 10. A runtime folder that others can write to, where another user planted a registry entry
+#     naming a live process of theirs: the app refuses the folder with one clear line rather
+#     than take the entry for a running copy, and the opener refuses it too.
+shared="$work/shared"
+mkdir -p "$shared/scrivlet/applications"
+chmod 1777 "$shared"
+setpriv --reuid=nobody --regid=nogroup --clear-groups sleep 600 &
+planted=$!
+start_time=$(cut -d ')' -f 2- "/proc/$planted/stat" | awk '{ print $20 }')
+printf '{"pid":%d,"bundleIdentifier":"com.scrivlet.Scrivlet","bundlePath":"/x/Scrivlet.app","startTime":%s,"terminated":false}\n' \
+    "$planted" "$start_time" >"$shared/scrivlet/applications/$planted.app"
+chown -R nobody:nogroup "$shared/scrivlet"
+status=0
+env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$shared" SCRIVLET_LOG_TO_STDERR=1 \
+    timeout 10 "$app" >/dev/null 2>"$work/shared.log" || status=$?
+status_open=0
+env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$shared" XDG_DATA_DIRS="$work/none" \
+    "$opener" --timeout 1 "$(url_for annotate a.txt)" 2>"$work/shared-open.err" || status_open=$?
+kill -KILL "$planted"
+wait "$planted" 2>/dev/null || true
+[ "$status" -eq 1 ] || fail "the app ended with $status in a shared runtime folder: $(cat "$work/shared.log")"
+[ "$(cat "$work/shared.log")" = "Scrivlet: not starting: The folder $shared can be written by other users (mode 1777). The runtime folder (XDG_RUNTIME_DIR) and the folders in it must be this user's alone." ] ||
+    fail "not the one clear line: $(cat "$work/shared.log")"
+if [ "$status_open" -ne 1 ] || ! grep -q "not private to this user" "$work/shared-open.err"; then
+    fail "the opener in a shared runtime folder: $status_open $(cat "$work/shared-open.err")"
+fi
+ok "a shared runtime folder with a planted entry is refused with one clear line, by app and opener"
 
 echo "$passed passed, 0 failed"

@@ -1,10 +1,13 @@
 #include "Platform/ApplicationRegistry.h"
+#include "Platform/UserDirectories.h"
 #include "session/TempHome.h"
 #include "support/ChildProcess.h"
+#include "support/OtherUser.h"
 #include "support/RegisteredProcess.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace scrivlet;
@@ -81,6 +84,34 @@ TEST_F(ApplicationRegistryTest, ALockThatCannotBeTakenIsReportedAndRegistersNoth
     EXPECT_NE(access.error()->localizedDescription.find(directory.string()), std::string::npos);
     EXPECT_TRUE(registry.registerCurrentProcess(access, appIdentifier, "/x"));
     EXPECT_FALSE(registry.currentRecord());
+}
+
+// What another user could have put in the registry never stands for a running copy: not an
+// entry in a folder that others can write to (this process does not register there either),
+// nor, in a private folder, a file that is not this user's.
+TEST_F(ApplicationRegistryTest, EntriesOthersCouldHavePlantedNeverCount) {
+    ASSERT_FALSE(UserDirectories::ensurePrivateDirectory(directory));
+    const pid_t parent = ::getppid();
+    plant(parent, *ApplicationRegistry::startTimeOf(parent));
+    ApplicationRegistry registry(directory);
+    ASSERT_EQ(registry.liveRecords().size(), 1u) << "a live entry of this user's counts";
+
+    const fs::path run = home.path() / "run";
+    ::chmod(run.c_str(), 01777);
+    EXPECT_TRUE(registry.liveRecords().empty());
+    const auto access = registry.lockExclusively();
+    EXPECT_FALSE(access.isHeld());
+    ASSERT_TRUE(access.error());
+    EXPECT_EQ(access.error()->code, UserDirectories::folderNotPrivate());
+    EXPECT_EQ(access.error()->localizedDescription,
+              "The folder " + run.string() + " can be written by other users (mode 1777)");
+    EXPECT_TRUE(registry.registerCurrentProcess(access, appIdentifier, "/x"));
+    EXPECT_FALSE(registry.currentRecord());
+
+    ::chmod(run.c_str(), 0700);
+    ASSERT_EQ(
+        ::chown((directory / (std::to_string(parent) + ".app")).c_str(), otherUser, otherUser), 0);
+    EXPECT_TRUE(registry.liveRecords().empty());
 }
 
 // Two copies that start at the same moment both look, then register if no other copy runs.

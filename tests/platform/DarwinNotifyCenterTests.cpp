@@ -1,4 +1,5 @@
 #include "Platform/DarwinNotifyCenter.h"
+#include "Platform/UserDirectories.h"
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
 #include "support/ChildProcess.h"
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace scrivlet;
@@ -114,4 +116,22 @@ TEST(DarwinNotifyCenterTest, ObserverSurvivesTheFolderBeingRemoved) {
 
     ASSERT_EQ(postFromChildProcess(noticeName), 0);
     EXPECT_TRUE(observer->waitForNotice(patience));
+}
+
+// Notices in a folder that others can write to could be planted files (a FIFO, a link) or be
+// watched by whoever made the folder: both ends refuse it, each with its log line.
+TEST(DarwinNotifyCenterTest, ANoticeFolderOthersCouldWriteToIsRefused) {
+    TempHome home;
+    LogCapture logs;
+    ASSERT_FALSE(UserDirectories::ensurePrivateDirectory(DarwinNotifyCenter::noticeDirectory()));
+    ::chmod(DarwinNotifyCenter::noticeDirectory().c_str(), 0777);
+    std::error_code error;
+    EXPECT_FALSE(NotifyObserver::create(noticeName, error));
+    EXPECT_EQ(error, UserDirectories::folderNotPrivate());
+    EXPECT_EQ(DarwinNotifyCenter::post(noticeName), UserDirectories::folderNotPrivate());
+    EXPECT_FALSE(std::filesystem::exists(DarwinNotifyCenter::noticeDirectory() / noticeName));
+    const std::string line = "Refusing the notice folder for " + noticeName + ": The folder " +
+                             DarwinNotifyCenter::noticeDirectory().string() +
+                             " is open to other users (mode 0777, not 0700)";
+    EXPECT_EQ(logs.messages("notify"), (std::vector<std::string>{line, line}));
 }

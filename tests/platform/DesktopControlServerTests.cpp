@@ -3,6 +3,7 @@
 #include "Platform/RunLoop.h"
 #include "Platform/Services.h"
 #include "Platform/StatusBar.h"
+#include "Platform/UserDirectories.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/DesktopControlServer.h"
 #include "Platform/control/ViewInspection.h"
@@ -14,14 +15,17 @@
 #include "session/AppSession.h"
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
+#include "support/OtherUser.h"
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -39,9 +43,12 @@ public:
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Connected without waiting: a server that lets its backlog fill fails the test
+        // rather than hang it. Blocking from then on, as a client is.
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         EXPECT_EQ(::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
             << std::strerror(errno);
+        ::fcntl(fd_, F_SETFL, 0);
     }
     ~Client() { close(); }
     Client(const Client&) = delete;
@@ -215,20 +222,57 @@ TEST_F(DesktopControlServerTest, ACommandThatThrowsIsLoggedAndAnsweredWithAnErro
     expectStillAnswers("after the exception");
 }
 
-TEST_F(DesktopControlServerTest, ClientsThatNeverFinishCannotTakeEveryDescriptor) {
+// Clients that never finish a line cannot lock the terminal out: at the limit the quietest
+// makes way, the app never keeps more than the limit, and idle ones go after a while.
+TEST_F(DesktopControlServerTest, ClientsThatNeverFinishCannotLockTheTerminalOut) {
+    const std::size_t descriptorsBefore = openDescriptorCount();
     std::vector<std::unique_ptr<Client>> idle;
-    for (int i = 0; i < 32; ++i) {
+    for (int i = 0; i < 100; ++i) {
         idle.push_back(std::make_unique<Client>(socketPath));
         serve();
     }
-    Client oneTooMany(socketPath);
-    serve();
-    const Client::Received refused = oneTooMany.receive();
-    EXPECT_EQ(refused.text, "error: too many open requests; try again\n");
-    EXPECT_TRUE(refused.closedByServer);
+    EXPECT_TRUE(idle.front()->receive().closedByServer) << "the oldest made way";
+    EXPECT_FALSE(idle.back()->receive().closedByServer);
+    // The test's 100 clients, and no more than the limit on the app's side.
+    EXPECT_LE(openDescriptorCount(),
+              descriptorsBefore + idle.size() + DesktopControlServer::maximumConnections);
+    for (int i = 0; i < 5; ++i) {
+        expectStillAnswers("with idle clients, " + std::to_string(i));
+    }
+    session.advance(DesktopControlServer::clientIdleTimeout + 0.1);
+    EXPECT_TRUE(idle.back()->receive().closedByServer) << "dropped once idle too long";
     idle.clear();
     serve();
-    expectStillAnswers("after the idle clients left");
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+}
+
+TEST_F(DesktopControlServerTest, ClientsOfOtherUsersAreClosedAndNothingRuns) {
+    ASSERT_TRUE(session.desktop().openStatusMenu());
+    const int stranger = connectAsOtherUser(socketPath);
+    ASSERT_GE(stranger, 0);
+    const std::string quit = "choose Quit Scrivlet\n";
+    ASSERT_EQ(::send(stranger, quit.data(), quit.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(quit.size()));
+    serve();
+    char byte = 0;
+    const ssize_t got = ::recv(stranger, &byte, 1, MSG_DONTWAIT);
+    EXPECT_TRUE(got == 0 || (got < 0 && errno == ECONNRESET)) << "closed without a reply";
+    ::close(stranger);
+    EXPECT_TRUE(session.desktop().isMenuOpen());
+    session.desktop().closeMenu();
+    expectStillAnswers("after another user's request");
+}
+
+TEST_F(DesktopControlServerTest, ARuntimeFolderOthersCanWriteToIsRefused) {
+    server.reset();
+    const fs::path run = socketPath.parent_path().parent_path(); // XDG_RUNTIME_DIR
+    ::chmod(run.c_str(), 01777);
+    std::error_code error;
+    EXPECT_FALSE(DesktopControlServer::start(session.services().runLoop(), session.desktop(),
+                                             socketPath, error));
+    EXPECT_EQ(error, UserDirectories::folderNotPrivate());
+    EXPECT_FALSE(fs::exists(socketPath));
+    ::chmod(run.c_str(), 0700);
 }
 
 // Random bytes, sometimes after a real verb, sometimes ending in a line break.

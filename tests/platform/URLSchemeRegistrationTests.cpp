@@ -3,6 +3,7 @@
 #include "Platform/UserDirectories.h"
 #include "Platform/real/DesktopEntry.h"
 #include "Platform/real/LaunchServices.h"
+#include "Platform/real/URLDelivery.h"
 #include "Platform/real/URLSchemeRegistration.h"
 #include "session/TempHome.h"
 #include "support/URLCommandSupport.h"
@@ -120,6 +121,12 @@ TEST_F(Registration, OpeningWithNoReceiverDependsOnWhatTheStartedApplicationDoes
     EXPECT_FALSE(LaunchServices::openURLs(url, options));
     options.fallbackApplication = "/bin/false";
     EXPECT_EQ(LaunchServices::openURLs(url, options), std::errc::connection_aborted);
+    // A copy that handed the URLs to a running one too busy to confirm them.
+    home.makeFile(".local/share/applications/busy.desktop",
+                  "[Desktop Entry]\nExec=/bin/sh -c \"exit 3\" %U\n"
+                  "MimeType=x-scheme-handler/scrivlet;\n");
+    EXPECT_EQ(LaunchServices::openURLs(url, options), URLDelivery::unconfirmed());
+    fs::remove(home.path() / ".local/share/applications/busy.desktop");
     home.makeFile(
         ".local/share/applications/hangs.desktop",
         "[Desktop Entry]\nExec=/bin/sh -c \"sleep 1\" %U\nMimeType=x-scheme-handler/scrivlet;\n");

@@ -1,9 +1,12 @@
 #include "Platform/UserDirectories.h"
 #include "session/TempHome.h"
+#include "support/OtherUser.h"
 
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace scrivlet;
 
@@ -38,6 +41,102 @@ TEST(UserDirectories, EnsureDirectoryCreatesPrivateFoldersAndReportsBlockers) {
     const fs::path file = home.makeFile("plain", "x");
     EXPECT_TRUE(UserDirectories::ensureDirectory(file / "below"));
     EXPECT_TRUE(UserDirectories::ensureDirectory(file));
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Whatever others could have put there, the runtime folder and the app's folders in it are
+// refused: the folder that holds them must be the user's and closed to others' writes, and
+// each of the app's folders the user's own, private and no link.
+TEST(UserDirectories, PrivateFoldersRefuseWhatOthersCouldHavePlantedIn) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& run)> spoil; // run: XDG_RUNTIME_DIR
+        const char* fault;                              // empty: accepted
+        const char* folder = "";                        // the folder the fault names, below run
+    };
+    const Case cases[] = {
+        {"a fresh runtime folder", [](const fs::path&) {}, ""},
+        {"readable by others, as many are", [](const fs::path& run) { ::chmod(run.c_str(), 0755); },
+         ""},
+        {"XDG_RUNTIME_DIR shared with everyone",
+         [](const fs::path& run) { ::chmod(run.c_str(), 01777); },
+         "can be written by other users (mode 1777)"},
+        {"XDG_RUNTIME_DIR writable by the group",
+         [](const fs::path& run) { ::chmod(run.c_str(), 0770); },
+         "can be written by other users (mode 0770)"},
+        {"XDG_RUNTIME_DIR of another user",
+         [](const fs::path& run) { ::chown(run.c_str(), otherUser, otherUser); },
+         "belongs to another user (uid 65534)"},
+        {"the app's folder made by another user",
+         [](const fs::path& run) {
+             fs::create_directory(run / "scrivlet");
+             ::chmod((run / "scrivlet").c_str(), 0700);
+             ::chown((run / "scrivlet").c_str(), otherUser, otherUser);
+         },
+         "belongs to another user (uid 65534)", "scrivlet"},
+        {"the app's folder readable by others",
+         [](const fs::path& run) {
+             fs::create_directory(run / "scrivlet");
+             ::chmod((run / "scrivlet").c_str(), 0755);
+         },
+         "is open to other users (mode 0755, not 0700)", "scrivlet"},
+        {"a folder below it writable by the group",
+         [](const fs::path& run) {
+             fs::create_directories(run / "scrivlet/applications");
+             ::chmod((run / "scrivlet").c_str(), 0700);
+             ::chmod((run / "scrivlet/applications").c_str(), 0770);
+         },
+         "is open to other users (mode 0770, not 0700)", "scrivlet/applications"},
+        {"a link in the app's place, to a private folder",
+         [](const fs::path& run) {
+             fs::create_directory(run / "elsewhere");
+             ::chmod((run / "elsewhere").c_str(), 0700);
+             fs::create_directory_symlink(run / "elsewhere", run / "scrivlet");
+         },
+         "is a symbolic link", "scrivlet"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempHome home;
+        const fs::path run = home.path() / "run";
+        c.spoil(run);
+        const fs::path registry = UserDirectories::runtimeDirectory() / "applications";
+        const bool madeBySpoiler = fs::exists(registry);
+        const auto checked = UserDirectories::checkPrivateDirectory(registry);
+        const auto ensured = UserDirectories::ensurePrivateDirectory(registry);
+        if (std::string(c.fault).empty()) {
+            EXPECT_FALSE(ensured) << ensured->localizedDescription;
+            EXPECT_EQ(modeOf(registry), 0700u);
+            EXPECT_EQ(modeOf(registry.parent_path()), 0700u);
+            EXPECT_FALSE(UserDirectories::checkPrivateDirectory(registry));
+            continue;
+        }
+        ASSERT_TRUE(ensured);
+        EXPECT_EQ(ensured->code, UserDirectories::folderNotPrivate());
+        const fs::path named = std::string(c.folder).empty() ? run : run / c.folder;
+        EXPECT_EQ(ensured->localizedDescription, "The folder " + named.string() + " " + c.fault);
+        ASSERT_TRUE(checked);
+        EXPECT_EQ(checked->code, UserDirectories::folderNotPrivate());
+        EXPECT_EQ(fs::exists(registry), madeBySpoiler) << "nothing is made below a refused folder";
+    }
+}
+
+TEST(UserDirectories, APrivateFolderOutsideTheRuntimeFolderAnswersForItselfAndItsHolder) {
+    TempHome home;
+    const fs::path folder = home.path() / "elsewhere/private";
+    const auto missing = UserDirectories::checkPrivateDirectory(folder);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->code, std::errc::no_such_file_or_directory);
+    EXPECT_FALSE(UserDirectories::ensurePrivateDirectory(folder));
+    EXPECT_EQ(modeOf(folder), 0700u);
+    ::chmod(folder.parent_path().c_str(), 0777);
+    const auto shared = UserDirectories::checkPrivateDirectory(folder);
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(shared->code, UserDirectories::folderNotPrivate());
 }
 
 } // namespace

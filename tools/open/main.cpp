@@ -4,6 +4,7 @@
 #include "Platform/Bundle.h"
 #include "Platform/URL.h"
 #include "Platform/real/LaunchServices.h"
+#include "Platform/real/URLDelivery.h"
 
 #include <charconv>
 #include <cstdio>
@@ -14,9 +15,13 @@ namespace scrivlet {
 
 namespace {
 
-constexpr const char* usage = "usage: scrivlet-open [--timeout SECONDS] URL...\n"
-                              "Opens the URLs in the application that owns their scheme,\n"
-                              "starting it when it does not run. Exits 0 once it has them.\n";
+constexpr const char* usage =
+    "usage: scrivlet-open [--timeout SECONDS] URL...\n"
+    "Opens the URLs in the application that owns their scheme, starting it when it does not\n"
+    "run, and waits for it to confirm (5 seconds unless --timeout says otherwise). Exits 0\n"
+    "once it has confirmed them; 3 when it has them but did not confirm in time (it is busy,\n"
+    "and acts on them once it gets to them); 1 when they could not be handed over; 2 for a\n"
+    "command line it cannot read.\n";
 
 std::optional<std::chrono::milliseconds> readSeconds(std::string_view text) {
     double seconds = 0;
@@ -60,7 +65,15 @@ int openFromCommandLine(int argc, char** argv) {
         std::fputs(usage, stderr);
         return 2;
     }
-    if (const std::error_code error = LaunchServices::openURLs(urls, options)) {
+    const std::error_code error = LaunchServices::openURLs(urls, options);
+    if (error == URLDelivery::unconfirmed()) {
+        std::fprintf(stderr,
+                     "scrivlet-open: delivered, not yet confirmed: the application has the URLs "
+                     "but did not answer within %.1f s\n",
+                     std::chrono::duration<double>(options.timeout).count());
+        return LaunchServices::unconfirmedExitStatus;
+    }
+    if (error) {
         const char* reason = error == std::errc::no_such_file_or_directory
                                  ? "no application is registered for the URL's scheme"
                                  : nullptr;
