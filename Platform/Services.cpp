@@ -1,11 +1,11 @@
 #include "Platform/Services.h"
 
-#include "Platform/Application.h"
-#include "Platform/ApplicationRegistry.h"
-#include "Platform/Bundle.h"
-#include "Platform/DesktopBackend.h"
-#include "Platform/FileManager.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/system/ApplicationRegistry.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/FileManager.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "Scrivlet/EntryPoint.h"
 
-#include "Platform/Application.h"
+#include "Platform/desktop/Application.h"
 #include "Scrivlet/AppDelegate.h"
 
 namespace scrivlet {

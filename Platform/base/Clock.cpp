@@ -1,4 +1,4 @@
-#include "Platform/Clock.h"
+#include "Platform/base/Clock.h"
 
 namespace scrivlet {
 

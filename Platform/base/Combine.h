@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/Cancellable.h"
-#include "Platform/RunLoop.h"
-#include "Platform/ThreadAffinity.h"
+#include "Platform/base/Cancellable.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/base/ThreadAffinity.h"
 
 #include <algorithm>
 #include <concepts>

@@ -1,4 +1,4 @@
-#include "Platform/Log.h"
+#include "Platform/base/Log.h"
 
 #include <chrono>
 #include <cstdio>

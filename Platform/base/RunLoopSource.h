@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/RunLoop.h"
 
 namespace scrivlet {
 

@@ -1,4 +1,4 @@
-#include "Platform/URL.h"
+#include "Platform/base/URL.h"
 
 #include <uriparser/Uri.h>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "Platform/URLBuilder.h"
+#include "Platform/base/URLBuilder.h"
 
 #include <algorithm>
 #include <cctype>

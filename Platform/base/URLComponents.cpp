@@ -1,4 +1,4 @@
-#include "Platform/URLComponents.h"
+#include "Platform/base/URLComponents.h"
 
 #include <cctype>
 #include <uriparser/Uri.h>

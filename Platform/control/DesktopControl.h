@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Alert.h"
-#include "Platform/Screen.h"
+#include "Platform/desktop/Alert.h"
+#include "Platform/desktop/Screen.h"
 
 #include <functional>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "Platform/Accessibility.h"
+#include "Platform/desktop/Accessibility.h"
 
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 

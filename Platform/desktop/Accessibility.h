@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Geometry.h"
-#include "Platform/RunLoopSource.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/Geometry.h"
+#include "Platform/base/RunLoopSource.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "Platform/Alert.h"
+#include "Platform/desktop/Alert.h"
 
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 

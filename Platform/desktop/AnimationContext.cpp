@@ -1,7 +1,7 @@
-#include "Platform/AnimationContext.h"
+#include "Platform/desktop/AnimationContext.h"
 
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Panel.h"
 
 #include <algorithm>
 #include <utility>

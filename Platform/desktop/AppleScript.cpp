@@ -1,7 +1,7 @@
-#include "Platform/AppleScript.h"
+#include "Platform/desktop/AppleScript.h"
 
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 

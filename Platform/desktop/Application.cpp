@@ -1,10 +1,10 @@
-#include "Platform/Application.h"
+#include "Platform/desktop/Application.h"
 
-#include "Platform/ApplicationRegistry.h"
-#include "Platform/Bundle.h"
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Panel.h"
+#include "Platform/system/ApplicationRegistry.h"
+#include "Platform/system/Bundle.h"
 
 namespace scrivlet {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Responder.h"
-#include "Platform/URL.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/Responder.h"
 
 #include <memory>
 #include <vector>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Platform/Accessibility.h"
-#include "Platform/Alert.h"
-#include "Platform/Export.h"
-#include "Platform/RunningApplication.h"
-#include "Platform/Screen.h"
-#include "Platform/URL.h"
-#include "Platform/WindowList.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/Accessibility.h"
+#include "Platform/desktop/Alert.h"
+#include "Platform/desktop/RunningApplication.h"
+#include "Platform/desktop/Screen.h"
+#include "Platform/desktop/WindowList.h"
 
 #include <map>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "Platform/DrawnImage.h"
+#include "Platform/desktop/DrawnImage.h"
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/Image.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/desktop/Image.h"
 
 namespace scrivlet {
 

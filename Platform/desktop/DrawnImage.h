@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Geometry.h"
-#include "Platform/Graphics.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/Geometry.h"
+#include "Platform/desktop/Graphics.h"
 
 #include <functional>
 #include <vector>

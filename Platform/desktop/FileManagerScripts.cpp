@@ -1,4 +1,4 @@
-#include "Platform/FileManagerScripts.h"
+#include "Platform/desktop/FileManagerScripts.h"
 
 namespace scrivlet {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/Export.h"
+#include "Platform/base/Export.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 #include <string>
 

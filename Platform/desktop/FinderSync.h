@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Menu.h"
-#include "Platform/Responder.h"
-#include "Platform/URL.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/Menu.h"
+#include "Platform/desktop/Responder.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
-#include "Platform/FinderSyncController.h"
+#include "Platform/desktop/FinderSyncController.h"
 
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 #include <algorithm>
 

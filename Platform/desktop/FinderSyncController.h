@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/DrawnImage.h"
-#include "Platform/Export.h"
-#include "Platform/URL.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/DrawnImage.h"
 
 #include <functional>
 #include <map>

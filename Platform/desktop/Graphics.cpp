@@ -1,4 +1,4 @@
-#include "Platform/Graphics.h"
+#include "Platform/desktop/Graphics.h"
 
 namespace scrivlet {
 

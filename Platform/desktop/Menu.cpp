@@ -1,6 +1,6 @@
-#include "Platform/Menu.h"
+#include "Platform/desktop/Menu.h"
 
-#include "Platform/Application.h"
+#include "Platform/desktop/Application.h"
 
 namespace scrivlet {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Responder.h"
+#include "Platform/base/Export.h"
+#include "Platform/desktop/Responder.h"
 
 #include <memory>
 #include <optional>

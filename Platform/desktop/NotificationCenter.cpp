@@ -1,8 +1,8 @@
-#include "Platform/NotificationCenter.h"
+#include "Platform/desktop/NotificationCenter.h"
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/RunningApplication.h"
-#include "Platform/URL.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/RunningApplication.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,9 +1,9 @@
-#include "Platform/Panel.h"
+#include "Platform/desktop/Panel.h"
 
-#include "Platform/AnimationContext.h"
-#include "Platform/Application.h"
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/AnimationContext.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Geometry.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/Geometry.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "Platform/RunningApplication.h"
+#include "Platform/desktop/RunningApplication.h"
 
-#include "Platform/Bundle.h"
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/system/Bundle.h"
 
 #include <algorithm>
 #include <unistd.h>

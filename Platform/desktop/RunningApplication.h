@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/ApplicationRegistry.h"
-#include "Platform/Export.h"
-#include "Platform/PlatformError.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/PlatformError.h"
+#include "Platform/system/ApplicationRegistry.h"
 
 #include <optional>
 #include <string>

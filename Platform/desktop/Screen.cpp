@@ -1,7 +1,7 @@
-#include "Platform/Screen.h"
+#include "Platform/desktop/Screen.h"
 
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 

@@ -1,7 +1,7 @@
-#include "Platform/StatusBar.h"
+#include "Platform/desktop/StatusBar.h"
 
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 

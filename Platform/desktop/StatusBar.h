@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Image.h"
-#include "Platform/Menu.h"
+#include "Platform/base/Export.h"
+#include "Platform/desktop/Image.h"
+#include "Platform/desktop/Menu.h"
 
 #include <memory>
 #include <optional>

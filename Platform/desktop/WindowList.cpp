@@ -1,7 +1,7 @@
-#include "Platform/WindowList.h"
+#include "Platform/desktop/WindowList.h"
 
-#include "Platform/DesktopBackend.h"
 #include "Platform/Services.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 

@@ -1,6 +1,6 @@
-#include "Platform/ApplicationRegistry.h"
+#include "Platform/system/ApplicationRegistry.h"
 
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <algorithm>
 #include <cerrno>

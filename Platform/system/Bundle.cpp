@@ -1,7 +1,7 @@
-#include "Platform/Bundle.h"
+#include "Platform/system/Bundle.h"
 
 #include "Platform/Services.h"
-#include "Platform/URL.h"
+#include "Platform/base/URL.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
-#include "Platform/DarwinNotifyCenter.h"
+#include "Platform/system/DarwinNotifyCenter.h"
 
-#include "Platform/Log.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/base/Log.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cerrno>
 #include <climits>

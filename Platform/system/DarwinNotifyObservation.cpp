@@ -1,4 +1,4 @@
-#include "Platform/DarwinNotifyObservation.h"
+#include "Platform/system/DarwinNotifyObservation.h"
 
 namespace scrivlet {
 

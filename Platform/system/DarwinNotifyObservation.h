@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/DarwinNotifyCenter.h"
-#include "Platform/Export.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/system/DarwinNotifyCenter.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "Platform/real/DesktopEntry.h"
+#include "Platform/system/DesktopEntry.h"
 
 #include <cctype>
 

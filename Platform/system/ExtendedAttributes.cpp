@@ -1,4 +1,4 @@
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/system/ExtendedAttributes.h"
 
 #include <array>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "Platform/FileBookmark.h"
+#include "Platform/system/FileBookmark.h"
 
 #include <algorithm>
 #include <array>

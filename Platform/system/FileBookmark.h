@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/FileIdentity.h"
-#include "Platform/PlatformError.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/PlatformError.h"
+#include "Platform/system/FileIdentity.h"
 
 #include <cstdint>
 #include <filesystem>

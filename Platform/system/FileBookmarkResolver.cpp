@@ -1,4 +1,4 @@
-#include "Platform/FileBookmarkResolver.h"
+#include "Platform/system/FileBookmarkResolver.h"
 
 #include <algorithm>
 #include <unordered_set>

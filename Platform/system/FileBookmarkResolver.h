@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/FileBookmark.h"
-#include "Platform/FileSearch.h"
-#include "Platform/PathLookup.h"
-#include "Platform/PlatformError.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/PlatformError.h"
+#include "Platform/system/FileBookmark.h"
+#include "Platform/system/FileSearch.h"
+#include "Platform/system/PathLookup.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "Platform/FileIdentity.h"
+#include "Platform/system/FileIdentity.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "Platform/FileManager.h"
+#include "Platform/system/FileManager.h"
 
 #include "Platform/Services.h"
-#include "Platform/UserDirectories.h"
-#include "Platform/real/Trash.h"
+#include "Platform/system/Trash.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/PlatformError.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/PlatformError.h"
 
 #include <filesystem>
 #include <optional>

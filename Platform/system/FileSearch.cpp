@@ -1,4 +1,4 @@
-#include "Platform/FileSearch.h"
+#include "Platform/system/FileSearch.h"
 
 #include <cstring>
 #include <dirent.h>

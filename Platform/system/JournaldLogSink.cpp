@@ -1,4 +1,4 @@
-#include "Platform/real/JournaldLogSink.h"
+#include "Platform/system/JournaldLogSink.h"
 
 #include <cstdlib>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Log.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/Log.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,9 +1,9 @@
-#include "Platform/real/LaunchServices.h"
+#include "Platform/system/LaunchServices.h"
 
-#include "Platform/UserDirectories.h"
-#include "Platform/real/FileHandle.h"
-#include "Platform/real/URLDelivery.h"
-#include "Platform/real/URLSchemeRegistration.h"
+#include "Platform/system/FileHandle.h"
+#include "Platform/system/URLDelivery.h"
+#include "Platform/system/URLSchemeRegistration.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/URL.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/URL.h"
 
 #include <chrono>
 #include <filesystem>

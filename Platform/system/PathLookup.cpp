@@ -1,4 +1,4 @@
-#include "Platform/PathLookup.h"
+#include "Platform/system/PathLookup.h"
 
 #include <algorithm>
 #include <fcntl.h>

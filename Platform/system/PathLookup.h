@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/FileIdentity.h"
+#include "Platform/base/Export.h"
+#include "Platform/system/FileIdentity.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "Platform/Process.h"
+#include "Platform/system/Process.h"
 
 #include <cerrno>
 #include <csignal>

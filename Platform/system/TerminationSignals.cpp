@@ -1,6 +1,6 @@
-#include "Platform/real/TerminationSignals.h"
+#include "Platform/system/TerminationSignals.h"
 
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 
 #include <csignal>
 #include <cstdint>

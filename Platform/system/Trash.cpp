@@ -1,6 +1,6 @@
-#include "Platform/real/Trash.h"
+#include "Platform/system/Trash.h"
 
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/PlatformError.h"
+#include "Platform/base/PlatformError.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "Platform/real/URLDelivery.h"
+#include "Platform/system/URLDelivery.h"
 
-#include "Platform/UserDirectories.h"
-#include "Platform/real/FileHandle.h"
+#include "Platform/system/FileHandle.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cctype>
 #include <cerrno>

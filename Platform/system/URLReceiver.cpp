@@ -1,7 +1,7 @@
-#include "Platform/real/URLReceiver.h"
+#include "Platform/system/URLReceiver.h"
 
-#include "Platform/UserDirectories.h"
-#include "Platform/real/FileHandle.h"
+#include "Platform/system/FileHandle.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cerrno>
 #include <cstring>

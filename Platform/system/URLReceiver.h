@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/RunLoop.h"
-#include "Platform/URL.h"
-#include "Platform/real/FileHandle.h"
-#include "Platform/real/URLDelivery.h"
+#include "Platform/base/Export.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/base/URL.h"
+#include "Platform/system/FileHandle.h"
+#include "Platform/system/URLDelivery.h"
 
 #include <functional>
 #include <map>

@@ -1,7 +1,7 @@
-#include "Platform/real/URLSchemeRegistration.h"
+#include "Platform/system/URLSchemeRegistration.h"
 
-#include "Platform/UserDirectories.h"
-#include "Platform/real/DesktopEntry.h"
+#include "Platform/system/DesktopEntry.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,8 +1,8 @@
-#include "Platform/UserDefaults.h"
+#include "Platform/system/UserDefaults.h"
 
-#include "Platform/Bundle.h"
 #include "Platform/Services.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
-#include "Platform/ApplicationRegistry.h"
-#include "session/TempHome.h"
-#include "support/ChildProcess.h"
-#include "support/RegisteredProcess.h"
+#include "Platform/system/ApplicationRegistry.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/RegisteredProcess.h"
+#include "tests/support/TempHome.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

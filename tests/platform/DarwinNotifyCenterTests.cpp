@@ -1,7 +1,7 @@
-#include "Platform/DarwinNotifyCenter.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/ChildProcess.h"
+#include "Platform/system/DarwinNotifyCenter.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "Platform/Log.h"
-#include "session/LogCapture.h"
+#include "Platform/base/Log.h"
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -1,10 +1,10 @@
 // URL delivery between processes of one user: the format of a delivery, the receiver that
 // one process holds, and what a sender learns when the receiver is missing, stale or stuck.
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/VirtualClock.h"
-#include "Platform/real/URLDelivery.h"
-#include "Platform/real/URLReceiver.h"
-#include "session/TempHome.h"
+#include "Platform/system/URLDelivery.h"
+#include "Platform/system/URLReceiver.h"
+#include "tests/support/TempHome.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "Platform/UserDirectories.h"
-#include "session/TempHome.h"
+#include "Platform/system/UserDirectories.h"
+#include "tests/support/TempHome.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

@@ -1,16 +1,16 @@
-#include "session/AppSession.h"
+#include "tests/support/AppSession.h"
 
-#include "Platform/Application.h"
-#include "Platform/Bundle.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/VirtualClock.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/system/Bundle.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <unistd.h>
 

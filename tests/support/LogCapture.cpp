@@ -1,4 +1,4 @@
-#include "session/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 namespace scrivlet {
 

@@ -7,11 +7,11 @@
 //   scrivlet-seed badge PATH                     the file's badge attribute, or "none"
 //   scrivlet-seed clear-badge PATH               takes the badge attribute off
 //   scrivlet-seed bulk COUNT FOLDER              COUNT files in FOLDER, annotated in one go
-#include "Platform/FileBookmark.h"
+#include "Platform/system/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivcore/PanelViewModel.h"
-#include "support/ManualScheduler.h"
+#include "tests/support/ManualScheduler.h"
 
 #include <cstdio>
 #include <fstream>

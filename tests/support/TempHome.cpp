@@ -1,6 +1,6 @@
-#include "session/TempHome.h"
+#include "tests/support/TempHome.h"
 
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cstdlib>
 #include <fstream>

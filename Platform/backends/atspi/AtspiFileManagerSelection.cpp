@@ -1,10 +1,10 @@
-#include "Platform/atspi/AtspiFileManagerSelection.h"
+#include "Platform/backends/atspi/AtspiFileManagerSelection.h"
 
-#include "Platform/Log.h"
-#include "Platform/Process.h"
-#include "Platform/atspi/GLibContextPump.h"
-#include "Platform/atspi/SelectionRules.h"
-#include "Platform/atspi/SessionBus.h"
+#include "Platform/backends/atspi/GLibContextPump.h"
+#include "Platform/backends/atspi/SelectionRules.h"
+#include "Platform/backends/atspi/SessionBus.h"
+#include "Platform/base/Log.h"
+#include "Platform/system/Process.h"
 
 #include <atspi/atspi.h>
 #include <chrono>

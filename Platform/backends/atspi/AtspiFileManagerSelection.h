@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/RunLoop.h"
-#include "Platform/x11/FileManagerSelection.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FileManagerSelection.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "Platform/atspi/GLibContextPump.h"
+#include "Platform/backends/atspi/GLibContextPump.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 
 #include <map>
 #include <optional>

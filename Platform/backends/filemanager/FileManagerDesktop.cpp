@@ -1,4 +1,4 @@
-#include "ScrivletFinderSync/dolphin/FileManagerDesktop.h"
+#include "Platform/backends/filemanager/FileManagerDesktop.h"
 
 namespace scrivlet {
 

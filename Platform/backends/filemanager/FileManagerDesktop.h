@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/NotificationCenter.h"
-#include "Platform/StatusBar.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/desktop/NotificationCenter.h"
+#include "Platform/desktop/StatusBar.h"
 
 #include <condition_variable>
 #include <deque>

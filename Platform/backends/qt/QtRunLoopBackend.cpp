@@ -1,4 +1,4 @@
-#include "ScrivletFinderSync/dolphin/QtRunLoopBackend.h"
+#include "Platform/backends/qt/QtRunLoopBackend.h"
 
 #include <QObject>
 #include <QSocketNotifier>

@@ -1,7 +1,7 @@
 // Alerts and revealing files on the simulated desktop.
-#include "Platform/Application.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Application.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
 
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 
 #include <algorithm>
 

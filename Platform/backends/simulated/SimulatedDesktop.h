@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/NotificationCenter.h"
-#include "Platform/Panel.h"
-#include "Platform/Screen.h"
-#include "Platform/StatusBar.h"
-#include "Platform/simulated/SimulatedFinder.h"
+#include "Platform/backends/simulated/SimulatedFinder.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/desktop/NotificationCenter.h"
+#include "Platform/desktop/Panel.h"
+#include "Platform/desktop/Screen.h"
+#include "Platform/desktop/StatusBar.h"
 
 #include <deque>
 #include <functional>

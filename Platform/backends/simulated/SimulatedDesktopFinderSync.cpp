@@ -1,6 +1,6 @@
-#include "Platform/Application.h"
-#include "Platform/RunLoop.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Application.h"
 
 namespace scrivlet {
 

@@ -1,8 +1,8 @@
-#include "Platform/simulated/SimulatedFinder.h"
+#include "Platform/backends/simulated/SimulatedFinder.h"
 
-#include "Platform/FileManagerScripts.h"
-#include "Platform/RunLoop.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FileManagerScripts.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/Geometry.h"
+#include "Platform/base/Geometry.h"
+#include "Platform/desktop/DesktopBackend.h"
 
 #include <cstdint>
 #include <map>

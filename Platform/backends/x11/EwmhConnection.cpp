@@ -1,4 +1,4 @@
-#include "Platform/x11/EwmhConnection.h"
+#include "Platform/backends/x11/EwmhConnection.h"
 
 #include <cstdlib>
 #include <cstring>

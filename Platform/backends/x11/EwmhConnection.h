@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/x11/WindowRecords.h"
+#include "Platform/backends/x11/WindowRecords.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "Platform/x11/SelectionFile.h"
+#include "Platform/backends/x11/SelectionFile.h"
 
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 
 #include <array>
 #include <fstream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/x11/FileManagerSelection.h"
+#include "Platform/desktop/FileManagerSelection.h"
 
 #include <cstdint>
 #include <filesystem>

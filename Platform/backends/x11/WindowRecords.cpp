@@ -1,4 +1,4 @@
-#include "Platform/x11/WindowRecords.h"
+#include "Platform/backends/x11/WindowRecords.h"
 
 #include <algorithm>
 #include <array>

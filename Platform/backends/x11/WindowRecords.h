@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Platform/Geometry.h"
-#include "Platform/RunningApplication.h"
-#include "Platform/Screen.h"
-#include "Platform/WindowList.h"
+#include "Platform/base/Geometry.h"
+#include "Platform/desktop/RunningApplication.h"
+#include "Platform/desktop/Screen.h"
+#include "Platform/desktop/WindowList.h"
 
 #include <cstdint>
 #include <optional>

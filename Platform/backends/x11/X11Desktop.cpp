@@ -1,14 +1,14 @@
-#include "Platform/x11/X11Desktop.h"
+#include "Platform/backends/x11/X11Desktop.h"
 
-#include "Platform/Application.h"
-#include "Platform/Bundle.h"
-#include "Platform/FileManagerScripts.h"
-#include "Platform/Log.h"
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/x11/EwmhConnection.h"
-#include "Platform/x11/X11Widgets.h"
+#include "Platform/backends/x11/EwmhConnection.h"
+#include "Platform/backends/x11/X11Widgets.h"
+#include "Platform/base/Log.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/FileManagerScripts.h"
+#include "Platform/desktop/Panel.h"
+#include "Platform/system/Bundle.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

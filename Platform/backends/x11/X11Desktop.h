@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/NotificationCenter.h"
-#include "Platform/StatusBar.h"
-#include "Platform/x11/FileManagerSelection.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/desktop/FileManagerSelection.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/desktop/NotificationCenter.h"
+#include "Platform/desktop/StatusBar.h"
 
 #include <functional>
 #include <memory>

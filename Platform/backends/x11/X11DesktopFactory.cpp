@@ -1,8 +1,8 @@
-#include "Platform/x11/X11DesktopFactory.h"
+#include "Platform/backends/x11/X11DesktopFactory.h"
 
-#include "Platform/atspi/AtspiFileManagerSelection.h"
-#include "Platform/x11/SelectionFile.h"
-#include "Platform/x11/X11Desktop.h"
+#include "Platform/backends/atspi/AtspiFileManagerSelection.h"
+#include "Platform/backends/x11/SelectionFile.h"
+#include "Platform/backends/x11/X11Desktop.h"
 
 namespace scrivlet::x11 {
 

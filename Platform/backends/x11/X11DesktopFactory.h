@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/DesktopBackend.h"
-#include "Platform/URL.h"
-#include "Platform/x11/FileManagerSelection.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/desktop/FileManagerSelection.h"
 
 #include <functional>
 #include <memory>

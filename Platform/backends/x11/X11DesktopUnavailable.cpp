@@ -1,5 +1,5 @@
 // A build without the X11 desktop (its toolkit is left out, as in the fuzzing build).
-#include "Platform/x11/X11DesktopFactory.h"
+#include "Platform/backends/x11/X11DesktopFactory.h"
 
 namespace scrivlet::x11 {
 

@@ -1,6 +1,6 @@
-#include "Platform/x11/X11Widgets.h"
+#include "Platform/backends/x11/X11Widgets.h"
 
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/ui/HostingView.h"
 
 #include <QAction>

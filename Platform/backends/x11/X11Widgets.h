@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Platform/Alert.h"
-#include "Platform/DesktopBackend.h"
-#include "Platform/Panel.h"
-#include "Platform/StatusBar.h"
-#include "Platform/x11/WindowRecords.h"
+#include "Platform/backends/x11/WindowRecords.h"
+#include "Platform/desktop/Alert.h"
+#include "Platform/desktop/DesktopBackend.h"
+#include "Platform/desktop/Panel.h"
+#include "Platform/desktop/StatusBar.h"
 
 #include <memory>
 #include <vector>
