@@ -1,6 +1,5 @@
 #include "Platform/desktop/Accessibility.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
@@ -8,7 +7,7 @@ namespace scrivlet {
 namespace {
 
 DesktopBackend& desktop() {
-    return Services::current().desktop();
+    return DesktopBackend::current();
 }
 
 // Errors that concern the element as a whole rather than one of its attributes.

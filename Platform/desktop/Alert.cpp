@@ -1,6 +1,5 @@
 #include "Platform/desktop/Alert.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
@@ -10,7 +9,7 @@ ModalResponse Alert::runModal() const {
     if (contents.buttons.empty()) {
         contents.buttons.emplace_back("OK");
     }
-    return Services::current().desktop().runModalAlert(contents);
+    return DesktopBackend::current().runModalAlert(contents);
 }
 
 } // namespace scrivlet

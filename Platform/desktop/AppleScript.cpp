@@ -1,6 +1,5 @@
 #include "Platform/desktop/AppleScript.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
@@ -14,7 +13,7 @@ std::unique_ptr<AppleScript> AppleScript::withSource(std::string source) {
 
 std::optional<AppleEventDescriptor>
 AppleScript::executeAndReturnError(std::map<std::string, std::string>* errorInfo) const {
-    ScriptReply reply = Services::current().desktop().runScript(source_);
+    ScriptReply reply = DesktopBackend::current().runScript(source_);
     if (!reply.text) {
         if (errorInfo != nullptr) {
             *errorInfo = std::move(reply.errorInfo);

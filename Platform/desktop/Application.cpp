@@ -1,6 +1,6 @@
 #include "Platform/desktop/Application.h"
 
-#include "Platform/Services.h"
+#include "Platform/base/Installed.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/Panel.h"
 #include "Platform/system/ApplicationRegistry.h"
@@ -8,8 +8,20 @@
 
 namespace scrivlet {
 
+namespace {
+Application* sharedApplication = nullptr;
+}
+
 Application& Application::shared() {
-    return Services::current().application();
+    return installedOrStop(sharedApplication);
+}
+
+bool Application::hasShared() {
+    return sharedApplication != nullptr;
+}
+
+void Application::setShared(Application* application) {
+    sharedApplication = application;
 }
 
 void Application::finishLaunching(const std::vector<URL>& launchURLs) {
@@ -50,7 +62,7 @@ void Application::terminate(const void* /*sender*/) {
     terminationRequested_ = true;
     ++terminationRequests_;
     // From now on a new copy of the app may start while this one finishes.
-    Services::current().applicationRegistry().markCurrentProcessTerminated();
+    ApplicationRegistry::shared().markCurrentProcessTerminated();
     RunLoop::main().stop();
 }
 

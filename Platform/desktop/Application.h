@@ -25,7 +25,10 @@ public:
 // returns, a simulated one lets the test look at the request.
 class SCRIVLET_PLATFORM_API Application final : public Responder {
 public:
+    // The process's application object, as the composition root installed it.
     static Application& shared();
+    static bool hasShared();
+    static void setShared(Application* application);
 
     // The application does not own its delegate.
     void setDelegate(ApplicationDelegate* delegate) { delegate_ = delegate; }

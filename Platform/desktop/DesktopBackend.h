@@ -35,11 +35,16 @@ enum class PanelChange { frame, alpha, orderedFront, orderedOut };
 // The desktop the app lives on: screens, other applications and their windows, the window
 // server's list, accessibility, scripting, the status bar and the app's panels. The platform
 // classes (Screen, RunningApplication, AXUIElement..., Panel, StatusBar) are facades over the
-// one backend that `Services` holds, so the app never knows which desktop it runs on. A
-// backend speaks in these concepts, never in a toolkit's or a window system's types.
+// one backend that the composition root (`Services`) installs, so the app never knows which
+// desktop it runs on. A backend speaks in these concepts, never in a toolkit's or a window
+// system's types.
 class SCRIVLET_PLATFORM_API DesktopBackend {
 public:
     virtual ~DesktopBackend() = default;
+
+    // The backend this process runs on.
+    static DesktopBackend& current();
+    static void setCurrent(DesktopBackend* backend);
 
     // Screens, in global coordinates with the origin at the bottom left of the primary one.
     virtual std::vector<Screen> screens() const = 0;

@@ -1,6 +1,5 @@
 #include "Platform/desktop/DrawnImage.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 #include "Platform/desktop/Image.h"
 
@@ -17,7 +16,7 @@ DrawnImage::Drawing DrawnImage::draw() const {
 
 std::optional<Image> Image::imageWithSystemSymbolName(std::string name,
                                                       std::string accessibilityDescription) {
-    if (!Services::current().desktop().hasSystemSymbol(name)) {
+    if (!DesktopBackend::current().hasSystemSymbol(name)) {
         return std::nullopt;
     }
     return systemSymbol(std::move(name), std::move(accessibilityDescription));

@@ -1,6 +1,5 @@
 #include "Platform/desktop/FinderSyncController.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 #include <algorithm>
@@ -8,7 +7,7 @@
 namespace scrivlet {
 
 FinderSyncController& FinderSyncController::defaultController() {
-    return Services::current().desktop().finderSyncController();
+    return DesktopBackend::current().finderSyncController();
 }
 
 void FinderSyncController::setBadgeImage(DrawnImage image, std::string label,

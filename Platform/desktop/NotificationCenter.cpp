@@ -1,13 +1,12 @@
 #include "Platform/desktop/NotificationCenter.h"
 
-#include "Platform/Services.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 
 NotificationCenter& NotificationCenter::defaultCenter() {
-    return Services::current().desktop().defaultNotificationCenter();
+    return DesktopBackend::current().defaultNotificationCenter();
 }
 
 void NotificationCenter::addObserver(std::weak_ptr<const void> observer, std::string selector,
@@ -48,11 +47,11 @@ std::vector<NotificationCenter::Registration> NotificationCenter::registrations(
 }
 
 Workspace& Workspace::shared() {
-    return Services::current().desktop().workspace();
+    return DesktopBackend::current().workspace();
 }
 
 std::optional<RunningApplication> Workspace::frontmostApplication() const {
-    const auto frontmost = Services::current().desktop().frontmostApplication();
+    const auto frontmost = DesktopBackend::current().frontmostApplication();
     if (!frontmost) {
         return std::nullopt;
     }
@@ -67,12 +66,12 @@ void Workspace::activateFileViewerSelectingURLs(const std::vector<URL>& fileURLs
         }
     }
     if (!paths.empty()) {
-        Services::current().desktop().revealInFileManager(paths);
+        DesktopBackend::current().revealInFileManager(paths);
     }
 }
 
 bool Workspace::openURL(const URL& url) const {
-    return Services::current().desktop().openURL(url);
+    return DesktopBackend::current().openURL(url);
 }
 
 } // namespace scrivlet

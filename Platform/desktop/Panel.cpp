@@ -1,6 +1,5 @@
 #include "Platform/desktop/Panel.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/AnimationContext.h"
 #include "Platform/desktop/Application.h"
 #include "Platform/desktop/DesktopBackend.h"
@@ -26,8 +25,8 @@ std::shared_ptr<Panel> Panel::create(const CGRect& contentRect, unsigned styleMa
         return nullptr;
     }
     std::shared_ptr<Panel> panel(new Panel(contentRect, styleMask));
-    Services::current().desktop().panelCreated(panel);
-    Services::current().application().windowCreated(panel);
+    DesktopBackend::current().panelCreated(panel);
+    Application::shared().windowCreated(panel);
     return panel;
 }
 
@@ -39,22 +38,22 @@ void Panel::setCollectionBehavior(unsigned behavior) {
 void Panel::setFrame(const CGRect& frame, bool /*display*/) {
     frame_ = frame;
     ++frameChanges_;
-    Services::current().desktop().panelChanged(*this, PanelChange::frame);
+    DesktopBackend::current().panelChanged(*this, PanelChange::frame);
 }
 
 void Panel::setAlphaValue(double alpha) {
     alpha_ = std::clamp(alpha, 0.0, 1.0);
-    Services::current().desktop().panelChanged(*this, PanelChange::alpha);
+    DesktopBackend::current().panelChanged(*this, PanelChange::alpha);
 }
 
 void Panel::orderFront(const void* /*sender*/) {
     visible_ = true;
-    Services::current().desktop().panelChanged(*this, PanelChange::orderedFront);
+    DesktopBackend::current().panelChanged(*this, PanelChange::orderedFront);
 }
 
 void Panel::orderOut(const void* /*sender*/) {
     visible_ = false;
-    Services::current().desktop().panelChanged(*this, PanelChange::orderedOut);
+    DesktopBackend::current().panelChanged(*this, PanelChange::orderedOut);
 }
 
 void Panel::close() {
@@ -62,7 +61,7 @@ void Panel::close() {
         delegate->windowWillClose(*this);
     }
     orderOut(nullptr);
-    Services::current().application().windowDidClose();
+    Application::shared().windowDidClose();
 }
 
 } // namespace scrivlet

@@ -1,6 +1,5 @@
 #include "Platform/desktop/RunningApplication.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 #include "Platform/system/Bundle.h"
 
@@ -11,13 +10,12 @@ namespace scrivlet {
 
 std::vector<RunningApplication> RunningApplication::runningApplications() {
     std::vector<RunningApplication> applications;
-    for (const ApplicationRecord& record :
-         Services::current().applicationRegistry().liveRecords()) {
+    for (const ApplicationRecord& record : ApplicationRegistry::shared().liveRecords()) {
         applications.emplace_back(record.bundleIdentifier, record.processIdentifier,
                                   record.bundlePath.stem().string(), record.terminated);
     }
     // The desktop also shows the app's own process; the registry's entry speaks for it.
-    for (const RunningApplicationInfo& info : Services::current().desktop().runningApplications()) {
+    for (const RunningApplicationInfo& info : DesktopBackend::current().runningApplications()) {
         const bool listed = std::any_of(applications.begin(), applications.end(), [&](auto& app) {
             return app.processIdentifier() == info.processIdentifier;
         });
@@ -31,13 +29,13 @@ std::vector<RunningApplication> RunningApplication::runningApplications() {
 
 RunningApplication RunningApplication::currentApplication() {
     const Bundle& bundle = Bundle::main();
-    const auto record = Services::current().applicationRegistry().currentRecord();
+    const auto record = ApplicationRegistry::shared().currentRecord();
     return {bundle.bundleIdentifier(), ::getpid(), bundle.bundlePath().stem().string(),
             record && record->terminated};
 }
 
 RunningApplication::Registration RunningApplication::beginRegistration() {
-    return Registration(Services::current().applicationRegistry());
+    return Registration(ApplicationRegistry::shared());
 }
 
 std::optional<PlatformError> RunningApplication::Registration::registerCurrentApplication() {
@@ -68,7 +66,7 @@ RunningApplication::withProcessIdentifier(pid_t processIdentifier) {
 }
 
 bool RunningApplication::activate() const {
-    return Services::current().desktop().activateApplication(processIdentifier_);
+    return DesktopBackend::current().activateApplication(processIdentifier_);
 }
 
 } // namespace scrivlet

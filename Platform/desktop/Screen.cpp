@@ -1,16 +1,15 @@
 #include "Platform/desktop/Screen.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 
 std::vector<Screen> Screen::screens() {
-    return Services::current().desktop().screens();
+    return DesktopBackend::current().screens();
 }
 
 std::optional<Screen> Screen::main() {
-    return Services::current().desktop().mainScreen();
+    return DesktopBackend::current().mainScreen();
 }
 
 } // namespace scrivlet

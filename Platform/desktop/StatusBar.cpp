@@ -1,12 +1,11 @@
 #include "Platform/desktop/StatusBar.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
 
 StatusBar& StatusBar::system() {
-    return Services::current().desktop().statusBar();
+    return DesktopBackend::current().statusBar();
 }
 
 std::shared_ptr<StatusItem> StatusBar::statusItem(double length) {

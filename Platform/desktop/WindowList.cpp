@@ -1,6 +1,5 @@
 #include "Platform/desktop/WindowList.h"
 
-#include "Platform/Services.h"
 #include "Platform/desktop/DesktopBackend.h"
 
 namespace scrivlet {
@@ -20,7 +19,7 @@ bool isDesktopElement(const WindowServerEntry& window) {
 
 std::optional<std::vector<WindowDescription>> CGWindowListCopyWindowInfo(unsigned options,
                                                                          std::uint32_t window) {
-    const auto windows = Services::current().desktop().windowList();
+    const auto windows = DesktopBackend::current().windowList();
     if (!windows) {
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "Platform/system/ApplicationRegistry.h"
 
+#include "Platform/base/Installed.h"
 #include "Platform/system/UserDirectories.h"
 
 #include <algorithm>
@@ -70,6 +71,18 @@ ApplicationRegistry::~ApplicationRegistry() {
 
 fs::path ApplicationRegistry::defaultDirectory() {
     return UserDirectories::runtimeDirectory() / "applications";
+}
+
+namespace {
+ApplicationRegistry* sharedRegistry = nullptr;
+}
+
+ApplicationRegistry& ApplicationRegistry::shared() {
+    return installedOrStop(sharedRegistry);
+}
+
+void ApplicationRegistry::setShared(ApplicationRegistry* registry) {
+    sharedRegistry = registry;
 }
 
 fs::path ApplicationRegistry::entryPath(pid_t processIdentifier) const {

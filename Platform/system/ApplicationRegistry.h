@@ -37,6 +37,9 @@ public:
 
     // <runtime directory>/applications
     static std::filesystem::path defaultDirectory();
+    // This user's registry as the composition root installed it for the process.
+    static ApplicationRegistry& shared();
+    static void setShared(ApplicationRegistry* registry);
 
     const std::filesystem::path& directory() const { return directory_; }
 

@@ -1,6 +1,6 @@
 #include "Platform/system/Bundle.h"
 
-#include "Platform/Services.h"
+#include "Platform/base/Installed.h"
 #include "Platform/base/URL.h"
 
 #include <fstream>
@@ -10,8 +10,16 @@ namespace scrivlet {
 
 namespace fs = std::filesystem;
 
+namespace {
+const Bundle* mainBundle = nullptr;
+}
+
 const Bundle& Bundle::main() {
-    return Services::current().mainBundle();
+    return installedOrStop(mainBundle);
+}
+
+void Bundle::setMain(const Bundle* bundle) {
+    mainBundle = bundle;
 }
 
 Bundle::Bundle(std::string identifier, fs::path bundlePath, std::string executableName,

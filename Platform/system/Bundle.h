@@ -14,8 +14,9 @@ namespace scrivlet {
 // Info.json carries the identifier, the executable's name and the URL schemes.
 class SCRIVLET_PLATFORM_API Bundle {
 public:
-    // The bundle of the running program.
+    // The bundle of the running program, as the composition root installed it.
     static const Bundle& main();
+    static void setMain(const Bundle* bundle);
 
     // Reads the bundle at `bundlePath`; nothing (and `error` set) when it is not one.
     static std::optional<Bundle> atPath(const std::filesystem::path& bundlePath,

@@ -1,6 +1,6 @@
 #include "Platform/system/FileManager.h"
 
-#include "Platform/Services.h"
+#include "Platform/base/Installed.h"
 #include "Platform/system/Trash.h"
 #include "Platform/system/UserDirectories.h"
 
@@ -79,8 +79,16 @@ bool copyContents(int from, int to) {
 
 } // namespace
 
+namespace {
+FileManager* installedManager = nullptr;
+}
+
 FileManager& FileManager::defaultManager() {
-    return Services::current().fileManager();
+    return installedOrStop(installedManager);
+}
+
+void FileManager::setDefaultManager(FileManager* manager) {
+    installedManager = manager;
 }
 
 std::optional<fs::path> FileManager::userApplicationsDirectory() const {

@@ -21,6 +21,7 @@ public:
     virtual ~FileManager() = default;
 
     static FileManager& defaultManager();
+    static void setDefaultManager(FileManager* manager);
 
     // The user's Applications folder (~/Applications), whether it exists or not; nothing
     // when the user's home cannot be determined.

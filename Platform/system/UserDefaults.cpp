@@ -1,6 +1,5 @@
 #include "Platform/system/UserDefaults.h"
 
-#include "Platform/Services.h"
 #include "Platform/system/Bundle.h"
 #include "Platform/system/UserDirectories.h"
 

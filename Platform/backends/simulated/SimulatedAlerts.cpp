@@ -1,5 +1,4 @@
 // Alerts and revealing files on the simulated desktop.
-#include "Platform/Services.h"
 #include "Platform/backends/simulated/SimulatedDesktop.h"
 #include "Platform/desktop/Application.h"
 
@@ -13,7 +12,7 @@ void SimulatedDesktop::scriptAlertAnswer(std::string buttonTitle,
 }
 
 ModalResponse SimulatedDesktop::runModalAlert(const AlertContents& alert) {
-    ShownAlert shown{alert, Services::isInstalled() && Application::shared().isActive(),
+    ShownAlert shown{alert, Application::hasShared() && Application::shared().isActive(),
                      std::nullopt};
     if (alertAnswers_.empty()) {
         shownAlerts_.push_back(std::move(shown));

@@ -1,6 +1,5 @@
 #include "Platform/backends/x11/X11Desktop.h"
 
-#include "Platform/Services.h"
 #include "Platform/backends/x11/EwmhConnection.h"
 #include "Platform/backends/x11/X11Widgets.h"
 #include "Platform/base/Log.h"
