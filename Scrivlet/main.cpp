@@ -185,7 +185,7 @@ int scrivletMain(int argc, char** argv) {
         // The file manager's selection comes through the accessibility bus; without it the
         // desktop knows windows and applications only. A scripted session (a demo, a test)
         // tells it through a file instead.
-        std::unique_ptr<x11::FileManagerSelection> selection;
+        std::unique_ptr<FileManagerSelection> selection;
         if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
             selection = x11::selectionFromFile(*loop, selectionFile);
         } else {

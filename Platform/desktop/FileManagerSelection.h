@@ -5,11 +5,12 @@
 #include <string>
 #include <sys/types.h>
 
-namespace scrivlet::x11 {
+namespace scrivlet {
 
-// The file manager's selection, as its accessibility tree shows it. The X11 desktop answers
-// the window side of accessibility itself (focused window, frame, moves) and asks this for
-// what only the file manager knows: which files are selected, in which folder.
+// The file manager's selection, as its accessibility tree shows it: the seam through which a
+// desktop backend learns it. The backend answers the window side of accessibility itself
+// (focused window, frame, moves) and asks this for what only the file manager knows: which
+// files are selected, in which folder. The X11 desktop reads it through AT-SPI or a file.
 class FileManagerSelection {
 public:
     using ChangeHandler = std::function<void()>;
@@ -30,4 +31,4 @@ public:
     virtual std::optional<std::string> singleSelectedPath() = 0;
 };
 
-} // namespace scrivlet::x11
+} // namespace scrivlet

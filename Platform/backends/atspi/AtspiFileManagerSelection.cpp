@@ -268,7 +268,7 @@ void enableAccessibility(SessionBus& bus) {
     }
 }
 
-class AtspiFileManagerSelection final : public x11::FileManagerSelection {
+class AtspiFileManagerSelection final : public FileManagerSelection {
 public:
     AtspiFileManagerSelection(RunLoop& loop, AtspiSelectionOptions options)
         : loop_(loop), options_(std::move(options)),
@@ -884,8 +884,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<x11::FileManagerSelection>
-makeAtspiFileManagerSelection(RunLoop& loop, AtspiSelectionOptions options) {
+std::unique_ptr<FileManagerSelection> makeAtspiFileManagerSelection(RunLoop& loop,
+                                                                    AtspiSelectionOptions options) {
     return std::make_unique<AtspiFileManagerSelection>(loop, std::move(options));
 }
 

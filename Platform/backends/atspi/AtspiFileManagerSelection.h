@@ -37,7 +37,7 @@ struct AtspiSelectionOptions {
 // main loop): its events reach the loop through a GLib context that the loop runs, so no
 // other loop is needed, whether or not a toolkit runs GLib's default context beside it.
 // One such object per process at a time.
-std::unique_ptr<x11::FileManagerSelection>
+std::unique_ptr<FileManagerSelection>
 makeAtspiFileManagerSelection(RunLoop& loop, AtspiSelectionOptions options = {});
 
 } // namespace scrivlet::atspi
