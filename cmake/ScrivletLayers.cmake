@@ -1,0 +1,38 @@
+# Writes every link between two of the project's own targets, one "folder target
+# linked-folder linked-target" line each (folders relative to the source root), for
+# tools/dev/check-layers.sh to hold against the floor plan. Call it after the last
+# add_subdirectory.
+function(scrivlet_collect_targets directory out)
+    get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+    get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+    foreach(subdirectory IN LISTS subdirectories)
+        scrivlet_collect_targets(${subdirectory} more)
+        list(APPEND targets ${more})
+    endforeach()
+    set(${out} ${targets} PARENT_SCOPE)
+endfunction()
+
+function(scrivlet_write_target_links file)
+    scrivlet_collect_targets(${PROJECT_SOURCE_DIR} targets)
+    set(lines "")
+    foreach(target IN LISTS targets)
+        get_target_property(folder ${target} SOURCE_DIR)
+        file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${folder})
+        get_target_property(direct ${target} LINK_LIBRARIES)
+        get_target_property(interface ${target} INTERFACE_LINK_LIBRARIES)
+        foreach(linked IN LISTS direct interface)
+            string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" linked "${linked}")
+            if(NOT TARGET "${linked}" OR NOT linked IN_LIST targets)
+                continue() # a system library, an imported target or our flags target
+            endif()
+            get_target_property(linked_type ${linked} TYPE)
+            if(linked_type STREQUAL "INTERFACE_LIBRARY")
+                continue()
+            endif()
+            get_target_property(linked_folder ${linked} SOURCE_DIR)
+            file(RELATIVE_PATH linked_folder ${PROJECT_SOURCE_DIR} ${linked_folder})
+            string(APPEND lines "${folder} ${target} ${linked_folder} ${linked}\n")
+        endforeach()
+    endforeach()
+    file(WRITE ${file} "${lines}")
+endfunction()
