@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Export.h"
+#include "Platform/base/Export.h"
 
 #include <memory>
 
@@ -15,8 +15,10 @@ class RunLoop;
 
 // The platform services of this process, chosen once at start-up by the program's entry
 // point: the run loop (real, or a test's virtual clock), the desktop backend, the main
-// bundle. Constructing the
-// object installs it (and its run loop as the main one); destroying it uninstalls it.
+// bundle. It is the one composition root, above every floor of the platform layer: nothing
+// below calls it. Constructing the object installs what it holds into the floors (the main
+// run loop, bundle, file manager, application registry, desktop backend and application
+// object); destroying it gives them back to the services installed before.
 class SCRIVLET_PLATFORM_API Services {
 public:
     Services(std::unique_ptr<RunLoop> runLoop, std::unique_ptr<DesktopBackend> desktop,

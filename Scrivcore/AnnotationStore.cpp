@@ -1,6 +1,6 @@
 #include "Scrivcore/AnnotationStore.h"
 
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/ScrivcoreLog.h"
 #include "Scrivcore/detail/RecordRules.h"
 #include "Scrivcore/detail/SqliteConnection.h"

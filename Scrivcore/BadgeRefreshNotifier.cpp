@@ -1,6 +1,6 @@
 #include "Scrivcore/BadgeRefreshNotifier.h"
 
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/ScrivcoreLog.h"
 
 #include <cerrno>

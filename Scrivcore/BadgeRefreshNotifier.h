@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/DarwinNotifyCenter.h"
+#include "Platform/system/DarwinNotifyCenter.h"
 #include "Scrivcore/Export.h"
 
 #include <cstddef>

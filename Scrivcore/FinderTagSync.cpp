@@ -1,6 +1,6 @@
 #include "Scrivcore/FinderTagSync.h"
 
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/system/ExtendedAttributes.h"
 #include "Scrivcore/ScrivcoreLog.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Geometry.h"
+#include "Platform/base/Geometry.h"
 #include "Scrivcore/Export.h"
 
 #include <cstddef>

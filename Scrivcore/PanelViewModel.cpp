@@ -1,6 +1,6 @@
 #include "Scrivcore/PanelViewModel.h"
 
-#include "Platform/FileBookmark.h"
+#include "Platform/system/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/BadgeXattr.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Clock.h"
-#include "Platform/ThreadAffinity.h"
+#include "Platform/base/Clock.h"
+#include "Platform/base/ThreadAffinity.h"
 #include "Scrivcore/Annotation.h"
 #include "Scrivcore/Export.h"
 

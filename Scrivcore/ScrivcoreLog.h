@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Log.h"
+#include "Platform/base/Log.h"
 #include "Scrivcore/Export.h"
 
 namespace scrivlet {

@@ -1,7 +1,7 @@
 // The launch sequence and the delegate's entry points from the application object.
 #include "Scrivlet/AppDelegate.h"
 
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppLog.h"

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Platform/Application.h"
-#include "Platform/Cancellable.h"
-#include "Platform/Clock.h"
-#include "Platform/Geometry.h"
-#include "Platform/NotificationCenter.h"
-#include "Platform/RunLoop.h"
-#include "Platform/URL.h"
+#include "Platform/base/Cancellable.h"
+#include "Platform/base/Clock.h"
+#include "Platform/base/Geometry.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/NotificationCenter.h"
 
 #include <cstdint>
 #include <filesystem>

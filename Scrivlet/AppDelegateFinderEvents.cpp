@@ -1,9 +1,9 @@
 // Finder observation from the delegate's side: setting it up, carrying selections to the
 // view model and the panel, and reacting to Finder's activation, launch and termination and
 // to Space changes.
-#include "Platform/Accessibility.h"
-#include "Platform/Bundle.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Accessibility.h"
+#include "Platform/system/Bundle.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/AppLog.h"

@@ -1,8 +1,8 @@
 // The menu-bar icon, its menu and the login item.
-#include "Platform/Bundle.h"
-#include "Platform/Log.h"
-#include "Platform/LoginItemService.h"
-#include "Platform/StatusBar.h"
+#include "Platform/base/Log.h"
+#include "Platform/desktop/StatusBar.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/LoginItemService.h"
 #include "Scrivlet/AppDelegate.h"
 
 namespace scrivlet {

@@ -1,9 +1,9 @@
 // Store upkeep at launch: records follow the files that moved since the last launch, then
 // every annotated file's badge attribute is written again from its record.
-#include "Platform/FileBookmark.h"
-#include "Platform/FileBookmarkResolver.h"
-#include "Platform/PathLookup.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/system/FileBookmark.h"
+#include "Platform/system/FileBookmarkResolver.h"
+#include "Platform/system/PathLookup.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivlet/AppDelegate.h"

@@ -1,9 +1,9 @@
 // The app's URL commands: "annotate" opens the panel for a file, "remove" deletes a file's
 // annotation and everything synced from it. Only files in the user's home folder qualify.
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/RunLoop.h"
-#include "Platform/RunningApplication.h"
-#include "Platform/Screen.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/RunningApplication.h"
+#include "Platform/desktop/Screen.h"
+#include "Platform/system/ExtendedAttributes.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/BadgeXattr.h"

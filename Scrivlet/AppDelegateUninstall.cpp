@@ -1,12 +1,12 @@
 // Uninstall: the "Uninstall Scrivlet…" menu command. The app confirms, starts the uninstall
 // script (a resource of its bundle) detached, unregisters its login item, moves its bundle to
 // the Trash and quits; the script finishes the removal after the app has ended.
-#include "Platform/Alert.h"
-#include "Platform/Application.h"
-#include "Platform/Bundle.h"
-#include "Platform/FileManager.h"
-#include "Platform/LoginItemService.h"
-#include "Platform/Process.h"
+#include "Platform/desktop/Alert.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/FileManager.h"
+#include "Platform/system/LoginItemService.h"
+#include "Platform/system/Process.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/AppLog.h"
 

@@ -1,6 +1,6 @@
 #include "Scrivlet/CommandTarget.h"
 
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "Scrivlet/CommandURL.h"
 
-#include "Platform/URLComponents.h"
+#include "Platform/base/URLComponents.h"
 
 namespace scrivlet {
 

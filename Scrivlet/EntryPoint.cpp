@@ -1,7 +1,7 @@
 #include "Scrivlet/EntryPoint.h"
 
-#include "Platform/Application.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Application.h"
 #include "Scrivlet/AppDelegate.h"
 
 namespace scrivlet {

@@ -1,10 +1,10 @@
 // The install location check: the second launch step. The app expects to run from an
 // Applications folder and offers to be moved there when it does not.
-#include "Platform/Alert.h"
-#include "Platform/Application.h"
-#include "Platform/Bundle.h"
-#include "Platform/FileManager.h"
-#include "Platform/NotificationCenter.h"
+#include "Platform/desktop/Alert.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/NotificationCenter.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/FileManager.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/AppLog.h"
 

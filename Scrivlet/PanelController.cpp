@@ -1,9 +1,9 @@
 #include "Scrivlet/PanelController.h"
 
-#include "Platform/AnimationContext.h"
-#include "Platform/RunLoop.h"
-#include "Platform/Screen.h"
-#include "Platform/UserDefaults.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/AnimationContext.h"
+#include "Platform/desktop/Screen.h"
+#include "Platform/system/UserDefaults.h"
 #include "Platform/ui/HostingView.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelContentView.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Geometry.h"
-#include "Platform/Panel.h"
+#include "Platform/base/Geometry.h"
+#include "Platform/desktop/Panel.h"
 #include "Scrivcore/PanelPlacer.h"
 
 #include <cstdint>

@@ -1,12 +1,12 @@
 #include "Scrivlet/SelectionTracker.h"
 
-#include "Platform/AppleScript.h"
-#include "Platform/Log.h"
-#include "Platform/RunLoop.h"
-#include "Platform/RunLoopSource.h"
-#include "Platform/RunningApplication.h"
-#include "Platform/Screen.h"
-#include "Platform/WindowList.h"
+#include "Platform/base/Log.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/base/RunLoopSource.h"
+#include "Platform/desktop/AppleScript.h"
+#include "Platform/desktop/RunningApplication.h"
+#include "Platform/desktop/Screen.h"
+#include "Platform/desktop/WindowList.h"
 
 #include <limits>
 

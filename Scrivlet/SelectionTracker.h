@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Platform/Accessibility.h"
-#include "Platform/Combine.h"
-#include "Platform/Geometry.h"
-#include "Platform/URL.h"
+#include "Platform/base/Combine.h"
+#include "Platform/base/Geometry.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/Accessibility.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 // The single-instance guard: the first launch step. Only one copy of the app runs per user.
-#include "Platform/Bundle.h"
-#include "Platform/RunningApplication.h"
+#include "Platform/desktop/RunningApplication.h"
+#include "Platform/system/Bundle.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/AppLog.h"
 

@@ -4,22 +4,22 @@
 // other programs open, hands the URLs among the arguments to the application as the system
 // does for a URL that starts the app, and runs until the application terminates (its menu,
 // SIGINT or SIGTERM).
-#include "Platform/Application.h"
-#include "Platform/Bundle.h"
-#include "Platform/Log.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/backends/x11/X11DesktopFactory.h"
+#include "Platform/base/Log.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/DesktopControlServer.h"
-#include "Platform/real/JournaldLogSink.h"
-#include "Platform/real/LaunchServices.h"
-#include "Platform/real/TerminationSignals.h"
-#include "Platform/real/URLDelivery.h"
-#include "Platform/real/URLReceiver.h"
-#include "Platform/real/URLSchemeRegistration.h"
-#include "Platform/simulated/SimulatedDesktop.h"
-#include "Platform/x11/X11DesktopFactory.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/JournaldLogSink.h"
+#include "Platform/system/LaunchServices.h"
+#include "Platform/system/TerminationSignals.h"
+#include "Platform/system/URLDelivery.h"
+#include "Platform/system/URLReceiver.h"
+#include "Platform/system/URLSchemeRegistration.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
 
@@ -203,7 +203,7 @@ int scrivletMain(int argc, char** argv) {
         // The file manager's selection comes through the accessibility bus; without it the
         // desktop knows windows and applications only. A scripted session (a demo, a test)
         // tells it through a file instead.
-        std::unique_ptr<x11::FileManagerSelection> selection;
+        std::unique_ptr<FileManagerSelection> selection;
         if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
             selection = x11::selectionFromFile(*loop, selectionFile);
         } else {

@@ -1,8 +1,8 @@
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 
-#include "Platform/DarwinNotifyObservation.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/Log.h"
+#include "Platform/base/Log.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/system/DarwinNotifyObservation.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Platform/FinderSync.h"
-#include "Platform/Menu.h"
-#include "Platform/URL.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/FinderSync.h"
+#include "Platform/desktop/Menu.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
-#include "Platform/FinderSyncController.h"
-#include "Platform/NotificationCenter.h"
-#include "Platform/URLBuilder.h"
+#include "Platform/base/URLBuilder.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/desktop/NotificationCenter.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 

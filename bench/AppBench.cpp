@@ -1,8 +1,8 @@
+#include "Platform/backends/simulated/SimulatedFinder.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedFinder.h"
 #include "Scrivlet/SelectionTracker.h"
-#include "session/AppSession.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/TempHome.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>

@@ -2,8 +2,8 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelContentView.h"
-#include "session/TempHome.h"
-#include "support/ManualScheduler.h"
+#include "tests/support/ManualScheduler.h"
+#include "tests/support/TempHome.h"
 
 #include <benchmark/benchmark.h>
 

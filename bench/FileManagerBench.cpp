@@ -4,8 +4,8 @@
 // the 99th percentile of single calls.
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
-#include "session/TempHome.h"
-#include "support/BadgeWorkload.h"
+#include "bench/support/BadgeWorkload.h"
+#include "tests/support/TempHome.h"
 
 #include <KOverlayIconPlugin>
 #include <QApplication>

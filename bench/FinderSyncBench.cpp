@@ -1,13 +1,13 @@
 // The extension's badge answer against an in-memory hash lookup of the same keys, and the
 // time from an app save in another process to the extension's badge set.
-#include "Platform/FinderSyncController.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FinderSyncController.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
-#include "session/AppSession.h"
-#include "support/BadgeWorkload.h"
+#include "bench/support/BadgeWorkload.h"
+#include "tests/support/AppSession.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

@@ -1,15 +1,15 @@
 // The costs of keeping the panel beside Finder's window: one drag-poll tick (it runs 120 times
 // a second while a window moves), a selection travelling from Finder to the panel, and moving
 // a visible panel.
-#include "Platform/Panel.h"
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Panel.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "session/AppSession.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/TempHome.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 
 #include <benchmark/benchmark.h>

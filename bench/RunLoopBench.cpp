@@ -1,4 +1,4 @@
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/VirtualClock.h"
 
 #include <benchmark/benchmark.h>

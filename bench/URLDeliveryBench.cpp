@@ -1,8 +1,8 @@
 // A URL opened in this process and handled in the app's: the real app runs in a temporary
 // home, and each iteration hands it one "annotate" URL and waits for its answer, which comes
 // once the app has handled the URL. Reports the median and the 99th percentile.
-#include "Platform/real/URLDelivery.h"
-#include "session/TempHome.h"
+#include "Platform/system/URLDelivery.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

@@ -1,12 +1,12 @@
 // The launch upkeep (bookmark resolution, then the badge attribute sync) at the size of a
 // large collection: 100,000 annotated files in folders of a hundred, against the least the
 // work needs, one stat and one getxattr per file, in the same run.
-#include "Platform/FileBookmark.h"
+#include "Platform/system/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivlet/AppDelegate.h"
-#include "session/AppSession.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/TempHome.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -7,7 +7,7 @@ build="$1"
 count="${2:-100000}"
 runs="${3:-5}"
 app="$build/Scrivlet.app/Contents/MacOS/Scrivlet"
-seed="$build/tests/scrivlet-seed"
+seed="$build/tests/support/scrivlet-seed"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 home="$work/home"

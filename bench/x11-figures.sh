@@ -14,7 +14,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(realpath "${1:-$root/build/default}")"
 idle_seconds="${2:-60}"
-tray_host="$build/tests/tray-host"
+tray_host="$build/tests/support/tray-host"
 latency="$build/bench/x11-follow-latency"
 work=$(mktemp -d)
 pid=""
@@ -27,8 +27,8 @@ fail() {
     exit 1
 }
 
-# shellcheck source=../tests/e2e/lib/x11-session.sh
-. "$root/tests/e2e/lib/x11-session.sh"
+# shellcheck source=../tests/support/x11-session.sh
+. "$root/tests/support/x11-session.sh"
 
 stop_app() {
     if [ -n "$pid" ]; then

@@ -2,9 +2,9 @@
 // reader, the path check that decides what a command may touch, and the reader of deliveries
 // from other processes. Beyond the sanitizers' findings, it checks the path check's promise:
 // whatever it accepts exists, is absolute and standardised, and lies in the home folder.
-#include "Platform/URL.h"
-#include "Platform/URLComponents.h"
-#include "Platform/real/URLDelivery.h"
+#include "Platform/base/URL.h"
+#include "Platform/base/URLComponents.h"
+#include "Platform/system/URLDelivery.h"
 #include "Scrivlet/CommandTarget.h"
 #include "Scrivlet/CommandURL.h"
 

@@ -1,8 +1,8 @@
 #include "Platform/control/DesktopCommands.h"
 
-#include "Platform/Menu.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/InputText.h"
+#include "Platform/desktop/Menu.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 #include "Platform/control/DesktopControl.h"
 
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/StatusBar.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/ViewInspection.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/StatusBar.h"
 #include "Platform/ui/HostingView.h"
 
 namespace scrivlet {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Alert.h"
-#include "Platform/Screen.h"
+#include "Platform/desktop/Alert.h"
+#include "Platform/desktop/Screen.h"
 
 #include <functional>
 #include <memory>
@@ -19,7 +19,9 @@ class StatusItem;
 
 // The control and observation side of the simulated desktop, for tests and scenarios: it
 // acts as the user would (open the status menu, choose an item, press a key) and reads what
-// is on screen. Production code never uses it.
+// is on screen. The app's entry point uses it too: on the simulated desktop, the control
+// socket (DesktopControlServer) lets a terminal drive the app through it. It is in no shipped
+// library; the app's logic (ScrivletApp), the extension and the platform floors never call it.
 class DesktopControl {
 public:
     DesktopControl(Services& services, SimulatedDesktop& desktop);

@@ -1,9 +1,9 @@
 #include "Platform/control/DesktopControlServer.h"
 
-#include "Platform/Log.h"
-#include "Platform/RunLoop.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/base/Log.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopCommands.h"
+#include "Platform/system/UserDirectories.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/real/ClientConnections.h"
+#include "Platform/system/ClientConnections.h"
 
 #include <cstddef>
 #include <filesystem>

@@ -14,7 +14,8 @@
 namespace scrivlet {
 
 // The observation side of the view tree, for tests and scenarios: finds nodes, acts on them
-// as a user would, and writes a tree out as text. Production code never calls it.
+// as a user would, and writes a tree out as text. Only the desktop's control side calls it
+// (the app's entry point reaches it on the simulated desktop); the app's logic never does.
 namespace ui {
 
 // One line for a node, without its children: its kind and content, then its modifiers in

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Clock.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/Clock.h"
+#include "Platform/base/RunLoop.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Clock.h"
-#include "Platform/Export.h"
+#include "Platform/base/Clock.h"
+#include "Platform/base/Export.h"
 
 #include <string>
 

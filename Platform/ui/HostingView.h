@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Export.h"
-#include "Platform/Panel.h"
+#include "Platform/base/Export.h"
+#include "Platform/desktop/Panel.h"
 #include "Platform/ui/View.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Export.h"
+#include "Platform/base/Export.h"
 #include "Platform/ui/Binding.h"
 
 #include <concepts>

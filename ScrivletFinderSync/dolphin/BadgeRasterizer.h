@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/DrawnImage.h"
+#include "Platform/desktop/DrawnImage.h"
 
 #include <filesystem>
 #include <set>

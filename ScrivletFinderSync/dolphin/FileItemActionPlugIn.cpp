@@ -1,6 +1,6 @@
 // The context-menu plug-in the file manager loads from kf5/kfileitemaction: the extension's menu
 // items for the selected files; choosing one sends its command to the app.
-#include "Platform/Log.h"
+#include "Platform/base/Log.h"
 #include "ScrivletFinderSync/dolphin/FileManagerExtensionHost.h"
 
 #include <KAbstractFileItemActionPlugin>

@@ -1,18 +1,18 @@
 #include "ScrivletFinderSync/dolphin/FileManagerExtensionHost.h"
 
-#include "Platform/Bundle.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/Log.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/URL.h"
-#include "Platform/UserDirectories.h"
-#include "Platform/real/LaunchServices.h"
+#include "Platform/backends/filemanager/FileManagerDesktop.h"
+#include "Platform/backends/qt/QtRunLoopBackend.h"
+#include "Platform/base/Log.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/base/URL.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/LaunchServices.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
-#include "ScrivletFinderSync/dolphin/FileManagerDesktop.h"
-#include "ScrivletFinderSync/dolphin/QtRunLoopBackend.h"
 
 #include <algorithm>
 #include <chrono>

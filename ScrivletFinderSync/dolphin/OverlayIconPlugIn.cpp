@@ -1,6 +1,6 @@
 // The emblems plug-in the file manager loads from kf5/overlayicon: each shown file's badge, and
 // a change signal when the app changed a file's record.
-#include "Platform/Log.h"
+#include "Platform/base/Log.h"
 #include "ScrivletFinderSync/dolphin/FileManagerExtensionHost.h"
 
 #include <KOverlayIconPlugin>

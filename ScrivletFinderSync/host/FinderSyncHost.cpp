@@ -1,6 +1,6 @@
 #include "ScrivletFinderSync/host/FinderSyncHost.h"
 
-#include "Platform/FinderSyncController.h"
+#include "Platform/desktop/FinderSyncController.h"
 
 #include <algorithm>
 #include <dlfcn.h>

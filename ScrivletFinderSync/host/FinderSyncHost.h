@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/FinderSync.h"
-#include "Platform/Menu.h"
+#include "Platform/desktop/FinderSync.h"
+#include "Platform/desktop/Menu.h"
 
 #include <filesystem>
 #include <memory>

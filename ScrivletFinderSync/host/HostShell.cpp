@@ -1,6 +1,6 @@
 #include "ScrivletFinderSync/host/HostShell.h"
 
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
 
 #include <ostream>
 

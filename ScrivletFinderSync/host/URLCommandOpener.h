@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/URL.h"
+#include "Platform/base/URL.h"
 
 #include <string>
 

@@ -1,12 +1,12 @@
 // The Finder Sync host: Finder's side of the extension in a process of its own. It loads the
 // plug-in from the app bundle and drives it with the commands of HostShell, from its
 // arguments and, with --watch, from standard input while it prints every badge change.
-#include "Platform/Bundle.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/Log.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/Log.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/system/Bundle.h"
 #include "ScrivletFinderSync/host/HostShell.h"
 #include "ScrivletFinderSync/host/URLCommandOpener.h"
 

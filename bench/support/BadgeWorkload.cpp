@@ -1,4 +1,4 @@
-#include "support/BadgeWorkload.h"
+#include "bench/support/BadgeWorkload.h"
 
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"

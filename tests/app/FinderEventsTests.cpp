@@ -1,20 +1,20 @@
 // The delegate's side of Finder observation, driven through a launched app on the simulated
 // desktop: what launch sets up, which selections reach the panel, and how activation, Space
 // changes, a closed panel and Finder quitting and relaunching change what is shown.
-#include "Platform/NotificationCenter.h"
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/NotificationCenter.h"
+#include "Platform/desktop/Panel.h"
 #include "Scrivcore/PanelPlacer.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
 #include "Scrivlet/SelectionTracker.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <filesystem>

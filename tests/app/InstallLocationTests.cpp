@@ -1,12 +1,12 @@
-#include "Platform/Application.h"
-#include "Platform/Log.h"
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/Log.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Application.h"
 #include "Scrivlet/AppDelegate.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,8 +1,8 @@
 // The app's log as a terminal or a log file gets it: whatever a URL holds, each record is one
 // line, and text decoded from the URL cannot pass for a line of its own.
-#include "session/AppSession.h"
-#include "session/TempHome.h"
-#include "support/StderrCapture.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/StderrCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

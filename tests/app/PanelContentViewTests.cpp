@@ -4,9 +4,9 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelContentView.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/ManualScheduler.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualScheduler.h"
+#include "tests/support/TempHome.h"
 
 #include <cstdlib>
 #include <ctime>

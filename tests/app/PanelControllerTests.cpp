@@ -1,14 +1,14 @@
-#include "Platform/Application.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/UserDefaults.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/system/UserDefaults.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelController.h"
-#include "session/AppSession.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 

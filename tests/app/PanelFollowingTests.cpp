@@ -1,16 +1,16 @@
 // The panel keeping to Finder's window in a launched app: the drag poll that follows a moving
 // window tick by tick and ends once it stands still, and the screen-change handler.
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Panel.h"
 #include "Scrivcore/PanelPlacer.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "session/AppSession.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/TempHome.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -2,18 +2,18 @@
 // the app ends, and nothing of the app outlives it on the run loop. The fade holds the panel,
 // the panel its view model, and a view model released by the loop's own teardown used to
 // cancel its save timer on the loop being destroyed.
-#include "Platform/Application.h"
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/Panel.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 

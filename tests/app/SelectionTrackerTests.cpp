@@ -1,12 +1,12 @@
 #include "Platform/Services.h"
-#include "Platform/WindowList.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedFinder.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
-#include "Platform/simulated/SimulatedFinder.h"
+#include "Platform/desktop/WindowList.h"
 #include "Scrivlet/SelectionTracker.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <filesystem>

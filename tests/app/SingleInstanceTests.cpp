@@ -1,14 +1,14 @@
-#include "Platform/Application.h"
-#include "Platform/ApplicationRegistry.h"
 #include "Platform/Services.h"
-#include "Platform/StatusBar.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/StatusBar.h"
+#include "Platform/system/ApplicationRegistry.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/RegisteredProcess.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RegisteredProcess.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,14 +1,14 @@
-#include "Platform/Application.h"
-#include "Platform/Bundle.h"
-#include "Platform/Log.h"
 #include "Platform/Services.h"
-#include "Platform/StatusBar.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/backends/simulated/SimulatedFinder.h"
+#include "Platform/base/Log.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedFinder.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/StatusBar.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivlet/AppDelegate.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
 
 #include <algorithm>
 #include <fstream>

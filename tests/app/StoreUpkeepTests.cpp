@@ -1,13 +1,13 @@
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FileBookmark.h"
+#include "Platform/system/ExtendedAttributes.h"
+#include "Platform/system/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/CanonicalEquivalence.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/RawSqlite.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // The "annotate" and "remove" commands and their edge cases, on a launched app with the
 // simulated desktop: what they do to the panel, to Finder, to the store and to the file.
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Panel.h"
+#include "Platform/system/ExtendedAttributes.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/BadgeXattr.h"
@@ -15,11 +15,11 @@
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/RawSqlite.h"
-#include "support/URLCommandSupport.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
+#include "tests/support/URLCommandSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,17 @@
 // Which paths a URL command may act on: only what lies in the home folder, judged after every
 // symbolic link is resolved, and only what is checked is acted on.
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/system/ExtendedAttributes.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivcore/FinderCommentSync.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/CommandTarget.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/URLCommandSupport.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
+#include "tests/support/URLCommandSupport.h"
 
 #include <gtest/gtest.h>
 

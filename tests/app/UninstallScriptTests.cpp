@@ -1,7 +1,7 @@
 // The uninstall script, run for real in a temporary home laid out as after an install and
 // some use: it removes what belongs to the app and keeps the user's data byte for byte.
-#include "session/TempHome.h"
-#include "support/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempHome.h"
 
 #include <array>
 #include <cstdio>

@@ -1,14 +1,14 @@
-#include "Platform/Application.h"
-#include "Platform/Bundle.h"
-#include "Platform/FileManager.h"
-#include "Platform/Log.h"
 #include "Platform/Services.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/base/Log.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/FileManager.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivlet/AppDelegate.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <chrono>
 #include <filesystem>

@@ -1,5 +1,5 @@
-#include "Platform/RunLoop.h"
-#include "Platform/atspi/GLibContextPump.h"
+#include "Platform/backends/atspi/GLibContextPump.h"
+#include "Platform/base/RunLoop.h"
 
 #include <atomic>
 #include <glib-unix.h>

@@ -1,4 +1,4 @@
-#include "Platform/atspi/SelectionRules.h"
+#include "Platform/backends/atspi/SelectionRules.h"
 
 #include <gtest/gtest.h>
 

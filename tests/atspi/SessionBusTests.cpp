@@ -1,4 +1,4 @@
-#include "Platform/atspi/SessionBus.h"
+#include "Platform/backends/atspi/SessionBus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,20 +1,20 @@
 // The file manager's two plug-ins, loaded as the file manager loads them (Qt's plug-in loader,
 // KDE's plug-in factory) into a Qt application without a screen, in a temporary home with a
 // store that plays the app's part and a URL receiver that plays the running app.
-#include "Platform/Bundle.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/URLComponents.h"
-#include "Platform/real/URLReceiver.h"
+#include "Platform/backends/filemanager/FileManagerDesktop.h"
+#include "Platform/backends/qt/QtRunLoopBackend.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/base/URLComponents.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/URLReceiver.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
-#include "ScrivletFinderSync/dolphin/FileManagerDesktop.h"
-#include "ScrivletFinderSync/dolphin/QtRunLoopBackend.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <KAbstractFileItemActionPlugin>
 #include <KFileItem>

@@ -9,11 +9,11 @@
 // a drain, must match the writer's final state.
 //
 // Usage: extension-soak SECONDS     (prints the counts; fails on any error or wrong badge)
-#include "Platform/Bundle.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/system/Bundle.h"
 #include "Scrivcore/Annotation.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"

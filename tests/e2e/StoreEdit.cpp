@@ -4,7 +4,7 @@
 //   store-edit save PATH STATUS NOTE [TAG...]   saves the record of PATH
 //   store-edit attributes PATH                  "badge=B comment=C tags=T" ("none" when unset)
 // The store is the default one of the environment (XDG_DATA_HOME or SCRIVLET_CONTAINER).
-#include "Platform/Clock.h"
+#include "Platform/base/Clock.h"
 #include "Scrivcore/Annotation.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"

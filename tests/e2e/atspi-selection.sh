@@ -27,8 +27,8 @@ fail() {
     exit 1
 }
 
-# shellcheck source=lib/x11-session.sh
-. "$(dirname "$0")/lib/x11-session.sh"
+# shellcheck source=../support/x11-session.sh
+. "$(dirname "$0")/../support/x11-session.sh"
 
 cleanup() {
     for running in $probe_pid $dolphin_pid; do

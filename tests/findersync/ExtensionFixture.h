@@ -1,15 +1,15 @@
 #pragma once
 
-#include "Platform/Application.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/Application.h"
+#include "Platform/desktop/FinderSyncController.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "Platform/Graphics.h"
+#include "Platform/desktop/Graphics.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
-#include "findersync/ExtensionFixture.h"
-#include "support/RawSqlite.h"
+#include "tests/findersync/ExtensionFixture.h"
+#include "tests/support/RawSqlite.h"
 
 namespace scrivlet {
 

@@ -1,4 +1,4 @@
-#include "findersync/ExtensionFixture.h"
+#include "tests/findersync/ExtensionFixture.h"
 
 #include <uriparser/Uri.h>
 

@@ -1,9 +1,9 @@
-#include "Platform/ApplicationRegistry.h"
-#include "Platform/UserDirectories.h"
-#include "session/TempHome.h"
-#include "support/ChildProcess.h"
-#include "support/OtherUser.h"
-#include "support/RegisteredProcess.h"
+#include "Platform/system/ApplicationRegistry.h"
+#include "Platform/system/UserDirectories.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/OtherUser.h"
+#include "tests/support/RegisteredProcess.h"
+#include "tests/support/TempHome.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

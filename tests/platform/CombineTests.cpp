@@ -1,5 +1,5 @@
-#include "Platform/Combine.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/Combine.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/VirtualClock.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "Platform/DarwinNotifyCenter.h"
-#include "Platform/UserDirectories.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/ChildProcess.h"
+#include "Platform/system/DarwinNotifyCenter.h"
+#include "Platform/system/UserDirectories.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopCommands.h"
 #include "Platform/control/DesktopControl.h"
 #include "Scrivcore/AnnotationStore.h"
-#include "session/AppSession.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/TempHome.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,5 @@
-#include "Platform/ExtendedAttributes.h"
-#include "session/TempHome.h"
+#include "Platform/system/ExtendedAttributes.h"
+#include "tests/support/TempHome.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

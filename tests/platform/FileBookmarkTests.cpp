@@ -1,7 +1,7 @@
-#include "Platform/FileBookmark.h"
-#include "Platform/FileBookmarkResolver.h"
-#include "Platform/PathLookup.h"
-#include "session/TempHome.h"
+#include "Platform/system/FileBookmark.h"
+#include "Platform/system/FileBookmarkResolver.h"
+#include "Platform/system/PathLookup.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -1,5 +1,5 @@
-#include "Platform/real/JournaldLogSink.h"
-#include "session/TempHome.h"
+#include "Platform/system/JournaldLogSink.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

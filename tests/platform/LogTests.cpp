@@ -1,7 +1,7 @@
-#include "Platform/Log.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/StderrCapture.h"
+#include "Platform/base/Log.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/StderrCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 #include <regex>

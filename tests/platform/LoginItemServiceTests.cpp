@@ -1,6 +1,6 @@
-#include "Platform/LoginItemService.h"
-#include "Platform/UserDirectories.h"
-#include "session/TempHome.h"
+#include "Platform/system/LoginItemService.h"
+#include "Platform/system/UserDirectories.h"
+#include "tests/support/TempHome.h"
 
 #include <filesystem>
 #include <fstream>

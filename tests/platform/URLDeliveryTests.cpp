@@ -1,12 +1,12 @@
 // URL delivery between processes of one user: the format of a delivery, the receiver that
 // one process holds, and what a sender learns when the receiver is missing, stale or stuck.
-#include "Platform/RunLoop.h"
-#include "Platform/UserDirectories.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/VirtualClock.h"
-#include "Platform/real/URLDelivery.h"
-#include "Platform/real/URLReceiver.h"
-#include "session/TempHome.h"
-#include "support/OtherUser.h"
+#include "Platform/system/URLDelivery.h"
+#include "Platform/system/URLReceiver.h"
+#include "Platform/system/UserDirectories.h"
+#include "tests/support/OtherUser.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,12 +1,12 @@
 // Registration as the handler of a URL scheme: the desktop entry that says so, how its Exec
 // line survives awkward paths, and how an opener finds the registered command.
-#include "Platform/UserDirectories.h"
-#include "Platform/real/DesktopEntry.h"
-#include "Platform/real/LaunchServices.h"
-#include "Platform/real/URLDelivery.h"
-#include "Platform/real/URLSchemeRegistration.h"
-#include "session/TempHome.h"
-#include "support/URLCommandSupport.h"
+#include "Platform/system/DesktopEntry.h"
+#include "Platform/system/LaunchServices.h"
+#include "Platform/system/URLDelivery.h"
+#include "Platform/system/URLSchemeRegistration.h"
+#include "Platform/system/UserDirectories.h"
+#include "tests/support/TempHome.h"
+#include "tests/support/URLCommandSupport.h"
 
 #include <gtest/gtest.h>
 

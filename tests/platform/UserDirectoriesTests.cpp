@@ -1,6 +1,6 @@
-#include "Platform/UserDirectories.h"
-#include "session/TempHome.h"
-#include "support/OtherUser.h"
+#include "Platform/system/UserDirectories.h"
+#include "tests/support/OtherUser.h"
+#include "tests/support/TempHome.h"
 
 #include <cstdlib>
 #include <functional>

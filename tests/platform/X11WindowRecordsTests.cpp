@@ -1,6 +1,6 @@
 // The X11 desktop's rules, on plain values: what EWMH says about windows becomes the window
 // server's list, accessibility geometry, screens, applications and focus notifications.
-#include "Platform/x11/WindowRecords.h"
+#include "Platform/backends/x11/WindowRecords.h"
 
 #include <gtest/gtest.h>
 

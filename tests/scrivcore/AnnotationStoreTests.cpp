@@ -1,6 +1,6 @@
 #include "Scrivcore/AnnotationStore.h"
-#include "session/TempHome.h"
-#include "support/RawSqlite.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
 
 #include <chrono>
 #include <cstdlib>

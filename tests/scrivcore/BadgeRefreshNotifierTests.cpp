@@ -1,8 +1,8 @@
-#include "Platform/UserDirectories.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,10 +1,10 @@
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/system/ExtendedAttributes.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivcore/FinderCommentSync.h"
 #include "Scrivcore/FinderTagSync.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/FileFlags.h"
+#include "tests/support/FileFlags.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <fcntl.h>

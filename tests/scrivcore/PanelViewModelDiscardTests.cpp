@@ -3,10 +3,10 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivcore/PanelViewModel.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/ManualScheduler.h"
-#include "support/RawSqlite.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualScheduler.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 // that could not be stored, the shown one included.
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/ManualScheduler.h"
-#include "support/RawSqlite.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualScheduler.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,14 +1,14 @@
-#include "Platform/FileBookmark.h"
+#include "Platform/system/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivcore/FinderCommentSync.h"
 #include "Scrivcore/FinderTagSync.h"
 #include "Scrivcore/PanelViewModel.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/ManualScheduler.h"
-#include "support/RawSqlite.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualScheduler.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/detail/TagList.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
-#include "support/FileFlags.h"
-#include "support/RawSqlite.h"
+#include "tests/support/FileFlags.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The store shared by two processes: a reader beside a writer, and a writer that dies.
 #include "Scrivcore/AnnotationStore.h"
-#include "session/TempHome.h"
-#include "support/ChildProcess.h"
-#include "support/RawSqlite.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/RawSqlite.h"
+#include "tests/support/TempHome.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "support/FileFlags.h"
+#include "tests/support/FileFlags.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>

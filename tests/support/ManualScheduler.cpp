@@ -1,4 +1,4 @@
-#include "support/ManualScheduler.h"
+#include "tests/support/ManualScheduler.h"
 
 namespace scrivlet {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/Clock.h"
+#include "Platform/base/Clock.h"
 
 #include <map>
 #include <utility>

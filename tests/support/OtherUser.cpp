@@ -1,6 +1,6 @@
-#include "support/OtherUser.h"
+#include "tests/support/OtherUser.h"
 
-#include "support/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <cstring>
 #include <functional>

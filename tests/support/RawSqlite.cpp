@@ -1,4 +1,4 @@
-#include "support/RawSqlite.h"
+#include "tests/support/RawSqlite.h"
 
 #include <sqlite3.h>
 #include <stdexcept>

@@ -1,7 +1,7 @@
-#include "support/RegisteredProcess.h"
+#include "tests/support/RegisteredProcess.h"
 
-#include "Platform/ApplicationRegistry.h"
-#include "support/ChildProcess.h"
+#include "Platform/system/ApplicationRegistry.h"
+#include "tests/support/ChildProcess.h"
 
 #include <csignal>
 #include <stdexcept>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/Log.h"
-#include "session/TempHome.h"
+#include "Platform/base/Log.h"
+#include "tests/support/TempHome.h"
 
 #include <cstdio>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "support/URLCommandSupport.h"
+#include "tests/support/URLCommandSupport.h"
 
 #include <cctype>
 #include <cstdio>

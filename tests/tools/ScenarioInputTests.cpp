@@ -1,4 +1,4 @@
-#include "scenario/ScenarioRunner.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <gtest/gtest.h>
 #include <sstream>

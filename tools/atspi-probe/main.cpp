@@ -5,9 +5,9 @@
 //   cell-seconds=<items>
 // Usage: scrivlet-atspi-probe [--pid PID] [--cap N] [--scans]
 // Without --pid it follows the first running process named "dolphin" (waiting for one).
-#include "Platform/RunLoop.h"
-#include "Platform/atspi/AtspiFileManagerSelection.h"
-#include "Platform/real/TerminationSignals.h"
+#include "Platform/backends/atspi/AtspiFileManagerSelection.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/system/TerminationSignals.h"
 
 #include <chrono>
 #include <cstdio>

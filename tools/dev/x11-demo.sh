@@ -11,7 +11,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="$(realpath -m "${1:-$root/build/x11-demo}")"
 app="$root/build/default/Scrivlet.app/Contents/MacOS/Scrivlet"
-tray_host="$root/build/default/tests/tray-host"
+tray_host="$root/build/default/tests/support/tray-host"
 work=$(mktemp -d)
 pid=""
 dolphin_pid=""
@@ -24,8 +24,8 @@ fail() {
     exit 1
 }
 
-# shellcheck source=../../tests/e2e/lib/x11-session.sh
-. "$root/tests/e2e/lib/x11-session.sh"
+# shellcheck source=../../tests/support/x11-session.sh
+. "$root/tests/support/x11-session.sh"
 
 cleanup() {
     for running in $pid $dolphin_pid $other_pid; do

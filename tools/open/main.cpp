@@ -1,10 +1,10 @@
 // scrivlet-open: opens URLs through the workspace, as a file manager or a browser would. The
 // running application that owns their scheme receives them; when none runs, the registered
 // one is started with them. For shells, scripts and machines without xdg-open.
-#include "Platform/Bundle.h"
-#include "Platform/URL.h"
-#include "Platform/real/LaunchServices.h"
-#include "Platform/real/URLDelivery.h"
+#include "Platform/base/URL.h"
+#include "Platform/system/Bundle.h"
+#include "Platform/system/LaunchServices.h"
+#include "Platform/system/URLDelivery.h"
 
 #include <charconv>
 #include <cstdio>

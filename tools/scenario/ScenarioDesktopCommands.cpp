@@ -4,8 +4,8 @@
 // the socket would see.
 #include "Platform/control/DesktopCommands.h"
 #include "Platform/control/DesktopControl.h"
-#include "scenario/ScenarioRunner.h"
-#include "session/AppSession.h"
+#include "tests/support/AppSession.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <ostream>
 

@@ -1,10 +1,10 @@
 // Scenario verbs for Finder's side of the Finder Sync extension: the host runs in this
 // process beside the app, on the same virtual clock, with the plug-in from the app bundle.
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FinderSyncController.h"
-#include "Platform/RunLoop.h"
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FinderSyncController.h"
+#include "Platform/system/ExtendedAttributes.h"
 #include "ScrivletFinderSync/host/FinderSyncHost.h"
-#include "scenario/ScenarioRunner.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <ostream>
 

@@ -1,11 +1,11 @@
 // Scenario expectations on the simulated Finder itself: whether it runs, its windows, its
 // focus and the selection its script would report.
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedFinder.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
-#include "Platform/simulated/SimulatedFinder.h"
-#include "scenario/ScenarioGeometry.h"
-#include "scenario/ScenarioRunner.h"
-#include "session/AppSession.h"
+#include "tests/support/AppSession.h"
+#include "tools/scenario/ScenarioGeometry.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 namespace scrivlet {
 

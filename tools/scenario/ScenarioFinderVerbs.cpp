@@ -1,13 +1,13 @@
 // Scenario verbs for Finder, its windows and selection, and the accessibility permission.
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/backends/simulated/SimulatedFinder.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/InputText.h"
-#include "Platform/simulated/SimulatedDesktop.h"
-#include "Platform/simulated/SimulatedFinder.h"
-#include "scenario/ScenarioGeometry.h"
-#include "scenario/ScenarioRunner.h"
-#include "session/AppSession.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/TempHome.h"
+#include "tools/scenario/ScenarioGeometry.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <ostream>
 

@@ -1,4 +1,4 @@
-#include "scenario/ScenarioGeometry.h"
+#include "tools/scenario/ScenarioGeometry.h"
 
 #include "Platform/control/InputText.h"
 

@@ -1,20 +1,20 @@
 // Scenario verbs for the annotation panel: showing and closing it, editing in it, the
 // placement setting, and what ends up in the store.
-#include "Platform/Panel.h"
-#include "Platform/RunLoop.h"
 #include "Platform/Services.h"
-#include "Platform/UserDefaults.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/InputText.h"
 #include "Platform/control/ViewInspection.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/desktop/Panel.h"
+#include "Platform/system/UserDefaults.h"
 #include "Platform/ui/HostingView.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/PanelController.h"
-#include "scenario/ScenarioGeometry.h"
-#include "scenario/ScenarioRunner.h"
-#include "session/AppSession.h"
+#include "tests/support/AppSession.h"
+#include "tools/scenario/ScenarioGeometry.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <cmath>
 #include <ostream>

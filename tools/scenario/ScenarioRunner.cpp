@@ -1,16 +1,16 @@
-#include "scenario/ScenarioRunner.h"
+#include "tools/scenario/ScenarioRunner.h"
 
-#include "Platform/Menu.h"
 #include "Platform/Services.h"
-#include "Platform/StatusBar.h"
-#include "Platform/UserDirectories.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/desktop/Menu.h"
+#include "Platform/desktop/StatusBar.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
 #include "ScrivletFinderSync/host/FinderSyncHost.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
 
 #include <cstdint>
 #include <fstream>

@@ -1,11 +1,11 @@
 // Scenario verbs for URL commands: links and file attributes to set the scene, a store that
 // refuses deletions, and checks on attributes and on the frontmost application.
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
 #include "Platform/control/DesktopControl.h"
-#include "Platform/simulated/SimulatedDesktop.h"
+#include "Platform/system/ExtendedAttributes.h"
 #include "Scrivcore/AnnotationStore.h"
-#include "scenario/ScenarioRunner.h"
-#include "session/AppSession.h"
+#include "tests/support/AppSession.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <sqlite3.h>
 

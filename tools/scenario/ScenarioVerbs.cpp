@@ -1,16 +1,16 @@
 // The scenario language: one verb per line. See README.md beside this file.
 #include "Platform/Services.h"
-#include "Platform/StatusBar.h"
-#include "Platform/UserDirectories.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/InputText.h"
+#include "Platform/desktop/StatusBar.h"
+#include "Platform/system/UserDirectories.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivlet/AppDelegate.h"
-#include "scenario/ScenarioGeometry.h"
-#include "scenario/ScenarioRunner.h"
-#include "session/AppSession.h"
-#include "session/LogCapture.h"
-#include "session/TempHome.h"
+#include "tests/support/AppSession.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempHome.h"
+#include "tools/scenario/ScenarioGeometry.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // scrivlet-scenario FILE...: plays scenario files against the simulated desktop and prints
 // their transcripts. Exits non-zero when an expectation failed.
-#include "scenario/ScenarioRunner.h"
+#include "tools/scenario/ScenarioRunner.h"
 
 #include <iostream>
 

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FileManagerSelection.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+namespace scrivlet::atspi {
+
+// One look at the file manager's view, for measurements and diagnostics.
+struct ScanReport {
+    std::size_t cellsInView = 0;
+    std::size_t cellsRead = 0;
+    double seconds = 0;     // the whole rescan: window, view, items and folder
+    double cellSeconds = 0; // the items alone
+};
+
+struct AtspiSelectionOptions {
+    // Views with more items than this are not read (about a millisecond per item).
+    std::size_t cellCap = 250;
+    // A burst of events makes one rescan this long after its last event...
+    double coalesceSeconds = 0.025;
+    // ...but never later than this after its first.
+    double maxCoalesceSeconds = 0.1;
+    // After a rescan for events, one more this much later: the file manager tells of a
+    // selection cleared within 0.3 s of the last change by nothing at all.
+    double settleSeconds = 0.5;
+    // Ask the session to turn accessibility on, starting its bus when nobody has yet.
+    bool enableAccessibility = true;
+    // Called after each rescan.
+    std::function<void(const ScanReport&)> onScan;
+};
+
+// The file manager's selection read through AT-SPI 2 on the given run loop (the process's
+// main loop): its events reach the loop through a GLib context that the loop runs, so no
+// other loop is needed, whether or not a toolkit runs GLib's default context beside it.
+// One such object per process at a time.
+std::unique_ptr<FileManagerSelection>
+makeAtspiFileManagerSelection(RunLoop& loop, AtspiSelectionOptions options = {});
+
+} // namespace scrivlet::atspi

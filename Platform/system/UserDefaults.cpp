@@ -1,0 +1,98 @@
+#include "Platform/system/UserDefaults.h"
+
+#include "Platform/system/Bundle.h"
+#include "Platform/system/UserDirectories.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+namespace scrivlet {
+
+namespace fs = std::filesystem;
+
+UserDefaults& UserDefaults::standardUserDefaults() {
+    // One object per bundle identifier and config home, so tests in fresh homes start clean.
+    static std::map<fs::path, std::unique_ptr<UserDefaults>> byFile;
+    const fs::path file =
+        UserDirectories::configHome() / "scrivlet" / (Bundle::main().bundleIdentifier() + ".json");
+    auto& defaults = byFile[file];
+    if (!defaults) {
+        defaults = std::make_unique<UserDefaults>(file);
+    }
+    return *defaults;
+}
+
+UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)) {}
+
+void UserDefaults::reloadIfChanged() {
+    std::error_code error;
+    const auto stamp = fs::last_write_time(file_, error);
+    if (error) {
+        values_.clear();
+        loadedStamp_.reset();
+        return;
+    }
+    const auto size = fs::file_size(file_, error);
+    if (loadedStamp_ == stamp && size == loadedSize_) {
+        return;
+    }
+    values_.clear();
+    std::ifstream in(file_);
+    const nlohmann::json parsed = nlohmann::json::parse(in, nullptr, false);
+    if (parsed.is_object()) {
+        for (const auto& [key, value] : parsed.items()) {
+            if (value.is_string()) {
+                values_[key] = value.get<std::string>();
+            }
+        }
+    }
+    loadedStamp_ = stamp;
+    loadedSize_ = size;
+}
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) {
+    reloadIfChanged();
+    const auto found = values_.find(key);
+    return found == values_.end() ? std::nullopt : std::optional(found->second);
+}
+
+bool UserDefaults::setString(const std::string& key, const std::string& value) {
+    reloadIfChanged();
+    auto values = values_;
+    values[key] = value;
+    return write(values);
+}
+
+bool UserDefaults::removeObjectForKey(const std::string& key) {
+    reloadIfChanged();
+    auto values = values_;
+    values.erase(key);
+    return write(values);
+}
+
+bool UserDefaults::write(const std::map<std::string, std::string>& values) {
+    if (UserDirectories::ensureDirectory(file_.parent_path())) {
+        return false;
+    }
+    const fs::path temporary = file_.string() + ".tmp-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << nlohmann::json(values).dump(2) << "\n";
+        if (!out.flush()) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, file_, error);
+    if (error) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    loadedStamp_.reset(); // read back what is now on disk
+    return true;
+}
+
+} // namespace scrivlet
