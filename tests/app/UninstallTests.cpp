@@ -129,8 +129,9 @@ TEST(UninstallStaging, ReplacesWhatStandsAtTheStagedPath) {
         UninstallHarness t;
         const fs::path victim = t.session.home().path() / "victim.txt";
         std::ofstream(victim) << "keep me";
-        fs::create_directories(t.staged.parent_path());
-        fs::permissions(t.staged.parent_path(), static_cast<fs::perms>(0700));
+        // The private temporary folder as the app makes it: the runtime folders above it are
+        // checked too.
+        ASSERT_FALSE(UserDirectories::ensurePrivateDirectory(t.staged.parent_path()));
         if (plantLink) {
             fs::create_symlink(victim, t.staged);
         } else {
