@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <linux/limits.h>
+#include <string>
 #include <sys/xattr.h>
 
 namespace scrivlet {
@@ -24,8 +25,6 @@ constexpr std::size_t largestSize = XATTR_SIZE_MAX; // also the largest list of 
 std::error_code lastError() {
     return {errno, std::generic_category()};
 }
-
-thread_local int noFollowDepth = 0;
 
 // The "ask for the size, then read" dance shared by getxattr and listxattr, after one read
 // into a small buffer that usually makes it unnecessary. `call` returns what the system call
@@ -69,52 +68,46 @@ template <typename Call> std::optional<std::string> readSized(Call call, std::er
     }
 }
 
-} // namespace
+// A descriptor opened with O_PATH names a file without opening it, and the f*xattr calls
+// refuse it (EBADF); its /proc/self/fd entry leads to exactly that file and no other.
+std::string procPathOf(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
 
-std::optional<std::string> get(const std::filesystem::path& path, const std::string& name,
-                               std::error_code& error) {
-    auto value = readSized(
-        [&](char* buffer, std::size_t size) {
-            return NoFollowScope::isActive() ? ::lgetxattr(path.c_str(), name.c_str(), buffer, size)
-                                             : ::getxattr(path.c_str(), name.c_str(), buffer, size);
-        },
-        error);
-    // ENODATA also covers the attribute vanishing between the size query and the read.
+// Runs `onDescriptor`, and for a descriptor it cannot use (EBADF), `onPath` with the
+// descriptor's /proc/self/fd entry. Both return what the system call returns.
+template <typename OnDescriptor, typename OnPath>
+auto withDescriptor(int fd, OnDescriptor onDescriptor, OnPath onPath) {
+    auto result = onDescriptor();
+    if (result < 0 && errno == EBADF && fd >= 0) {
+        const std::string path = procPathOf(fd);
+        result = onPath(path.c_str());
+    }
+    return result;
+}
+
+// ENODATA also covers the attribute vanishing between the size query and the read.
+std::optional<std::string> absentIsNoError(std::optional<std::string> value,
+                                           std::error_code& error) {
     if (error.value() == ENODATA) {
         error.clear();
     }
     return value;
 }
 
-std::error_code set(const std::filesystem::path& path, const std::string& name,
-                    std::string_view value) {
-    const auto call = NoFollowScope::isActive() ? ::lsetxattr : ::setxattr;
-    if (call(path.c_str(), name.c_str(), value.data(), value.size(), 0) != 0) {
+std::error_code resultOf(long result, bool absentIsFine = false) {
+    if (result != 0 && !(absentIsFine && errno == ENODATA)) {
         return lastError();
     }
     return {};
 }
 
-std::error_code remove(const std::filesystem::path& path, const std::string& name) {
-    const auto call = NoFollowScope::isActive() ? ::lremovexattr : ::removexattr;
-    if (call(path.c_str(), name.c_str()) != 0 && errno != ENODATA) {
-        return lastError();
-    }
-    return {};
-}
-
-std::vector<std::string> list(const std::filesystem::path& path, std::error_code& error) {
-    const auto packed = readSized(
-        [&](char* buffer, std::size_t size) {
-            return NoFollowScope::isActive() ? ::llistxattr(path.c_str(), buffer, size)
-                                             : ::listxattr(path.c_str(), buffer, size);
-        },
-        error);
+// The kernel hands back the names back to back, each ending in a NUL.
+std::vector<std::string> unpackNames(const std::optional<std::string>& packed) {
     std::vector<std::string> names;
     if (!packed) {
         return names;
     }
-    // The kernel hands back the names back to back, each ending in a NUL.
     std::size_t start = 0;
     while (start < packed->size()) {
         const std::size_t end = packed->find('\0', start);
@@ -125,6 +118,70 @@ std::vector<std::string> list(const std::filesystem::path& path, std::error_code
         start = stop + 1;
     }
     return names;
+}
+
+} // namespace
+
+std::optional<std::string> get(const std::filesystem::path& path, const std::string& name,
+                               std::error_code& error) {
+    return absentIsNoError(readSized(
+                               [&](char* buffer, std::size_t size) {
+                                   return ::getxattr(path.c_str(), name.c_str(), buffer, size);
+                               },
+                               error),
+                           error);
+}
+
+std::error_code set(const std::filesystem::path& path, const std::string& name,
+                    std::string_view value) {
+    return resultOf(::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0));
+}
+
+std::error_code remove(const std::filesystem::path& path, const std::string& name) {
+    return resultOf(::removexattr(path.c_str(), name.c_str()), true);
+}
+
+std::vector<std::string> list(const std::filesystem::path& path, std::error_code& error) {
+    return unpackNames(readSized(
+        [&](char* buffer, std::size_t size) { return ::listxattr(path.c_str(), buffer, size); },
+        error));
+}
+
+std::optional<std::string> get(int fd, const std::string& name, std::error_code& error) {
+    return absentIsNoError(
+        readSized(
+            [&](char* buffer, std::size_t size) {
+                return withDescriptor(
+                    fd, [&] { return ::fgetxattr(fd, name.c_str(), buffer, size); },
+                    [&](const char* path) { return ::getxattr(path, name.c_str(), buffer, size); });
+            },
+            error),
+        error);
+}
+
+std::error_code set(int fd, const std::string& name, std::string_view value) {
+    return resultOf(withDescriptor(
+        fd, [&] { return ::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0); },
+        [&](const char* path) {
+            return ::setxattr(path, name.c_str(), value.data(), value.size(), 0);
+        }));
+}
+
+std::error_code remove(int fd, const std::string& name) {
+    return resultOf(withDescriptor(
+                        fd, [&] { return ::fremovexattr(fd, name.c_str()); },
+                        [&](const char* path) { return ::removexattr(path, name.c_str()); }),
+                    true);
+}
+
+std::vector<std::string> list(int fd, std::error_code& error) {
+    return unpackNames(readSized(
+        [&](char* buffer, std::size_t size) {
+            return withDescriptor(
+                fd, [&] { return ::flistxattr(fd, buffer, size); },
+                [&](const char* path) { return ::listxattr(path, buffer, size); });
+        },
+        error));
 }
 
 bool isOutOfSpace(const std::error_code& error) {
@@ -148,6 +205,8 @@ std::string describe(const std::error_code& error) {
         hint = "the file is immutable or append-only, or cannot carry user attributes";
     } else if (error == std::errc::permission_denied) {
         hint = "the file is not writable by this user";
+    } else if (error == std::errc::too_many_symbolic_link_levels) {
+        hint = "a symbolic link on the way to the file is not followed";
     }
     if (hint != nullptr) {
         text += " (";
@@ -155,18 +214,6 @@ std::string describe(const std::error_code& error) {
         text += ")";
     }
     return text;
-}
-
-NoFollowScope::NoFollowScope() {
-    ++noFollowDepth;
-}
-
-NoFollowScope::~NoFollowScope() {
-    --noFollowDepth;
-}
-
-bool NoFollowScope::isActive() {
-    return noFollowDepth > 0;
 }
 
 } // namespace ExtendedAttributes
