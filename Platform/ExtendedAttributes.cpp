@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <linux/limits.h>
-#include <string>
 #include <sys/xattr.h>
 
 namespace scrivlet {
@@ -68,24 +67,6 @@ template <typename Call> std::optional<std::string> readSized(Call call, std::er
     }
 }
 
-// A descriptor opened with O_PATH names a file without opening it, and the f*xattr calls
-// refuse it (EBADF); its /proc/self/fd entry leads to exactly that file and no other.
-std::string procPathOf(int fd) {
-    return "/proc/self/fd/" + std::to_string(fd);
-}
-
-// Runs `onDescriptor`, and for a descriptor it cannot use (EBADF), `onPath` with the
-// descriptor's /proc/self/fd entry. Both return what the system call returns.
-template <typename OnDescriptor, typename OnPath>
-auto withDescriptor(int fd, OnDescriptor onDescriptor, OnPath onPath) {
-    auto result = onDescriptor();
-    if (result < 0 && errno == EBADF && fd >= 0) {
-        const std::string path = procPathOf(fd);
-        result = onPath(path.c_str());
-    }
-    return result;
-}
-
 // ENODATA also covers the attribute vanishing between the size query and the read.
 std::optional<std::string> absentIsNoError(std::optional<std::string> value,
                                            std::error_code& error) {
@@ -124,12 +105,10 @@ std::vector<std::string> unpackNames(const std::optional<std::string>& packed) {
 
 std::optional<std::string> get(const std::filesystem::path& path, const std::string& name,
                                std::error_code& error) {
-    return absentIsNoError(readSized(
-                               [&](char* buffer, std::size_t size) {
-                                   return ::getxattr(path.c_str(), name.c_str(), buffer, size);
-                               },
-                               error),
-                           error);
+    const auto read = [&](char* buffer, std::size_t size) {
+        return ::getxattr(path.c_str(), name.c_str(), buffer, size);
+    };
+    return absentIsNoError(readSized(read, error), error);
 }
 
 std::error_code set(const std::filesystem::path& path, const std::string& name,
@@ -148,40 +127,23 @@ std::vector<std::string> list(const std::filesystem::path& path, std::error_code
 }
 
 std::optional<std::string> get(int fd, const std::string& name, std::error_code& error) {
-    return absentIsNoError(
-        readSized(
-            [&](char* buffer, std::size_t size) {
-                return withDescriptor(
-                    fd, [&] { return ::fgetxattr(fd, name.c_str(), buffer, size); },
-                    [&](const char* path) { return ::getxattr(path, name.c_str(), buffer, size); });
-            },
-            error),
-        error);
+    const auto read = [&](char* buffer, std::size_t size) {
+        return ::fgetxattr(fd, name.c_str(), buffer, size);
+    };
+    return absentIsNoError(readSized(read, error), error);
 }
 
 std::error_code set(int fd, const std::string& name, std::string_view value) {
-    return resultOf(withDescriptor(
-        fd, [&] { return ::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0); },
-        [&](const char* path) {
-            return ::setxattr(path, name.c_str(), value.data(), value.size(), 0);
-        }));
+    return resultOf(::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0));
 }
 
 std::error_code remove(int fd, const std::string& name) {
-    return resultOf(withDescriptor(
-                        fd, [&] { return ::fremovexattr(fd, name.c_str()); },
-                        [&](const char* path) { return ::removexattr(path, name.c_str()); }),
-                    true);
+    return resultOf(::fremovexattr(fd, name.c_str()), true);
 }
 
 std::vector<std::string> list(int fd, std::error_code& error) {
     return unpackNames(readSized(
-        [&](char* buffer, std::size_t size) {
-            return withDescriptor(
-                fd, [&] { return ::flistxattr(fd, buffer, size); },
-                [&](const char* path) { return ::listxattr(path, buffer, size); });
-        },
-        error));
+        [&](char* buffer, std::size_t size) { return ::flistxattr(fd, buffer, size); }, error));
 }
 
 bool isOutOfSpace(const std::error_code& error) {
@@ -204,7 +166,7 @@ std::string describe(const std::error_code& error) {
     } else if (error == std::errc::operation_not_permitted) {
         hint = "the file is immutable or append-only, or cannot carry user attributes";
     } else if (error == std::errc::permission_denied) {
-        hint = "the file is not writable by this user";
+        hint = "this user may not read or change the file";
     } else if (error == std::errc::too_many_symbolic_link_levels) {
         hint = "a symbolic link on the way to the file is not followed";
     }

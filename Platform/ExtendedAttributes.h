@@ -14,7 +14,8 @@ namespace scrivlet {
 // Extended attributes on files, through the Linux xattr calls. The calls that take a path
 // follow symbolic links, as the plain system calls do; the calls that take a descriptor act on
 // the file it was opened for, which is how code that must not be led elsewhere by a link
-// reaches a file (see FileBeneath). A descriptor opened with O_PATH works too.
+// reaches a file (see FileBeneath); the descriptor must be open for reading or writing, as
+// one opened with O_PATH only is refused (EBADF).
 //
 // Errors come back as std::error_code holding the errno value. The ones to expect:
 // ENOTSUP (the file system has no user attributes), ENOSPC / E2BIG / ERANGE (no room left:

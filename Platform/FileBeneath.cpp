@@ -160,13 +160,9 @@ FileHandle openEntry(int folderFd, const std::string& name, std::error_code& err
         return {};
     }
     // O_NONBLOCK: should a FIFO take the file's place meanwhile, opening it must not wait for
-    // a writer. A file we may not read is still ours to annotate: it gets a descriptor of
-    // its place only (O_PATH), which the attribute calls know how to use.
-    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    FileHandle file(::openat(folderFd, entry, O_RDONLY | flags));
-    if (!file.isValid() && errno == EACCES) {
-        file.reset(::openat(folderFd, entry, O_PATH | flags));
-    }
+    // a writer. Read access is no loss: reading a user attribute needs it anyway.
+    FileHandle file(
+        ::openat(folderFd, entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.isValid()) {
         error = lastError();
         return {};

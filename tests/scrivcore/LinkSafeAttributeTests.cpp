@@ -159,18 +159,6 @@ TEST_F(LinkSafeAttributes, FIFOsAndDevicesAreLeftAlone) {
     }
 }
 
-// A file the user may write but not read: the attribute calls reach it through a descriptor
-// of its place only.
-TEST_F(LinkSafeAttributes, AFileTheUserMayNotReadIsAnnotatedAllTheSame) {
-    const fs::path file = home.makeFile("Documents/drop-box.txt", "secret");
-    ASSERT_EQ(::chmod(file.c_str(), 0200), 0);
-    BadgeXattr::markAnnotated(file, true);
-    FinderCommentSync::syncComment("note", file);
-    EXPECT_EQ(BadgeXattr::badgeValue(file), "flagged");
-    EXPECT_EQ(FinderCommentSync::readComment(file), "note");
-    EXPECT_TRUE(log.records().empty());
-}
-
 // The opener keeps the folder of the last file open for the next one. What it opens from that
 // folder is still the folder it found without links: a link swapped in for the folder's name
 // meanwhile leads nowhere, and the file it reaches is still the one in the home folder.
