@@ -46,6 +46,13 @@ SCRIVLET_PLATFORM_API std::error_code set(int fd, const std::string& name, std::
 SCRIVLET_PLATFORM_API std::error_code remove(int fd, const std::string& name);
 SCRIVLET_PLATFORM_API std::vector<std::string> list(int fd, std::error_code& error);
 
+// The value of `name` on the entry `entry` (one name; empty for the folder itself) of the
+// folder open as `folderFd`, which may be an O_PATH descriptor: one system call, and no file
+// is opened. A link in the entry's place is not followed (its own attributes are read, and
+// a link has none). Fails with ENOSYS where the kernel has no getxattrat (before 6.13).
+SCRIVLET_PLATFORM_API std::optional<std::string>
+getAt(int folderFd, const std::string& entry, const std::string& name, std::error_code& error);
+
 // True for the errors that mean "the file has no room left for this value".
 SCRIVLET_PLATFORM_API bool isOutOfSpace(const std::error_code& error);
 

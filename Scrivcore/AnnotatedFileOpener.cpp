@@ -1,10 +1,12 @@
 #include "Scrivcore/AnnotatedFileOpener.h"
 
+#include "Platform/ExtendedAttributes.h"
 #include "Platform/FileBeneath.h"
 #include "Platform/UserDirectories.h"
 
+#include <atomic>
+#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 namespace scrivlet {
 
@@ -33,6 +35,9 @@ bool isBelow(const std::string& path, const std::string& folder, std::string& be
     below = path.substr(prefix.size());
     return true;
 }
+
+// Cleared by the first ENOSYS: the kernel predates getxattrat.
+std::atomic<bool> kernelReadsAtAvailable{true};
 
 FileHandle openFolderAt(const std::string& path, std::error_code& error) {
     FileHandle folder(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -108,18 +113,28 @@ FileHandle AnnotatedFileOpener::open(const fs::path& path, std::error_code& erro
     return FileBeneath::openEntry(place.folderFd, place.name, error);
 }
 
-bool AnnotatedFileOpener::exists(const fs::path& path) {
-    std::error_code error;
-    const Place place = placeOf(path, error);
-    if (place.folderFd >= 0) {
-        struct stat status {};
-        const char* name = place.name.empty() ? "." : place.name.c_str();
-        if (::fstatat(place.folderFd, name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
-            return true;
+std::optional<std::string> AnnotatedFileOpener::read(const fs::path& path, const std::string& name,
+                                                     std::error_code& error) {
+    if (kernelReadsAtAvailable.load(std::memory_order_relaxed)) {
+        const Place place = placeOf(path, error);
+        if (place.folderFd < 0) {
+            return std::nullopt;
         }
-        error = {errno, std::generic_category()};
+        auto value = ExtendedAttributes::getAt(place.folderFd, place.name, name, error);
+        if (error != std::errc::function_not_supported) {
+            return value;
+        }
+        kernelReadsAtAvailable.store(false, std::memory_order_relaxed);
     }
-    return error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory;
+    const FileHandle file = open(path, error);
+    if (!file.isValid()) {
+        return std::nullopt;
+    }
+    return ExtendedAttributes::get(file.get(), name, error);
+}
+
+bool AnnotatedFileOpener::isMissing(const std::error_code& error) {
+    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
 }
 
 } // namespace scrivlet

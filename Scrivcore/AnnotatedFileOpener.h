@@ -4,6 +4,7 @@
 #include "Scrivcore/Export.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -31,9 +32,16 @@ public:
     // invalid handle and `error` (ELOOP for a link on the way; see FileBeneath).
     FileHandle open(const std::filesystem::path& path, std::error_code& error);
 
-    // False only when nothing is at `path` (ENOENT, ENOTDIR), looked up the same way: a link
-    // on the way, or in the file's place, counts as something, which `open` refuses.
-    bool exists(const std::filesystem::path& path);
+    // The value of the attribute `name` of the file at `path`, reached as `open` reaches it.
+    // Where the kernel can (getxattrat, Linux 6.13) the file is not even opened, which makes
+    // reading the badges of many files cheap; a link in the file's place reads as having no
+    // attributes. nullopt with no error: the file has no such attribute.
+    std::optional<std::string> read(const std::filesystem::path& path, const std::string& name,
+                                    std::error_code& error);
+
+    // Whether `open` or `read` failed because nothing is at the path (ENOENT, ENOTDIR). A link on
+    // the way, or in the file's place, is something: `open` refuses it with ELOOP.
+    static bool isMissing(const std::error_code& error);
 
 private:
     struct Place {

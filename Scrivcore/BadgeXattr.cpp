@@ -21,21 +21,10 @@ void logFailure(const char* format, const std::filesystem::path& fileURL,
                                      {fileURL.string(), ExtendedAttributes::describe(error)});
 }
 
-} // namespace
-
-void markAnnotated(const std::filesystem::path& fileURL, bool flagged) {
-    AnnotatedFileOpener files;
-    markAnnotated(fileURL, flagged, files);
-}
-
-void markAnnotated(const std::filesystem::path& fileURL, bool flagged, AnnotatedFileOpener& files) {
-    std::error_code error;
-    const FileHandle file = files.open(fileURL, error);
-    if (!file.isValid()) {
-        logFailure("Cannot badge %{private}s: %{public}s", fileURL, error);
-        return;
-    }
+// Reads first: at a launch with nothing changed, no file is written.
+void markOpenFile(const std::filesystem::path& fileURL, bool flagged, const FileHandle& file) {
     const std::string_view wanted = flagged ? flaggedValue : annotatedValue;
+    std::error_code error;
     const auto current = ExtendedAttributes::get(file.get(), name(), error);
     if (error) {
         logFailure("Cannot read the badge of %{private}s: %{public}s", fileURL, error);
@@ -48,6 +37,41 @@ void markAnnotated(const std::filesystem::path& fileURL, bool flagged, Annotated
     if (error) {
         logFailure("Cannot badge %{private}s: %{public}s", fileURL, error);
     }
+}
+
+} // namespace
+
+void markAnnotated(const std::filesystem::path& fileURL, bool flagged) {
+    std::error_code error;
+    const FileHandle file = AnnotatedFileOpener().open(fileURL, error);
+    if (!file.isValid()) {
+        logFailure("Cannot badge %{private}s: %{public}s", fileURL, error);
+        return;
+    }
+    markOpenFile(fileURL, flagged, file);
+}
+
+void markAnnotatedIfPresent(const std::filesystem::path& fileURL, bool flagged,
+                            AnnotatedFileOpener& files) {
+    // Most badges are right already: a read that opens no file settles those.
+    std::error_code error;
+    const auto current = files.read(fileURL, name(), error);
+    if (AnnotatedFileOpener::isMissing(error)) {
+        return;
+    }
+    if (error) {
+        logFailure("Cannot read the badge of %{private}s: %{public}s", fileURL, error);
+        return;
+    }
+    if (current == (flagged ? flaggedValue : annotatedValue)) {
+        return;
+    }
+    const FileHandle file = files.open(fileURL, error);
+    if (!file.isValid()) {
+        logFailure("Cannot badge %{private}s: %{public}s", fileURL, error);
+        return;
+    }
+    markOpenFile(fileURL, flagged, file);
 }
 
 void clearAnnotated(const std::filesystem::path& fileURL) {

@@ -20,9 +20,10 @@ inline constexpr const char* flaggedValue = "flagged";
 
 // Runs for every record at each launch, so it only writes when the value is not right yet.
 SCRIVCORE_API void markAnnotated(const std::filesystem::path& fileURL, bool flagged);
-// The same, for many files in a row: `files` keeps the last folder open.
-SCRIVCORE_API void markAnnotated(const std::filesystem::path& fileURL, bool flagged,
-                                 AnnotatedFileOpener& files);
+// The same for the launch sync, which visits every record: `files` keeps the last folder
+// open, and a file that is not there is passed over without a word.
+SCRIVCORE_API void markAnnotatedIfPresent(const std::filesystem::path& fileURL, bool flagged,
+                                          AnnotatedFileOpener& files);
 
 // A file that has no badge is left alone without a word.
 SCRIVCORE_API void clearAnnotated(const std::filesystem::path& fileURL);

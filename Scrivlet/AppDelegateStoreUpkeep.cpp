@@ -109,14 +109,11 @@ void AppDelegate::syncBadgeXattrs() {
         return;
     }
     // Files are reached without following links, so that a link put on a record's path
-    // cannot lead the badge elsewhere; the folder of one file stays open for the next.
+    // cannot lead the badge elsewhere; the folder of one file stays open for the next. The
+    // lookup is the existence test: a file that is not there is skipped silently.
     AnnotatedFileOpener files;
     for (const Annotation& record : records) {
-        const fs::path fileURL(record.path);
-        if (!files.exists(fileURL)) {
-            continue;
-        }
-        BadgeXattr::markAnnotated(fileURL, record.isFlagged(), files);
+        BadgeXattr::markAnnotatedIfPresent(fs::path(record.path), record.isFlagged(), files);
     }
     appLog("Synced badge xattrs for " + std::to_string(records.size()) + " annotations");
 }

@@ -60,6 +60,31 @@ TEST(ExtendedAttributes, ADescriptorReachesTheFileItWasOpenedFor) {
     ::close(fd);
 }
 
+// Reading an entry of an open folder opens nothing, and a link in the entry's place is read
+// as itself: it has no attributes, whatever its target has.
+TEST(ExtendedAttributes, AnEntryOfAFolderIsReadWithoutFollowingALink) {
+    TempHome home;
+    const fs::path file = home.makeFile("folder/doc.txt", "text");
+    fs::create_symlink(file, home.path() / "folder/link.txt");
+    ASSERT_FALSE(xattr::set(file, "user.a", "one"));
+    ASSERT_FALSE(xattr::set(home.path() / "folder", "user.b", "two"));
+    const int folder = ::open((home.path() / "folder").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    std::error_code error;
+    const auto value = xattr::getAt(folder, "doc.txt", "user.a", error);
+    if (error == std::errc::function_not_supported) {
+        ::close(folder);
+        GTEST_SKIP() << "the kernel has no getxattrat (Linux 6.13)";
+    }
+    EXPECT_EQ(value, "one");
+    EXPECT_EQ(xattr::getAt(folder, "link.txt", "user.a", error), std::nullopt);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(xattr::getAt(folder, "", "user.b", error), "two") << "the folder itself";
+    EXPECT_EQ(xattr::getAt(folder, "missing.txt", "user.a", error), std::nullopt);
+    EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+    ::close(folder);
+}
+
 TEST(ExtendedAttributes, ReadSurvivesTheValueChangingSizeUnderIt) {
     TempHome home;
     const fs::path file = home.makeFile("doc.txt");

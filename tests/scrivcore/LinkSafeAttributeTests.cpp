@@ -10,10 +10,12 @@
 #include "session/LogCapture.h"
 #include "session/TempHome.h"
 #include "support/URLCommandSupport.h"
+#include "support/WithoutSystemCall.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 using namespace scrivlet;
 
@@ -48,7 +50,7 @@ void markAsOurs(const fs::path& file) {
 void writeEverything(const fs::path& file) {
     BadgeXattr::markAnnotated(file, false);
     AnnotatedFileOpener files;
-    BadgeXattr::markAnnotated(file, false, files);
+    BadgeXattr::markAnnotatedIfPresent(file, false, files);
     BadgeXattr::clearAnnotated(file);
     FinderCommentSync::syncComment("a note", file);
     FinderCommentSync::clearComment(file);
@@ -182,10 +184,53 @@ TEST_F(LinkSafeAttributes, AFolderKeptOpenIsTheOneFoundWithoutLinks) {
 
     AnnotatedFileOpener fresh;
     EXPECT_FALSE(fresh.open(second, error).isValid());
-    EXPECT_TRUE(fresh.exists(second)) << "a link counts as something there";
-    EXPECT_FALSE(fresh.exists(realHome / "race.moved/missing.txt"));
-    EXPECT_FALSE(fresh.exists(realHome / "race.moved/f1.txt/x"));
+    EXPECT_FALSE(AnnotatedFileOpener::isMissing(error)) << "a link is something there";
+    for (const fs::path& missing : {realHome / "race.moved/missing.txt",
+                                    realHome / "race.moved/f1.txt/x", realHome / "gone/f.txt"}) {
+        EXPECT_FALSE(fresh.open(missing, error).isValid());
+        EXPECT_TRUE(AnnotatedFileOpener::isMissing(error)) << missing;
+    }
     EXPECT_EQ(BadgeXattr::badgeValue(decoy), std::nullopt);
+}
+
+// The launch sync reads every badge first, where the kernel can without opening the file
+// (getxattrat, Linux 6.13), else through the opened file; both ways give the same results:
+// a missing badge written, a right one left untouched, a missing file passed over silently,
+// a link in a file's place refused.
+TEST_F(LinkSafeAttributes, TheSyncReadsBadgesWithOrWithoutGetxattrat) {
+    const fs::path unbadged = home.makeFile("Documents/unbadged.txt", "u");
+    const fs::path badged = home.makeFile("Documents/badged.txt", "b");
+    const fs::path linked = realHome / "Documents/linked.txt";
+    const fs::path decoy = outside.makeFile("decoy.txt", "d");
+    fs::create_symlink(decoy, linked);
+    ASSERT_FALSE(xattr::set(badged, BadgeXattr::attributeName, BadgeXattr::annotatedValue));
+    // Returns how many results are wrong.
+    const auto syncAndCount = [&] {
+        xattr::remove(unbadged, BadgeXattr::attributeName);
+        const std::string untouched = stateOf(badged);
+        log.clear();
+        AnnotatedFileOpener files;
+        for (const fs::path& file : {unbadged, badged, linked, realHome / "Documents/gone.txt"}) {
+            BadgeXattr::markAnnotatedIfPresent(file, file == unbadged, files);
+        }
+        std::error_code error;
+        return (xattr::get(unbadged, BadgeXattr::attributeName, error) != "flagged") +
+               (stateOf(badged) != untouched) +
+               (stateOf(decoy).find("user.") != std::string::npos) +
+               (log.messages("attributes").size() != 1) + !log.contains("not followed");
+    };
+    EXPECT_EQ(syncAndCount(), 0);
+
+#ifdef SYS_getxattrat
+    constexpr long getxattrat = SYS_getxattrat;
+#else
+    constexpr long getxattrat = 464; // Linux 6.13, after these headers
+#endif
+    const auto wrong = runWithoutSystemCall(getxattrat, syncAndCount);
+    if (!wrong) {
+        GTEST_SKIP() << "cannot take getxattrat away here (seccomp)";
+    }
+    EXPECT_EQ(*wrong, 0) << "results wrong without getxattrat";
 }
 
 } // namespace
