@@ -15,40 +15,85 @@ const std::string& name() {
     return text;
 }
 
-} // namespace
+void logFailure(const char* format, const std::filesystem::path& fileURL,
+                const std::error_code& error) {
+    ScrivcoreLog::attributes().error(format,
+                                     {fileURL.string(), ExtendedAttributes::describe(error)});
+}
 
-void markAnnotated(const std::filesystem::path& fileURL, bool flagged) {
+// Reads first: at a launch with nothing changed, no file is written.
+void markOpenFile(const std::filesystem::path& fileURL, bool flagged, const FileHandle& file) {
     const std::string_view wanted = flagged ? flaggedValue : annotatedValue;
     std::error_code error;
-    const auto current = ExtendedAttributes::get(fileURL, name(), error);
+    const auto current = ExtendedAttributes::get(file.get(), name(), error);
     if (error) {
-        ScrivcoreLog::attributes().error("Cannot read the badge of %{private}s: %{public}s",
-                                         {fileURL.string(), ExtendedAttributes::describe(error)});
+        logFailure("Cannot read the badge of %{private}s: %{public}s", fileURL, error);
         return;
     }
     if (current == wanted) {
         return;
     }
-    error = ExtendedAttributes::set(fileURL, name(), wanted);
+    error = ExtendedAttributes::set(file.get(), name(), wanted);
     if (error) {
-        ScrivcoreLog::attributes().error("Cannot badge %{private}s: %{public}s",
-                                         {fileURL.string(), ExtendedAttributes::describe(error)});
+        logFailure("Cannot badge %{private}s: %{public}s", fileURL, error);
     }
 }
 
+} // namespace
+
+void markAnnotated(const std::filesystem::path& fileURL, bool flagged) {
+    std::error_code error;
+    const FileHandle file = AnnotatedFileOpener().open(fileURL, error);
+    if (!file.isValid()) {
+        logFailure("Cannot badge %{private}s: %{public}s", fileURL, error);
+        return;
+    }
+    markOpenFile(fileURL, flagged, file);
+}
+
+void markAnnotatedIfPresent(const std::filesystem::path& fileURL, bool flagged,
+                            AnnotatedFileOpener& files) {
+    // Most badges are right already: a read that opens no file settles those.
+    std::error_code error;
+    const auto current = files.read(fileURL, name(), error);
+    if (AnnotatedFileOpener::isMissing(error)) {
+        return;
+    }
+    if (error) {
+        logFailure("Cannot read the badge of %{private}s: %{public}s", fileURL, error);
+        return;
+    }
+    if (current == (flagged ? flaggedValue : annotatedValue)) {
+        return;
+    }
+    const FileHandle file = files.open(fileURL, error);
+    if (!file.isValid()) {
+        logFailure("Cannot badge %{private}s: %{public}s", fileURL, error);
+        return;
+    }
+    markOpenFile(fileURL, flagged, file);
+}
+
 void clearAnnotated(const std::filesystem::path& fileURL) {
-    if (const auto error = ExtendedAttributes::remove(fileURL, attributeName)) {
-        ScrivcoreLog::attributes().error("Cannot remove the badge of %{private}s: %{public}s",
-                                         {fileURL.string(), ExtendedAttributes::describe(error)});
+    std::error_code error;
+    const FileHandle file = AnnotatedFileOpener().open(fileURL, error);
+    if (file.isValid()) {
+        error = ExtendedAttributes::remove(file.get(), name());
+    }
+    if (error) {
+        logFailure("Cannot remove the badge of %{private}s: %{public}s", fileURL, error);
     }
 }
 
 std::optional<std::string> badgeValue(const std::filesystem::path& fileURL) {
     std::error_code error;
-    auto value = ExtendedAttributes::get(fileURL, attributeName, error);
+    std::optional<std::string> value;
+    const FileHandle file = AnnotatedFileOpener().open(fileURL, error);
+    if (file.isValid()) {
+        value = ExtendedAttributes::get(file.get(), name(), error);
+    }
     if (error) {
-        ScrivcoreLog::attributes().error("Cannot read the badge of %{private}s: %{public}s",
-                                         {fileURL.string(), ExtendedAttributes::describe(error)});
+        logFailure("Cannot read the badge of %{private}s: %{public}s", fileURL, error);
     }
     return value;
 }

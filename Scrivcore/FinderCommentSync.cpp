@@ -1,6 +1,7 @@
 #include "Scrivcore/FinderCommentSync.h"
 
 #include "Platform/system/ExtendedAttributes.h"
+#include "Scrivcore/AnnotatedFileOpener.h"
 #include "Scrivcore/ScrivcoreLog.h"
 
 namespace scrivlet {
@@ -22,10 +23,24 @@ struct CommentState {
     bool isOurs = false;
 };
 
-std::optional<CommentState> readState(const std::filesystem::path& fileURL) {
+// The file, reached without links (logged when it cannot be).
+FileHandle openFile(const std::filesystem::path& fileURL) {
+    std::error_code error;
+    FileHandle file = AnnotatedFileOpener().open(fileURL, error);
+    if (!file.isValid()) {
+        logFailure("reach the comment", fileURL, error);
+    }
+    return file;
+}
+
+std::optional<CommentState> readState(const FileHandle& file,
+                                      const std::filesystem::path& fileURL) {
+    if (!file.isValid()) {
+        return std::nullopt;
+    }
     std::error_code error;
     CommentState state;
-    state.comment = ExtendedAttributes::get(fileURL, attributeName, error);
+    state.comment = ExtendedAttributes::get(file.get(), attributeName, error);
     if (error) {
         logFailure("read the comment", fileURL, error);
         return std::nullopt;
@@ -33,7 +48,7 @@ std::optional<CommentState> readState(const std::filesystem::path& fileURL) {
     if (state.comment && state.comment->empty()) {
         state.comment.reset();
     }
-    const auto marker = ExtendedAttributes::get(fileURL, markerAttributeName, error);
+    const auto marker = ExtendedAttributes::get(file.get(), markerAttributeName, error);
     if (error) {
         logFailure("read the comment marker", fileURL, error);
         return std::nullopt;
@@ -64,7 +79,8 @@ void syncComment(const std::string& note, const std::filesystem::path& fileURL) 
         clearComment(fileURL);
         return;
     }
-    const auto state = readState(fileURL);
+    const FileHandle file = openFile(fileURL);
+    const auto state = readState(file, fileURL);
     if (!state) {
         return;
     }
@@ -78,12 +94,12 @@ void syncComment(const std::string& note, const std::filesystem::path& fileURL) 
         return;
     }
 
-    if (const auto error = ExtendedAttributes::set(fileURL, attributeName, note)) {
+    if (const auto error = ExtendedAttributes::set(file.get(), attributeName, note)) {
         logFailure("write the comment", fileURL, error);
         return;
     }
     const auto markerError =
-        ExtendedAttributes::set(fileURL, markerAttributeName, commentDigest(note));
+        ExtendedAttributes::set(file.get(), markerAttributeName, commentDigest(note));
     if (!markerError) {
         return;
     }
@@ -92,10 +108,10 @@ void syncComment(const std::string& note, const std::filesystem::path& fileURL) 
     // The old marker is still in place and matches the old comment, so putting that back
     // restores a consistent state. Should even that fail, no comment beats an unmarked one.
     auto rollbackError = state->comment
-                             ? ExtendedAttributes::set(fileURL, attributeName, *state->comment)
-                             : ExtendedAttributes::remove(fileURL, attributeName);
+                             ? ExtendedAttributes::set(file.get(), attributeName, *state->comment)
+                             : ExtendedAttributes::remove(file.get(), attributeName);
     if (rollbackError && state->comment) {
-        rollbackError = ExtendedAttributes::remove(fileURL, attributeName);
+        rollbackError = ExtendedAttributes::remove(file.get(), attributeName);
     }
     if (rollbackError) {
         logFailure("take back the unmarked comment", fileURL, rollbackError);
@@ -103,12 +119,13 @@ void syncComment(const std::string& note, const std::filesystem::path& fileURL) 
 }
 
 void clearComment(const std::filesystem::path& fileURL) {
-    const auto state = readState(fileURL);
+    const FileHandle file = openFile(fileURL);
+    const auto state = readState(file, fileURL);
     if (!state) {
         return;
     }
     if (state->isOurs) {
-        if (const auto error = ExtendedAttributes::remove(fileURL, attributeName)) {
+        if (const auto error = ExtendedAttributes::remove(file.get(), attributeName)) {
             // Keeping the marker lets a later attempt still recognise the comment as ours.
             logFailure("remove the comment", fileURL, error);
             return;
@@ -117,14 +134,18 @@ void clearComment(const std::filesystem::path& fileURL) {
     if (!state->hasMarker) {
         return;
     }
-    if (const auto error = ExtendedAttributes::remove(fileURL, markerAttributeName)) {
+    if (const auto error = ExtendedAttributes::remove(file.get(), markerAttributeName)) {
         logFailure("remove the comment marker", fileURL, error);
     }
 }
 
 std::optional<std::string> readComment(const std::filesystem::path& fileURL) {
+    const FileHandle file = openFile(fileURL);
+    if (!file.isValid()) {
+        return std::nullopt;
+    }
     std::error_code error;
-    auto comment = ExtendedAttributes::get(fileURL, attributeName, error);
+    auto comment = ExtendedAttributes::get(file.get(), attributeName, error);
     if (error) {
         logFailure("read the comment", fileURL, error);
         return std::nullopt;

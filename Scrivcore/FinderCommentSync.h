@@ -15,7 +15,8 @@ namespace scrivlet {
 // never overwritten or removed: next to the comment Scrivcore keeps a marker holding a digest
 // of the text it last wrote, and only a comment matching that digest counts as its own. The
 // marker is a digest rather than a copy because the whole attribute space of a file is about
-// 4 KiB on ext4. None of these throws; failures are logged.
+// 4 KiB on ext4. None of these throws; failures are logged. Files are reached without
+// following links (AnnotatedFileOpener).
 namespace FinderCommentSync {
 
 inline constexpr const char* attributeName = "user.xdg.comment";

@@ -1,6 +1,7 @@
 #include "Scrivcore/FinderTagSync.h"
 
 #include "Platform/system/ExtendedAttributes.h"
+#include "Scrivcore/AnnotatedFileOpener.h"
 #include "Scrivcore/ScrivcoreLog.h"
 
 #include <algorithm>
@@ -80,26 +81,45 @@ std::vector<std::string> normalizedAll(const std::vector<std::string>& tags) {
     return result;
 }
 
-// The file's entries, or nullopt (logged) when they cannot be read.
-std::optional<std::vector<std::string>> readEntries(const std::filesystem::path& fileURL) {
+void logFailure(const char* format, const std::filesystem::path& fileURL,
+                const std::error_code& error) {
+    ScrivcoreLog::attributes().error(format,
+                                     {fileURL.string(), ExtendedAttributes::describe(error)});
+}
+
+// The file, reached without links (logged when it cannot be).
+FileHandle openFile(const std::filesystem::path& fileURL) {
     std::error_code error;
-    const auto value = ExtendedAttributes::get(fileURL, attributeName, error);
+    FileHandle file = AnnotatedFileOpener().open(fileURL, error);
+    if (!file.isValid()) {
+        logFailure("Cannot reach the tags of %{private}s: %{public}s", fileURL, error);
+    }
+    return file;
+}
+
+// The file's entries, or nullopt (logged) when they cannot be read.
+std::optional<std::vector<std::string>> readEntries(const FileHandle& file,
+                                                    const std::filesystem::path& fileURL) {
+    if (!file.isValid()) {
+        return std::nullopt;
+    }
+    std::error_code error;
+    const auto value = ExtendedAttributes::get(file.get(), attributeName, error);
     if (error) {
-        ScrivcoreLog::attributes().error("Cannot read the tags of %{private}s: %{public}s",
-                                         {fileURL.string(), ExtendedAttributes::describe(error)});
+        logFailure("Cannot read the tags of %{private}s: %{public}s", fileURL, error);
         return std::nullopt;
     }
     return value ? split(*value) : std::vector<std::string>();
 }
 
 // One write, so a failure leaves the file exactly as it was.
-bool writeEntries(const std::vector<std::string>& entries, const std::filesystem::path& fileURL) {
+bool writeEntries(const std::vector<std::string>& entries, const FileHandle& file,
+                  const std::filesystem::path& fileURL) {
     const auto error = entries.empty()
-                           ? ExtendedAttributes::remove(fileURL, attributeName)
-                           : ExtendedAttributes::set(fileURL, attributeName, join(entries));
+                           ? ExtendedAttributes::remove(file.get(), attributeName)
+                           : ExtendedAttributes::set(file.get(), attributeName, join(entries));
     if (error) {
-        ScrivcoreLog::attributes().error("Cannot write the tags of %{private}s: %{public}s",
-                                         {fileURL.string(), ExtendedAttributes::describe(error)});
+        logFailure("Cannot write the tags of %{private}s: %{public}s", fileURL, error);
         return false;
     }
     return true;
@@ -122,7 +142,8 @@ std::vector<std::string> syncTags(const std::vector<std::string>& tags,
     }
     const auto previous = normalizedAll(previouslySynced);
 
-    const auto current = readEntries(fileURL);
+    const FileHandle file = openFile(fileURL);
+    const auto current = readEntries(file, fileURL);
     if (!current) {
         return previouslySynced;
     }
@@ -149,7 +170,7 @@ std::vector<std::string> syncTags(const std::vector<std::string>& tags,
         }
     }
 
-    if (entries != *current && !writeEntries(entries, fileURL)) {
+    if (entries != *current && !writeEntries(entries, file, fileURL)) {
         return previouslySynced;
     }
     return owned;
@@ -157,7 +178,8 @@ std::vector<std::string> syncTags(const std::vector<std::string>& tags,
 
 void clearSyncedTags(const std::vector<std::string>& syncedTags,
                      const std::filesystem::path& fileURL) {
-    const auto current = readEntries(fileURL);
+    const FileHandle file = openFile(fileURL);
+    const auto current = readEntries(file, fileURL);
     if (!current || current->empty()) {
         return;
     }
@@ -169,12 +191,12 @@ void clearSyncedTags(const std::vector<std::string>& syncedTags,
         }
     }
     if (entries != *current) {
-        writeEntries(entries, fileURL);
+        writeEntries(entries, file, fileURL);
     }
 }
 
 std::vector<std::string> readTags(const std::filesystem::path& fileURL) {
-    return readEntries(fileURL).value_or(std::vector<std::string>());
+    return readEntries(openFile(fileURL), fileURL).value_or(std::vector<std::string>());
 }
 
 } // namespace FinderTagSync

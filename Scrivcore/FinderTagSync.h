@@ -13,6 +13,7 @@ namespace scrivlet {
 // with no escaping, so a tag holding a comma (or an empty tag) cannot be written: it stays in
 // the store only. Tags are compared and written in Unicode NFC, so "é" typed as one code
 // point and as "e" plus an accent are one tag. None of these throws; failures are logged.
+// Files are reached without following links (AnnotatedFileOpener).
 namespace FinderTagSync {
 
 inline constexpr const char* attributeName = "user.xdg.tags";

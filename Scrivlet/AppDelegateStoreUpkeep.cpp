@@ -2,8 +2,8 @@
 // every annotated file's badge attribute is written again from its record.
 #include "Platform/system/FileBookmark.h"
 #include "Platform/system/FileBookmarkResolver.h"
-#include "Platform/system/PathLookup.h"
 #include "Platform/system/UserDirectories.h"
+#include "Scrivcore/AnnotatedFileOpener.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivlet/AppDelegate.h"
@@ -108,13 +108,12 @@ void AppDelegate::syncBadgeXattrs() {
         appLog(std::string("Failed to sync badge xattrs: ") + error.what());
         return;
     }
-    PathLookup fileManager; // the existence test, cheap for files of one folder in a row
+    // Files are reached without following links, so that a link put on a record's path
+    // cannot lead the badge elsewhere; the folder of one file stays open for the next. The
+    // lookup is the existence test: a file that is not there is skipped silently.
+    AnnotatedFileOpener files;
     for (const Annotation& record : records) {
-        const fs::path fileURL(record.path);
-        if (!fileManager.exists(record.path)) {
-            continue;
-        }
-        BadgeXattr::markAnnotated(fileURL, record.isFlagged());
+        BadgeXattr::markAnnotatedIfPresent(fs::path(record.path), record.isFlagged(), files);
     }
     appLog("Synced badge xattrs for " + std::to_string(records.size()) + " annotations");
 }

@@ -1,9 +1,11 @@
 // The app's URL commands: "annotate" opens the panel for a file, "remove" deletes a file's
 // annotation and everything synced from it. Only files in the user's home folder qualify.
+// The target is checked with its links resolved; a link put on its path since then cannot
+// carry the attribute writes out of the home folder, as Scrivcore reaches the file from the
+// home folder without following links.
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/RunningApplication.h"
 #include "Platform/desktop/Screen.h"
-#include "Platform/system/ExtendedAttributes.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/BadgeXattr.h"
@@ -38,9 +40,6 @@ void AppDelegate::handleURL(const URL& url) {
 void AppDelegate::carryOutURLCommand(const std::string& command, const fs::path& target) {
     // Finder's selection reports of the next second must not replace the file named here.
     selectionLockedUntil = RunLoop::main().now() + std::chrono::seconds(1);
-    // The target was checked with its links resolved; a link put in its place since then
-    // must not carry the attribute writes out of the home folder.
-    const ExtendedAttributes::NoFollowScope actOnTheCheckedFile;
     if (command == "annotate") {
         annotateFromURL(target);
     } else if (command == "remove") {

@@ -2,8 +2,12 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
 #include <linux/limits.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace scrivlet {
 
@@ -24,8 +28,6 @@ constexpr std::size_t largestSize = XATTR_SIZE_MAX; // also the largest list of 
 std::error_code lastError() {
     return {errno, std::generic_category()};
 }
-
-thread_local int noFollowDepth = 0;
 
 // The "ask for the size, then read" dance shared by getxattr and listxattr, after one read
 // into a small buffer that usually makes it unnecessary. `call` returns what the system call
@@ -69,52 +71,56 @@ template <typename Call> std::optional<std::string> readSized(Call call, std::er
     }
 }
 
-} // namespace
+// getxattrat came with Linux 6.13, after the C library's headers this builds with: its number
+// is the same on the architectures below, and elsewhere the call is left out.
+#if defined(SYS_getxattrat)
+constexpr long getxattratCall = SYS_getxattrat;
+#elif defined(__x86_64__) || defined(__aarch64__) || defined(__i386__) || defined(__riscv)
+constexpr long getxattratCall = 464;
+#else
+constexpr long getxattratCall = -1;
+#endif
 
-std::optional<std::string> get(const std::filesystem::path& path, const std::string& name,
-                               std::error_code& error) {
-    auto value = readSized(
-        [&](char* buffer, std::size_t size) {
-            return NoFollowScope::isActive() ? ::lgetxattr(path.c_str(), name.c_str(), buffer, size)
-                                             : ::getxattr(path.c_str(), name.c_str(), buffer, size);
-        },
-        error);
-    // ENODATA also covers the attribute vanishing between the size query and the read.
+// The kernel's struct xattr_args.
+struct AttributeArguments {
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+
+ssize_t getxattrat(int folderFd, const char* entry, int flags, const char* name, char* buffer,
+                   std::size_t size) {
+    if (getxattratCall < 0) {
+        errno = ENOSYS;
+        return -1;
+    }
+    AttributeArguments arguments{reinterpret_cast<std::uintptr_t>(buffer),
+                                 static_cast<std::uint32_t>(size), 0};
+    return ::syscall(getxattratCall, folderFd, entry, flags, name, &arguments, sizeof arguments);
+}
+
+// ENODATA also covers the attribute vanishing between the size query and the read.
+std::optional<std::string> absentIsNoError(std::optional<std::string> value,
+                                           std::error_code& error) {
     if (error.value() == ENODATA) {
         error.clear();
     }
     return value;
 }
 
-std::error_code set(const std::filesystem::path& path, const std::string& name,
-                    std::string_view value) {
-    const auto call = NoFollowScope::isActive() ? ::lsetxattr : ::setxattr;
-    if (call(path.c_str(), name.c_str(), value.data(), value.size(), 0) != 0) {
+std::error_code resultOf(long result, bool absentIsFine = false) {
+    if (result != 0 && !(absentIsFine && errno == ENODATA)) {
         return lastError();
     }
     return {};
 }
 
-std::error_code remove(const std::filesystem::path& path, const std::string& name) {
-    const auto call = NoFollowScope::isActive() ? ::lremovexattr : ::removexattr;
-    if (call(path.c_str(), name.c_str()) != 0 && errno != ENODATA) {
-        return lastError();
-    }
-    return {};
-}
-
-std::vector<std::string> list(const std::filesystem::path& path, std::error_code& error) {
-    const auto packed = readSized(
-        [&](char* buffer, std::size_t size) {
-            return NoFollowScope::isActive() ? ::llistxattr(path.c_str(), buffer, size)
-                                             : ::listxattr(path.c_str(), buffer, size);
-        },
-        error);
+// The kernel hands back the names back to back, each ending in a NUL.
+std::vector<std::string> unpackNames(const std::optional<std::string>& packed) {
     std::vector<std::string> names;
     if (!packed) {
         return names;
     }
-    // The kernel hands back the names back to back, each ending in a NUL.
     std::size_t start = 0;
     while (start < packed->size()) {
         const std::size_t end = packed->find('\0', start);
@@ -125,6 +131,60 @@ std::vector<std::string> list(const std::filesystem::path& path, std::error_code
         start = stop + 1;
     }
     return names;
+}
+
+} // namespace
+
+std::optional<std::string> get(const std::filesystem::path& path, const std::string& name,
+                               std::error_code& error) {
+    const auto read = [&](char* buffer, std::size_t size) {
+        return ::getxattr(path.c_str(), name.c_str(), buffer, size);
+    };
+    return absentIsNoError(readSized(read, error), error);
+}
+
+std::error_code set(const std::filesystem::path& path, const std::string& name,
+                    std::string_view value) {
+    return resultOf(::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0));
+}
+
+std::error_code remove(const std::filesystem::path& path, const std::string& name) {
+    return resultOf(::removexattr(path.c_str(), name.c_str()), true);
+}
+
+std::vector<std::string> list(const std::filesystem::path& path, std::error_code& error) {
+    return unpackNames(readSized(
+        [&](char* buffer, std::size_t size) { return ::listxattr(path.c_str(), buffer, size); },
+        error));
+}
+
+std::optional<std::string> get(int fd, const std::string& name, std::error_code& error) {
+    const auto read = [&](char* buffer, std::size_t size) {
+        return ::fgetxattr(fd, name.c_str(), buffer, size);
+    };
+    return absentIsNoError(readSized(read, error), error);
+}
+
+std::optional<std::string> getAt(int folderFd, const std::string& entry, const std::string& name,
+                                 std::error_code& error) {
+    const char* path = entry.empty() ? "." : entry.c_str();
+    const auto read = [&](char* buffer, std::size_t size) {
+        return getxattrat(folderFd, path, AT_SYMLINK_NOFOLLOW, name.c_str(), buffer, size);
+    };
+    return absentIsNoError(readSized(read, error), error);
+}
+
+std::error_code set(int fd, const std::string& name, std::string_view value) {
+    return resultOf(::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0));
+}
+
+std::error_code remove(int fd, const std::string& name) {
+    return resultOf(::fremovexattr(fd, name.c_str()), true);
+}
+
+std::vector<std::string> list(int fd, std::error_code& error) {
+    return unpackNames(readSized(
+        [&](char* buffer, std::size_t size) { return ::flistxattr(fd, buffer, size); }, error));
 }
 
 bool isOutOfSpace(const std::error_code& error) {
@@ -147,7 +207,9 @@ std::string describe(const std::error_code& error) {
     } else if (error == std::errc::operation_not_permitted) {
         hint = "the file is immutable or append-only, or cannot carry user attributes";
     } else if (error == std::errc::permission_denied) {
-        hint = "the file is not writable by this user";
+        hint = "this user may not read or change the file";
+    } else if (error == std::errc::too_many_symbolic_link_levels) {
+        hint = "a symbolic link on the way to the file is not followed";
     }
     if (hint != nullptr) {
         text += " (";
@@ -155,18 +217,6 @@ std::string describe(const std::error_code& error) {
         text += ")";
     }
     return text;
-}
-
-NoFollowScope::NoFollowScope() {
-    ++noFollowDepth;
-}
-
-NoFollowScope::~NoFollowScope() {
-    --noFollowDepth;
-}
-
-bool NoFollowScope::isActive() {
-    return noFollowDepth > 0;
 }
 
 } // namespace ExtendedAttributes

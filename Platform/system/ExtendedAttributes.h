@@ -11,9 +11,11 @@
 
 namespace scrivlet {
 
-// Extended attributes on files, through the Linux xattr calls. Every call follows symbolic
-// links: an annotation belongs to the file the user sees, not to the link pointing at it.
-// Inside a NoFollowScope the calls act on a final symbolic link itself instead.
+// Extended attributes on files, through the Linux xattr calls. The calls that take a path
+// follow symbolic links, as the plain system calls do; the calls that take a descriptor act on
+// the file it was opened for, which is how code that must not be led elsewhere by a link
+// reaches a file (see FileBeneath); the descriptor must be open for reading or writing, as
+// one opened with O_PATH only is refused (EBADF).
 //
 // Errors come back as std::error_code holding the errno value. The ones to expect:
 // ENOTSUP (the file system has no user attributes), ENOSPC / E2BIG / ERANGE (no room left:
@@ -37,26 +39,26 @@ SCRIVLET_PLATFORM_API std::error_code remove(const std::filesystem::path& path,
 SCRIVLET_PLATFORM_API std::vector<std::string> list(const std::filesystem::path& path,
                                                     std::error_code& error);
 
+// The same four on the file open as `fd`.
+SCRIVLET_PLATFORM_API std::optional<std::string> get(int fd, const std::string& name,
+                                                     std::error_code& error);
+SCRIVLET_PLATFORM_API std::error_code set(int fd, const std::string& name, std::string_view value);
+SCRIVLET_PLATFORM_API std::error_code remove(int fd, const std::string& name);
+SCRIVLET_PLATFORM_API std::vector<std::string> list(int fd, std::error_code& error);
+
+// The value of `name` on the entry `entry` (one name; empty for the folder itself) of the
+// folder open as `folderFd`, which may be an O_PATH descriptor: one system call, and no file
+// is opened. A link in the entry's place is not followed (its own attributes are read, and
+// a link has none). Fails with ENOSYS where the kernel has no getxattrat (before 6.13).
+SCRIVLET_PLATFORM_API std::optional<std::string>
+getAt(int folderFd, const std::string& entry, const std::string& name, std::error_code& error);
+
 // True for the errors that mean "the file has no room left for this value".
 SCRIVLET_PLATFORM_API bool isOutOfSpace(const std::error_code& error);
 
 // A sentence for logs: the system's message plus, for the usual causes, what it means here,
 // e.g. "Operation not supported (extended attributes are not supported on this file system)".
 SCRIVLET_PLATFORM_API std::string describe(const std::error_code& error);
-
-// While one lives, this thread's calls act on a final symbolic link itself rather than on
-// what it points to (a link carries no user attributes, so such a call fails harmlessly).
-// Code that checked where a path leads wraps its writes in one, so that a link put in the
-// file's place after the check cannot send them elsewhere. Scopes nest.
-class SCRIVLET_PLATFORM_API NoFollowScope {
-public:
-    NoFollowScope();
-    ~NoFollowScope();
-    NoFollowScope(const NoFollowScope&) = delete;
-    NoFollowScope& operator=(const NoFollowScope&) = delete;
-
-    static bool isActive();
-};
 
 } // namespace ExtendedAttributes
 

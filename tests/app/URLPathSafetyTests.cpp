@@ -13,6 +13,7 @@
 #include "tests/support/TempHome.h"
 #include "tests/support/URLCommandSupport.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace scrivlet;
@@ -55,6 +56,13 @@ TEST_F(URLPathSafety, ActsOnlyOnExistingFilesInTheHomeFolderAfterResolvingLinks)
     fs::create_symlink(secret, home / "Documents/escape.txt");
     fs::create_symlink(outside.path(), home / "Documents/out");
     fs::create_symlink(fileA, home / "a-link.txt");
+    fs::create_symlink(outside.path() / "later.txt", home / "dangle");
+    fs::create_symlink(home / "Documents/missing.txt", home / "dangle-in");
+    fs::create_symlink("loop-2", home / "loop-1");
+    fs::create_symlink("loop-1", home / "loop-2");
+    fs::create_symlink("../../" + outside.path().filename().string() + "/secret.txt",
+                       home / "Documents/up");
+    fs::create_symlink("a-link.txt", home / "chain");
     const std::string climbOut = "/Documents/../../" + outside.path().filename().string();
     const std::vector<SafetyCase> cases = {
         {"link inside home to a file outside",
@@ -96,7 +104,25 @@ TEST_F(URLPathSafety, ActsOnlyOnExistingFilesInTheHomeFolderAfterResolvingLinks)
         {"relative path from a folder outside", "secret.txt", false, outside.path(), secret},
         {"relative path climbing out", "../" + outside.path().filename().string() + "/secret.txt",
          false, home, secret},
+        {"dangling link to a missing file outside",
+         (home / "dangle").string(),
+         false,
+         {},
+         outside.path() / "later.txt"},
+        {"dangling link to a missing file inside",
+         (home / "dangle-in").string(),
+         false,
+         {},
+         home / "Documents/missing.txt"},
+        {"dangling link on the way",
+         (home / "dangle/x.txt").string(),
+         false,
+         {},
+         outside.path() / "later.txt/x.txt"},
+        {"loop of links", (home / "loop-1").string(), false, {}, home / "loop-1"},
+        {"relative link climbing out", (home / "Documents/up").string(), false, {}, secret},
         // What resolves into the home folder is accepted, as its resolved path.
+        {"link to a link to a file inside", (home / "chain").string(), false, {}, fileA, true},
         {"relative path from a folder inside", "a.txt", false, home / "Documents", fileA, true},
         {"encoded separators and dots staying inside",
          (home / "Documents/./../Documents/a.txt").string(),
@@ -158,27 +184,63 @@ TEST_F(URLPathSafety, AHomeThatIsASymbolicLinkIsComparedByWhereItLeads) {
     fs::remove(linkedHome);
 }
 
-// A link put in the file's place between the check and the command must not lead the
-// command's attribute writes to the file the link points at.
+// A link put in the place of the file, or of any folder on its way, between the check and
+// the command must not lead the command's attribute writes to what the link points at.
 TEST_F(URLPathSafety, ALinkSwappedInAfterTheCheckCannotRedirectTheCommand) {
+    const fs::path path = "Documents/swap/swapped.txt";
+    const fs::path decoy = outside.makeFile(path.string(), "outside");
+    // A badge of the other kind, and a comment as Scrivcore writes it, marker and all: what
+    // an annotation would change and a removal would take away.
+    ASSERT_FALSE(ExtendedAttributes::set(decoy, BadgeXattr::attributeName, "flagged"));
+    ASSERT_FALSE(ExtendedAttributes::set(decoy, FinderCommentSync::attributeName, "ours"));
+    ASSERT_FALSE(ExtendedAttributes::set(decoy, FinderCommentSync::markerAttributeName,
+                                         FinderCommentSync::commentDigest("ours")));
+    const fs::path file = session.home().makeFile(path.string(), "s");
     for (const std::string command : {"annotate", "remove"}) {
-        SCOPED_TRACE(command);
-        ASSERT_FALSE(ExtendedAttributes::set(secret, BadgeXattr::attributeName, "flagged"));
-        // A comment as Scrivcore writes it, marker and all: one a removal would take away.
-        ASSERT_FALSE(ExtendedAttributes::set(secret, FinderCommentSync::attributeName, "ours"));
-        ASSERT_FALSE(ExtendedAttributes::set(secret, FinderCommentSync::markerAttributeName,
-                                             FinderCommentSync::commentDigest("ours")));
-        const fs::path file = session.home().makeFile("Documents/swapped.txt", "s");
-        const CommandTarget target = checkCommandTarget(file.string());
-        ASSERT_TRUE(target.accepted);
+        fs::path prefix;
+        for (const auto& component : path) {
+            prefix /= component;
+            SCOPED_TRACE(command + " with a link at " + prefix.string());
+            if (command == "remove") { // a record, so that its comment and tags are cleared
+                session.deliverURLs({*URL::fromString(commandURL("annotate", file))});
+                ASSERT_TRUE(hasRecord(file));
+            }
+            const CommandTarget target = checkCommandTarget(file.string());
+            ASSERT_TRUE(target.accepted);
 
-        fs::remove(file);
-        fs::create_symlink(secret, file);
-        app().carryOutURLCommand(command, target.resolvedPath);
+            const fs::path aside = (home / prefix).string() + ".aside";
+            fs::rename(home / prefix, aside);
+            fs::create_symlink(outside.path() / prefix, home / prefix);
+            app().carryOutURLCommand(command, target.resolvedPath);
+            fs::remove(home / prefix);
+            fs::rename(aside, home / prefix);
 
-        EXPECT_EQ(BadgeXattr::badgeValue(secret), "flagged");
-        EXPECT_EQ(FinderCommentSync::readComment(secret), "ours");
-        fs::remove(file);
+            EXPECT_EQ(BadgeXattr::badgeValue(decoy), "flagged");
+            EXPECT_EQ(FinderCommentSync::readComment(decoy), "ours");
+            EXPECT_TRUE(session.log().contains("not followed"));
+        }
+    }
+}
+
+// A link that leads nowhere is no file, in the home folder or out of it: it is refused, and
+// no record is left whose badge a later launch would write where the link leads by then.
+TEST_F(URLPathSafety, ADanglingLinkIsRefusedAndLeavesNothingToBadgeLater) {
+    const fs::path later = outside.path() / "later.txt";
+    const fs::path missing = home / "Documents/missing.txt";
+    fs::create_symlink(later, home / "dangle");
+    fs::create_symlink(missing, home / "dangle-in");
+    for (const auto& [link, leadsTo] :
+         {std::pair(home / "dangle", later), std::pair(home / "dangle-in", missing)}) {
+        SCOPED_TRACE(link.string());
+        session.deliverURLs({*URL::fromString(commandURL("annotate", link))});
+        EXPECT_EQ(lastLine(), rejected + leadsTo.string());
+        EXPECT_FALSE(hasRecord(link));
+        EXPECT_FALSE(hasRecord(leadsTo));
+
+        std::ofstream(leadsTo) << "appeared";
+        app().syncBadgeXattrs();
+        EXPECT_EQ(lastLine(), "Synced badge xattrs for 0 annotations");
+        EXPECT_EQ(BadgeXattr::badgeValue(leadsTo), std::nullopt);
     }
 }
 
