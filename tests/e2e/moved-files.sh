@@ -25,6 +25,9 @@ fail() { echo "FAILED: $*"; echo "--- log:"; cat "$work/log" 2>/dev/null || true
 as_user() { env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$work/run" "$@"; }
 
 run_app_until_ready() {
+    # The background job opens its log only once it runs: empty the file first, or the wait
+    # below could read the previous run's "Ready" line.
+    : >"$work/log"
     # Started directly, not through as_user: $! must be the app itself.
     # The log goes to stderr even where a journal runs, so that this check can read it.
     env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \

@@ -23,6 +23,9 @@ trap cleanup EXIT
 fail() { echo "FAILED: $*"; echo "--- log:"; cat "$work/log" 2>/dev/null || true; exit 1; }
 
 start_app() { # args: extra arguments for the app
+    # The background job opens its log only once it runs: empty the file first, so that no
+    # wait reads a line of the previous start.
+    : >"$work/log"
     # The log goes to stderr even where a journal runs, so that this script can read it.
     env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
         "$app" "$@" >"$work/out" 2>"$work/log" &

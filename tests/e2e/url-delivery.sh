@@ -35,6 +35,9 @@ fail() { echo "FAILED: $*"; echo "--- log:"; tail -n 40 "$work/log" 2>/dev/null 
 ok() { echo "ok: $*"; passed=$((passed + 1)); }
 
 start_app() {
+    # The background job opens its log only once it runs: empty the file first, so that no
+    # wait reads a line of the previous start.
+    : >"$work/log"
     env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
         XDG_DATA_DIRS="$work/no-system-entries" SCRIVLET_LOG_TO_STDERR=1 "$app" \
         >"$work/out" 2>"$work/log" &
