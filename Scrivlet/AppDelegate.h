@@ -6,6 +6,7 @@
 #include "Platform/base/RunLoop.h"
 #include "Platform/base/URL.h"
 #include "Platform/desktop/Application.h"
+#include "Platform/desktop/FileManagerIdentity.h"
 #include "Platform/desktop/NotificationCenter.h"
 
 #include <cstdint>
@@ -105,7 +106,7 @@ public:
     void pollDrag();
     void screensChanged(const Notification& notification);
 
-    static constexpr const char* finderBundleIdentifier = "com.apple.finder";
+    static constexpr const char* finderBundleIdentifier = fileManagerBundleIdentifier;
     static constexpr double dragPollInterval = 1.0 / 120;
     static constexpr double dragStillThreshold = 0.5;
     static constexpr std::int64_t dragStillTicksToEnd = 15;

@@ -4,6 +4,8 @@
 #include "Platform/base/RunLoop.h"
 #include "Platform/base/RunLoopSource.h"
 #include "Platform/desktop/AppleScript.h"
+#include "Platform/desktop/FileManagerIdentity.h"
+#include "Platform/desktop/FileManagerScripts.h"
 #include "Platform/desktop/RunningApplication.h"
 #include "Platform/desktop/Screen.h"
 #include "Platform/desktop/WindowList.h"
@@ -14,7 +16,6 @@ namespace scrivlet {
 
 namespace {
 
-constexpr const char* finderBundleIdentifier = "com.apple.finder";
 const char* const applicationNotifications[] = {
     "AXFocusedWindowChanged",
     "AXFocusedUIElementChanged",
@@ -48,15 +49,7 @@ bool isFinderWindowOnLayerZero(const WindowDescription& description, pid_t finde
 } // namespace
 
 const std::string& SelectionTracker::selectionScript() {
-    static const std::string script = "tell application \"Finder\"\n"
-                                      "    set sel to selection\n"
-                                      "    if (count of sel) = 1 then\n"
-                                      "        return POSIX path of (item 1 of sel as alias)\n"
-                                      "    else\n"
-                                      "        return \"\"\n"
-                                      "    end if\n"
-                                      "end tell";
-    return script;
+    return fileManagerSelectionScript();
 }
 
 SelectionTracker::SelectionTracker() = default;
@@ -66,7 +59,7 @@ SelectionTracker::~SelectionTracker() = default;
 bool SelectionTracker::start() {
     stop();
     const auto finders =
-        RunningApplication::runningApplicationsWithBundleIdentifier(finderBundleIdentifier);
+        RunningApplication::runningApplicationsWithBundleIdentifier(fileManagerBundleIdentifier);
     if (finders.empty()) {
         NSLog("Scrivlet: Finder not running");
         return false;

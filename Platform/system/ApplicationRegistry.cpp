@@ -1,6 +1,7 @@
 #include "Platform/system/ApplicationRegistry.h"
 
 #include "Platform/base/Installed.h"
+#include "Platform/system/AtomicFile.h"
 #include "Platform/system/UserDirectories.h"
 
 #include <algorithm>
@@ -255,20 +256,8 @@ void ApplicationRegistry::markCurrentProcessTerminated() {
 std::optional<PlatformError>
 ApplicationRegistry::writeRecord(const ApplicationRecord& record) const {
     const fs::path entry = entryPath(record.processIdentifier);
-    std::string temporary = (directory_ / ".entry.XXXXXX").string();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return registryError("Cannot write " + entry.string(), lastError());
-    }
-    const std::string contents = serialise(record);
-    const bool written =
-        ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
-    const std::error_code code = written ? std::error_code{} : lastError();
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), entry.c_str()) != 0) {
-        const std::error_code failure = code ? code : lastError();
-        ::unlink(temporary.c_str());
-        return registryError("Cannot write " + entry.string(), failure);
+    if (auto failed = replaceFileAtomically(entry, serialise(record), 0600)) {
+        return registryError("Cannot write " + entry.string(), failed->code);
     }
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "Platform/system/LoginItemService.h"
 
+#include "Platform/system/AtomicFile.h"
 #include "Platform/system/UserDirectories.h"
 
 #include <cerrno>
@@ -231,23 +232,6 @@ PlatformError failure(const std::string& action, std::error_code code, const std
     return PlatformError{code, action + ": " + why};
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t count = ::write(fd, data.data(), data.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            if (count == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
 bool isExecutableFile(const fs::path& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
@@ -325,29 +309,9 @@ std::optional<PlatformError> LoginItemService::registerItem() {
         return failure(action, code, describe(folder, code));
     }
 
-    // The temporary name is hidden and does not end in ".desktop", so a session scanning the
-    // folder meanwhile never picks it up.
-    std::string temporary = (folder / ("." + identifier_ + ".desktop.XXXXXX")).string();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        const std::error_code code = lastError();
-        return failure(action, code, describe(folder, code));
-    }
-    // mkostemp makes the file private; an autostart entry holds nothing secret and other
-    // tools expect the usual mode.
-    bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, contents) && ::fsync(fd) == 0;
-    std::error_code code = written ? std::error_code{} : lastError();
-    if (::close(fd) != 0 && written) {
-        written = false;
-        code = lastError();
-    }
-    if (written && ::rename(temporary.c_str(), entry.c_str()) != 0) {
-        written = false;
-        code = lastError();
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return failure(action, code, describe(entry, code));
+    // An autostart entry holds nothing secret, and other tools expect the usual mode.
+    if (auto failed = replaceFileAtomically(entry, contents, 0644, FilePermissions::exactly)) {
+        return failure(action, failed->code, describe(failed->path, failed->code));
     }
     return std::nullopt;
 }

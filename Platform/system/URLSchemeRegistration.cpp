@@ -1,5 +1,6 @@
 #include "Platform/system/URLSchemeRegistration.h"
 
+#include "Platform/system/AtomicFile.h"
 #include "Platform/system/DesktopEntry.h"
 #include "Platform/system/UserDirectories.h"
 
@@ -7,7 +8,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace scrivlet {
 
@@ -36,24 +36,10 @@ std::error_code replaceFile(const fs::path& path, const std::string& contents) {
     if (std::error_code error = UserDirectories::ensureDirectory(path.parent_path())) {
         return error;
     }
-    const fs::path temporary = path.string() + ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << contents;
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            return std::make_error_code(std::errc::io_error);
-        }
+    if (auto failed = replaceFileAtomically(path, contents, 0666)) {
+        return failed->code;
     }
-    std::error_code error;
-    fs::rename(temporary, path, error);
-    if (error) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-    }
-    return error;
+    return {};
 }
 
 bool declaresScheme(const std::map<std::string, std::string>& keys, const std::string& scheme) {

@@ -1,11 +1,11 @@
 #include "Platform/system/UserDefaults.h"
 
+#include "Platform/system/AtomicFile.h"
 #include "Platform/system/Bundle.h"
 #include "Platform/system/UserDirectories.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 namespace scrivlet {
 
@@ -75,20 +75,7 @@ bool UserDefaults::write(const std::map<std::string, std::string>& values) {
     if (UserDirectories::ensureDirectory(file_.parent_path())) {
         return false;
     }
-    const fs::path temporary = file_.string() + ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << nlohmann::json(values).dump(2) << "\n";
-        if (!out.flush()) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, file_, error);
-    if (error) {
-        fs::remove(temporary, error);
+    if (replaceFileAtomically(file_, nlohmann::json(values).dump(2) + "\n", 0666)) {
         return false;
     }
     loadedStamp_.reset(); // read back what is now on disk

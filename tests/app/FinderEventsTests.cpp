@@ -5,6 +5,7 @@
 #include "Platform/backends/simulated/SimulatedDesktop.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/control/DesktopControl.h"
+#include "Platform/desktop/FileManagerIdentity.h"
 #include "Platform/desktop/NotificationCenter.h"
 #include "Platform/desktop/Panel.h"
 #include "Scrivcore/PanelPlacer.h"
@@ -229,7 +230,7 @@ TEST_F(FinderEvents, SelectionsMadeWhileAnotherAppIsFrontmostAreDropped) {
     EXPECT_EQ(shownFile(), fs::path(fileA));
     EXPECT_FALSE(panelShown());
 
-    activate(pidOf(SimulatedFinder::bundleIdentifier));
+    activate(pidOf(fileManagerBundleIdentifier));
     select({fileC});
     EXPECT_EQ(shownFile(), fs::path(fileC));
     EXPECT_TRUE(panelShown());
@@ -307,7 +308,7 @@ TEST_F(FinderEvents, TheAppsOwnActivationChangesNothing) {
 
 TEST_F(FinderEvents, SwitchingAwayHidesAndBackShowsBesideTheFocusedWindow) {
     launchShowing(fileA);
-    const pid_t finderPID = pidOf(SimulatedFinder::bundleIdentifier);
+    const pid_t finderPID = pidOf(fileManagerBundleIdentifier);
     const pid_t editor = desktop.launchApplication("com.example.editor", "Editor");
     activate(editor);
     EXPECT_TRUE(panelShown()) << "fading out";
@@ -330,7 +331,7 @@ TEST_F(FinderEvents, SwitchingAwayHidesAndBackShowsBesideTheFocusedWindow) {
 
 TEST_F(FinderEvents, AClosedPanelStaysClosedUntilTheNextSelection) {
     const std::uint32_t window = launchShowing(fileA);
-    const pid_t finderPID = pidOf(SimulatedFinder::bundleIdentifier);
+    const pid_t finderPID = pidOf(fileManagerBundleIdentifier);
     panel().close();
     settle();
     EXPECT_TRUE(app().userDismissed);
@@ -353,7 +354,7 @@ TEST_F(FinderEvents, AClosedPanelStaysClosedUntilTheNextSelection) {
 
 TEST_F(FinderEvents, NoPanelWhileFinderHasNoWindowOnScreen) {
     const std::uint32_t window = launchShowing(fileA);
-    const pid_t finderPID = pidOf(SimulatedFinder::bundleIdentifier);
+    const pid_t finderPID = pidOf(fileManagerBundleIdentifier);
     switchAway();
     desktop.window(window)->onScreen = false; // still Finder's focused window
     activate(finderPID);

@@ -2,6 +2,7 @@
 
 #include "Platform/backends/simulated/SimulatedDesktop.h"
 #include "Platform/base/RunLoop.h"
+#include "Platform/desktop/FileManagerIdentity.h"
 #include "Platform/desktop/FileManagerScripts.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@ pid_t SimulatedFinder::launch() {
     pid_ = nextPID_++;
     selections_.clear();
     focusedWindow_.reset();
-    desktop_.addRunningApplication({bundleIdentifier, *pid_, "Finder", false});
+    desktop_.addRunningApplication({fileManagerBundleIdentifier, *pid_, "Finder", false});
     openDesktopWindow();
     return *pid_;
 }

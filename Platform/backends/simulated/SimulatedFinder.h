@@ -21,7 +21,6 @@ class SimulatedDesktop;
 // coordinates (window server style).
 class SimulatedFinder {
 public:
-    static constexpr const char* bundleIdentifier = "com.apple.finder";
     // The one script Finder answers: the POSIX path of the single selected item.
     static const std::string& selectionScript();
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/base/Geometry.h"
+#include "Platform/desktop/FileManagerIdentity.h"
 #include "Platform/desktop/RunningApplication.h"
 #include "Platform/desktop/Screen.h"
 #include "Platform/desktop/WindowList.h"
@@ -15,8 +16,7 @@
 // connection and no toolkit here, so every rule can be checked without a display.
 namespace scrivlet::x11 {
 
-// The identifier the app knows the file manager by, whichever program plays that role.
-inline constexpr const char* fileManagerBundleIdentifier = "com.apple.finder";
+// The program that plays the file manager here.
 inline constexpr const char* fileManagerName = "Dolphin";
 
 // What a client window is for (_NET_WM_WINDOW_TYPE), as far as its layer depends on it.
