@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/RunLoop.h"
-#include "Platform/system/FileHandle.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "Platform/system/URLReceiver.h"
 
-#include "Platform/system/FileHandle.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/UserDirectories.h"
 
 #include <cerrno>

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/base/URL.h"
 #include "Platform/system/ClientConnections.h"
-#include "Platform/system/FileHandle.h"
 #include "Platform/system/URLDelivery.h"
 
 #include <cstddef>
