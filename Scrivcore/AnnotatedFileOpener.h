@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/system/FileHandle.h"
+#include "Platform/base/FileHandle.h"
 #include "Scrivcore/Export.h"
 
 #include <filesystem>

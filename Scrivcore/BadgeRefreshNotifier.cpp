@@ -1,5 +1,6 @@
 #include "Scrivcore/BadgeRefreshNotifier.h"
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/UserDirectories.h"
 #include "Scrivcore/ScrivcoreLog.h"
 
@@ -22,57 +23,31 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
-// Closing the descriptor is also what releases the flock.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-// Opens the queue and takes its lock. Should the file be removed or replaced while we wait
-// for the lock, whatever we wrote would land in a file nobody drains again, so start over on
-// the one now at the path.
-int openLocked(const fs::path& path, int flags, std::error_code& error) {
+// Opens the queue and takes its lock; closing the handle is what releases it. Should the file
+// be removed or replaced while we wait for the lock, whatever we wrote would land in a file
+// nobody drains again, so start over on the one now at the path.
+FileHandle openLocked(const fs::path& path, int flags, std::error_code& error) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        FileDescriptor fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
-        if (!fd) {
+        FileHandle fd(::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+        if (!fd.isValid()) {
             error = lastError();
-            return -1;
+            return {};
         }
         while (::flock(fd.get(), LOCK_EX) != 0) {
             if (errno != EINTR) {
                 error = lastError();
-                return -1;
+                return {};
             }
         }
         struct stat held {};
         struct stat named {};
         if (::fstat(fd.get(), &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
             held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-            return fd.release();
+            return fd;
         }
     }
     error = std::make_error_code(std::errc::resource_unavailable_try_again);
-    return -1;
+    return {};
 }
 
 std::error_code readAll(int fd, std::string& contents) {
@@ -228,15 +203,15 @@ bool BadgeRefreshNotifier::notifyChange(const std::string& path) {
     }
     const fs::path queue = queuePath();
     std::error_code error;
-    FileDescriptor locked(openLocked(queue, O_RDWR | O_CREAT, error));
-    if (!locked && error == std::errc::no_such_file_or_directory) {
+    FileHandle locked = openLocked(queue, O_RDWR | O_CREAT, error);
+    if (!locked.isValid() && error == std::errc::no_such_file_or_directory) {
         // The container appears with the store; the app may notify before either exists.
         error = UserDirectories::ensureDirectory(queue.parent_path());
         if (!error) {
-            locked.reset(openLocked(queue, O_RDWR | O_CREAT, error));
+            locked = openLocked(queue, O_RDWR | O_CREAT, error);
         }
     }
-    if (!locked) {
+    if (!locked.isValid()) {
         log.error("Cannot open the badge refresh queue %{public}s: %{public}s",
                   {queue.string(), error.message()});
         return false;
@@ -256,8 +231,8 @@ std::vector<std::string> BadgeRefreshNotifier::drainPendingPaths() {
     const Logger& log = ScrivcoreLog::badges();
     const fs::path queue = queuePath();
     std::error_code error;
-    FileDescriptor locked(openLocked(queue, O_RDWR, error));
-    if (!locked) {
+    FileHandle locked = openLocked(queue, O_RDWR, error);
+    if (!locked.isValid()) {
         if (error != std::errc::no_such_file_or_directory) {
             log.error("Cannot open the badge refresh queue %{public}s: %{public}s",
                       {queue.string(), error.message()});

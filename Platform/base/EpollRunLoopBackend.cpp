@@ -1,3 +1,4 @@
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/RunLoop.h"
 
 #include <algorithm>
@@ -24,35 +25,32 @@ namespace {
 // Waits in epoll. The descriptor set lives in the kernel between waits and is only touched when
 // the loop's list changes. Timeouts go through a timerfd rather than epoll_wait's milliseconds:
 // a 1/120 s display timer rounded to whole milliseconds would drift a frame every few seconds.
+// The descriptors close with the backend, or with a constructor that gives up half-way.
 class EpollRunLoopBackend final : public RunLoopBackend {
 public:
     EpollRunLoopBackend() {
-        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-        if (epoll_ < 0) {
+        epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
+        if (!epoll_.isValid()) {
             failBecause("epoll_create1");
         }
-        wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (wakeFd_ < 0) {
-            closeAll();
+        wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!wakeFd_.isValid()) {
             failBecause("eventfd");
         }
-        timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-        if (timerFd_ < 0) {
-            closeAll();
+        timerFd_.reset(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
+        if (!timerFd_.isValid()) {
             failBecause("timerfd_create");
         }
-        for (int fd : {wakeFd_, timerFd_}) {
+        for (int fd : {wakeFd_.get(), timerFd_.get()}) {
             epoll_event event{};
             event.events = EPOLLIN;
             event.data.fd = fd;
-            if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
-                closeAll();
+            if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) != 0) {
                 failBecause("epoll_ctl");
             }
         }
     }
 
-    ~EpollRunLoopBackend() override { closeAll(); }
     EpollRunLoopBackend(const EpollRunLoopBackend&) = delete;
     EpollRunLoopBackend& operator=(const EpollRunLoopBackend&) = delete;
 
@@ -77,8 +75,8 @@ public:
             milliseconds = -1;
         }
         events_.resize(registered_.size() + 2);
-        const int count =
-            ::epoll_wait(epoll_, events_.data(), static_cast<int>(events_.size()), milliseconds);
+        const int count = ::epoll_wait(epoll_.get(), events_.data(),
+                                       static_cast<int>(events_.size()), milliseconds);
         if (count < 0) {
             if (errno == EINTR) {
                 return; // the loop comes straight back with a fresh timeout
@@ -88,13 +86,13 @@ public:
         }
         for (int i = 0; i < count; ++i) {
             const int fd = events_[static_cast<std::size_t>(i)].data.fd;
-            if (fd == wakeFd_) {
+            if (fd == wakeFd_.get()) {
                 std::uint64_t wakes = 0;
-                [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &wakes, sizeof wakes);
-            } else if (fd == timerFd_) {
+                [[maybe_unused]] const ssize_t got = ::read(wakeFd_.get(), &wakes, sizeof wakes);
+            } else if (fd == timerFd_.get()) {
                 std::uint64_t expirations = 0;
                 [[maybe_unused]] const ssize_t got =
-                    ::read(timerFd_, &expirations, sizeof expirations);
+                    ::read(timerFd_.get(), &expirations, sizeof expirations);
                 timerArmed_ = false;
             } else {
                 ready.push_back(fd);
@@ -106,13 +104,13 @@ public:
     void wake() override {
         const std::uint64_t one = 1;
         // EAGAIN means the counter is already non-zero, which is all a wake needs.
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd_.get(), &one, sizeof one);
     }
 
     void forgetDescriptor(int fd) override {
         if (const auto it = std::find(registered_.begin(), registered_.end(), fd);
             it != registered_.end()) {
-            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+            ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
             registered_.erase(it);
         }
         alwaysReady_.erase(std::remove(alwaysReady_.begin(), alwaysReady_.end(), fd),
@@ -133,7 +131,7 @@ public:
             const bool immediate = !alwaysReady_.empty() || !(*timeoutSeconds > 0);
             armTimer(immediate ? 1e-9 : *timeoutSeconds);
         }
-        return epoll_;
+        return epoll_.get();
     }
 
 private:
@@ -147,7 +145,7 @@ private:
         for (int fd : registered_) {
             if (!std::binary_search(wanted.begin(), wanted.end(), fd)) {
                 // Fails harmlessly when the owner already closed it: the kernel dropped it then.
-                ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+                ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
             }
         }
         std::vector<int> registered;
@@ -164,7 +162,7 @@ private:
             epoll_event event{};
             event.events = EPOLLIN;
             event.data.fd = fd;
-            if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) == 0) {
+            if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) == 0) {
                 registered.push_back(fd);
             } else if (errno == EPERM) {
                 // Regular files and directories cannot be polled by epoll; poll() calls them
@@ -190,7 +188,7 @@ private:
         itimerspec expiry{};
         expiry.it_value.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
         expiry.it_value.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
-        if (::timerfd_settime(timerFd_, 0, &expiry, nullptr) != 0) {
+        if (::timerfd_settime(timerFd_.get(), 0, &expiry, nullptr) != 0) {
             std::perror("RunLoop: timerfd_settime");
             std::abort();
         }
@@ -204,22 +202,14 @@ private:
         }
         // Disarming also clears an expiry nobody read, so a stale one cannot end a later wait.
         const itimerspec off{};
-        ::timerfd_settime(timerFd_, 0, &off, nullptr);
+        ::timerfd_settime(timerFd_.get(), 0, &off, nullptr);
         timerArmed_ = false;
     }
 
-    void closeAll() {
-        for (int* fd : {&timerFd_, &wakeFd_, &epoll_}) {
-            if (*fd >= 0) {
-                ::close(*fd);
-                *fd = -1;
-            }
-        }
-    }
-
-    int epoll_ = -1;
-    int wakeFd_ = -1;
-    int timerFd_ = -1;
+    // Members go in reverse order: the timer and the wake close before the set that holds them.
+    FileHandle epoll_;
+    FileHandle wakeFd_;
+    FileHandle timerFd_;
     bool timerArmed_ = false;
     bool synced_ = false;
     std::vector<int> lastFds_;     // the list as the loop last passed it, for a cheap comparison

@@ -60,25 +60,24 @@ std::unique_ptr<DesktopControlServer> DesktopControlServer::start(RunLoop& loop,
         }
         ::unlink(socketPath.c_str());
     }
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listener < 0) {
+    FileHandle listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!listener.isValid()) {
         error = lastError();
         return nullptr;
     }
-    if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, backlog) != 0) {
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener.get(), backlog) != 0) {
         error = lastError();
-        ::close(listener);
         return nullptr;
     }
     ::chmod(socketPath.c_str(), 0600);
     return std::unique_ptr<DesktopControlServer>(
-        new DesktopControlServer(loop, desktop, socketPath, listener));
+        new DesktopControlServer(loop, desktop, socketPath, std::move(listener)));
 }
 
 DesktopControlServer::DesktopControlServer(RunLoop& loop, DesktopControl& desktop, fs::path path,
-                                           int listener)
-    : desktop_(desktop), path_(std::move(path)), listener_(listener) {
+                                           FileHandle listener)
+    : desktop_(desktop), path_(std::move(path)), listener_(std::move(listener)) {
     ClientConnections::Limits limits;
     limits.maximumConnections = maximumConnections;
     limits.idleTimeout = clientIdleTimeout;
@@ -94,12 +93,13 @@ DesktopControlServer::DesktopControlServer(RunLoop& loop, DesktopControl& deskto
             controlLog().error("Desktop control: accepting a client failed: %{public}s", {what});
         }
     };
-    clients_ = std::make_unique<ClientConnections>(loop, listener, limits, std::move(handlers));
+    clients_ =
+        std::make_unique<ClientConnections>(loop, listener_.get(), limits, std::move(handlers));
 }
 
 DesktopControlServer::~DesktopControlServer() {
     clients_.reset();
-    ::close(listener_);
+    listener_.reset();
     ::unlink(path_.c_str());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/ClientConnections.h"
 
 #include <cstddef>
@@ -42,7 +43,7 @@ public:
 
 private:
     DesktopControlServer(RunLoop& loop, DesktopControl& desktop, std::filesystem::path path,
-                         int listener);
+                         FileHandle listener);
     void readRequest(int connection);
     void serveRequest(int connection);
     void failRequest(int connection);
@@ -54,7 +55,7 @@ private:
 
     DesktopControl& desktop_;
     std::filesystem::path path_;
-    int listener_;
+    FileHandle listener_;
     std::map<int, std::string> requests_;
     // Last, so that it goes first: its clients never call back into a half-destroyed server.
     std::unique_ptr<ClientConnections> clients_;

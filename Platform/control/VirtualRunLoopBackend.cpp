@@ -1,3 +1,4 @@
+#include "Platform/base/FileHandle.h"
 #include "Platform/control/VirtualClock.h"
 
 #include <atomic>
@@ -21,12 +22,11 @@ class VirtualRunLoopBackend final : public RunLoopBackend {
 public:
     explicit VirtualRunLoopBackend(Date start)
         : start_(start), wakeFD_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-        if (wakeFD_ < 0) {
+        if (!wakeFD_.isValid()) {
             std::perror("virtual run loop: eventfd");
             std::abort();
         }
     }
-    ~VirtualRunLoopBackend() override { ::close(wakeFD_); }
     VirtualRunLoopBackend(const VirtualRunLoopBackend&) = delete;
     VirtualRunLoopBackend& operator=(const VirtualRunLoopBackend&) = delete;
 
@@ -55,13 +55,13 @@ public:
 
     void wake() override {
         const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(wakeFD_, &one, sizeof one);
+        [[maybe_unused]] const ssize_t written = ::write(wakeFD_.get(), &one, sizeof one);
     }
 
 private:
     // Polls the sources and the wake-up descriptor; answers whether a wake-up ended the poll.
     bool poll(const std::vector<int>& fds, std::vector<int>& ready, int timeoutMilliseconds) {
-        polled_.assign(1, pollfd{wakeFD_, POLLIN, 0});
+        polled_.assign(1, pollfd{wakeFD_.get(), POLLIN, 0});
         for (const int fd : fds) {
             polled_.push_back(pollfd{fd, POLLIN, 0});
         }
@@ -83,14 +83,14 @@ private:
             return false;
         }
         std::uint64_t drained = 0;
-        [[maybe_unused]] const ssize_t read = ::read(wakeFD_, &drained, sizeof drained);
+        [[maybe_unused]] const ssize_t read = ::read(wakeFD_.get(), &drained, sizeof drained);
         return true;
     }
 
     const Date start_;
     // Written by the owning thread only; atomic so that now() may be read from anywhere.
     std::atomic<std::int64_t> nanoseconds_{0};
-    const int wakeFD_;
+    const FileHandle wakeFD_;
     std::vector<pollfd> polled_;
 };
 

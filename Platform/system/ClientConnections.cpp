@@ -33,8 +33,8 @@ ClientConnections::~ClientConnections() {
         if (client.timer != Scheduler::invalidTimer) {
             loop_.cancel(client.timer);
         }
-        ::close(fd);
     }
+    // The connections close with the table, each after the loop stopped watching it.
 }
 
 void ClientConnections::startAccepting() {
@@ -81,21 +81,22 @@ void ClientConnections::acceptWaiting() {
                 return;
             }
         }
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
+        FileHandle accepted(::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!accepted.isValid()) {
             return; // EAGAIN: nobody else waits
         }
-        if (!URLDelivery::peerIsCurrentUser(fd)) {
-            ::close(fd);
+        if (!URLDelivery::peerIsCurrentUser(accepted.get())) {
             continue;
         }
-        add(fd);
+        add(std::move(accepted));
     }
 }
 
-void ClientConnections::add(int fd) {
+void ClientConnections::add(FileHandle connection) {
+    const int fd = connection.get();
     const double now = loop_.monotonicNow();
     Client& client = clients_[fd];
+    client.connection = std::move(connection);
     client.accepted = now;
     client.lastHeard = now;
     client.arrival = ++arrivals_;
@@ -172,10 +173,11 @@ FileHandle ClientConnections::release(int fd) {
     if (found->second.timer != Scheduler::invalidTimer) {
         loop_.cancel(found->second.timer);
     }
+    FileHandle connection = std::move(found->second.connection);
     clients_.erase(found);
     // Newcomers left waiting in the backlog may come in now.
     startAccepting();
-    return FileHandle(fd);
+    return connection;
 }
 
 void ClientConnections::drop(int fd) {

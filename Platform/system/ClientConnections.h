@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/RunLoop.h"
-#include "Platform/system/FileHandle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +55,7 @@ public:
 
 private:
     struct Client {
+        FileHandle connection;
         RunLoop::SourceID source = 0;
         Scheduler::TimerID timer = Scheduler::invalidTimer;
         double accepted = 0;
@@ -67,7 +68,7 @@ private:
     void startAccepting();
     void stopAccepting();
     bool listenerHasWaiting() const;
-    void add(int fd);
+    void add(FileHandle connection);
     void heardFrom(int fd);
     void schedule(int fd, Client& client);
     void deadlinePassed(int fd);

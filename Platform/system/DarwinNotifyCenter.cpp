@@ -1,5 +1,6 @@
 #include "Platform/system/DarwinNotifyCenter.h"
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/Log.h"
 #include "Platform/system/UserDirectories.h"
 
@@ -75,14 +76,14 @@ std::error_code post(const std::string& name) {
     // O_NONBLOCK so a FIFO planted under the name cannot hang the poster; O_NOFOLLOW so a
     // symbolic link cannot make us create or touch a file elsewhere.
     constexpr int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
-    const int fd = ::open(file.c_str(), flags, 0600);
-    if (fd < 0) {
+    FileHandle notice(::open(file.c_str(), flags, 0600));
+    if (!notice.isValid()) {
         const std::error_code error = lastError();
         notifyLog().error("Cannot post notice %{public}s: %{public}s", {name, error.message()});
         return error;
     }
     // The close of a descriptor opened for writing is the notice (IN_CLOSE_WRITE).
-    ::close(fd);
+    notice.reset();
     return {};
 }
 
@@ -100,41 +101,38 @@ std::unique_ptr<NotifyObserver> NotifyObserver::create(const std::string& name,
     if ((error = ensureNoticeFolder(directory, name))) {
         return nullptr;
     }
-    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0) {
+    FileHandle fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!fd.isValid()) {
         error = lastError();
         notifyLog().error("Cannot observe notice %{public}s: %{public}s", {name, error.message()});
         return nullptr;
     }
-    const int watch = ::inotify_add_watch(fd, directory.c_str(), watchMask);
+    const int watch = ::inotify_add_watch(fd.get(), directory.c_str(), watchMask);
     if (watch < 0) {
         error = lastError();
-        ::close(fd);
         notifyLog().error("Cannot watch the notice folder for %{public}s: %{public}s",
                           {name, error.message()});
         return nullptr;
     }
     return std::unique_ptr<NotifyObserver>(
-        new NotifyObserver(name, std::move(directory), fd, watch));
+        new NotifyObserver(name, std::move(directory), std::move(fd), watch));
 }
 
-NotifyObserver::NotifyObserver(std::string name, fs::path directory, int fd, int watch)
-    : name_(std::move(name)), directory_(std::move(directory)), fd_(fd), watch_(watch) {}
+NotifyObserver::NotifyObserver(std::string name, fs::path directory, FileHandle fd, int watch)
+    : name_(std::move(name)), directory_(std::move(directory)), fd_(std::move(fd)), watch_(watch) {}
 
-NotifyObserver::~NotifyObserver() {
-    ::close(fd_);
-}
+NotifyObserver::~NotifyObserver() = default;
 
 std::error_code NotifyObserver::rewatch() {
     if (watch_ >= 0) {
         // Harmless when the kernel already dropped it (EINVAL).
-        ::inotify_rm_watch(fd_, watch_);
+        ::inotify_rm_watch(fd_.get(), watch_);
         watch_ = -1;
     }
     if (const auto problem = UserDirectories::ensurePrivateDirectory(directory_)) {
         return problem->code;
     }
-    watch_ = ::inotify_add_watch(fd_, directory_.c_str(), watchMask);
+    watch_ = ::inotify_add_watch(fd_.get(), directory_.c_str(), watchMask);
     return watch_ < 0 ? lastError() : std::error_code{};
 }
 
@@ -158,7 +156,7 @@ std::size_t NotifyObserver::readPendingNotices() {
     bool eventsLost = false;
     bool watchLost = false;
     for (;;) {
-        const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+        const ssize_t got = ::read(fd_.get(), buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -219,7 +217,7 @@ bool NotifyObserver::waitForNotice(std::chrono::milliseconds timeout) {
             }
             pollTimeout = static_cast<int>(left);
         }
-        pollfd watched{fd_, POLLIN, 0};
+        pollfd watched{fd_.get(), POLLIN, 0};
         if (::poll(&watched, 1, pollTimeout) < 0 && errno != EINTR) {
             notifyLog().error("Cannot wait for notice %{public}s: %{public}s",
                               {name_, lastError().message()});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 
 #include <chrono>
 #include <cstddef>
@@ -51,7 +52,7 @@ public:
     const std::string& name() const { return name_; }
 
     // Non-blocking; readable while notices (possibly of other names) wait to be consumed.
-    int fileDescriptor() const { return fd_; }
+    int fileDescriptor() const { return fd_.get(); }
 
     // Reads what is queued without blocking and returns how many posts of this name it held.
     // Coalesced posts count once; when the kernel dropped events, it answers at least 1 since
@@ -63,13 +64,13 @@ public:
     bool waitForNotice(std::chrono::milliseconds timeout);
 
 private:
-    NotifyObserver(std::string name, std::filesystem::path directory, int fd, int watch);
+    NotifyObserver(std::string name, std::filesystem::path directory, FileHandle fd, int watch);
     std::error_code rewatch();
     std::size_t readPendingNotices();
 
     std::string name_;
     std::filesystem::path directory_;
-    int fd_ = -1;
+    FileHandle fd_;
     int watch_ = -1;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Platform/base/Export.h"
-#include "Platform/system/FileHandle.h"
+#include "Platform/base/FileHandle.h"
 
 #include <filesystem>
 #include <string>

@@ -1,5 +1,6 @@
 #include "Platform/system/FileManager.h"
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/Installed.h"
 #include "Platform/system/Trash.h"
 #include "Platform/system/UserDirectories.h"
@@ -134,33 +135,29 @@ std::optional<PlatformError> FileManager::removeItem(const fs::path& path) const
 
 std::optional<PlatformError> FileManager::copyItem(const fs::path& source,
                                                    const fs::path& destination) const {
-    const int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (from < 0) {
+    const FileHandle from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!from.isValid()) {
         return failure("Cannot read", source, lastError());
     }
     struct stat info {};
-    if (::fstat(from, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(from.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         const std::error_code code =
             errno != 0 ? lastError() : std::make_error_code(std::errc::invalid_argument);
-        ::close(from);
         return failure("Cannot copy (not a regular file)", source, code);
     }
     // O_EXCL with O_NOFOLLOW: whatever stands at the destination, even a link planted by
     // someone else, makes the copy fail rather than write through it.
-    const int to = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          info.st_mode & 0777);
-    if (to < 0) {
-        const std::error_code code = lastError();
-        ::close(from);
-        return failure("Cannot create", destination, code);
+    FileHandle to(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         info.st_mode & 0777));
+    if (!to.isValid()) {
+        return failure("Cannot create", destination, lastError());
     }
-    bool copied = copyContents(from, to);
+    bool copied = copyContents(from.get(), to.get());
     std::error_code code = copied ? std::error_code{} : lastError();
-    if (::close(to) != 0 && copied) {
+    if (!to.close() && copied) {
         copied = false;
         code = lastError();
     }
-    ::close(from);
     if (!copied) {
         ::unlink(destination.c_str());
         return failure("Cannot write", destination, code);
@@ -170,13 +167,12 @@ std::optional<PlatformError> FileManager::copyItem(const fs::path& source,
 
 std::optional<PlatformError> FileManager::setPosixPermissions(const fs::path& path,
                                                               mode_t mode) const {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    const FileHandle fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.isValid()) {
         return failure("Cannot change the permissions of", path, lastError());
     }
-    const bool changed = ::fchmod(fd, mode) == 0;
+    const bool changed = ::fchmod(fd.get(), mode) == 0;
     const std::error_code code = changed ? std::error_code{} : lastError();
-    ::close(fd);
     if (!changed) {
         return failure("Cannot change the permissions of", path, code);
     }

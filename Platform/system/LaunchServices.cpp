@@ -1,6 +1,6 @@
 #include "Platform/system/LaunchServices.h"
 
-#include "Platform/system/FileHandle.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/URLDelivery.h"
 #include "Platform/system/URLSchemeRegistration.h"
 #include "Platform/system/UserDirectories.h"

@@ -7,29 +7,21 @@
 
 namespace scrivlet {
 
-PathLookup::~PathLookup() {
-    if (folderFd_ >= 0) {
-        ::close(folderFd_);
-    }
-}
-
 std::pair<int, const char*> PathLookup::split(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash + 1 == path.size()) {
         return {AT_FDCWD, path.c_str()};
     }
     const std::string_view folder(path.data(), std::max<std::size_t>(slash, 1));
-    if (folder != folder_ || folderFd_ < 0) {
-        if (folderFd_ >= 0) {
-            ::close(folderFd_);
-        }
+    if (folder != folder_ || !folderFd_.isValid()) {
+        folderFd_.reset();
         folder_ = folder;
-        folderFd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        folderFd_.reset(::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     }
-    if (folderFd_ < 0) {
+    if (!folderFd_.isValid()) {
         return {AT_FDCWD, path.c_str()}; // the whole path gives the reason
     }
-    return {folderFd_, path.c_str() + slash + 1};
+    return {folderFd_.get(), path.c_str() + slash + 1};
 }
 
 bool PathLookup::exists(const std::string& path) {

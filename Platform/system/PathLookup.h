@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/FileIdentity.h"
 
 #include <optional>
@@ -17,7 +18,6 @@ namespace scrivlet {
 class SCRIVLET_PLATFORM_API PathLookup {
 public:
     PathLookup() = default;
-    ~PathLookup();
     PathLookup(const PathLookup&) = delete;
     PathLookup& operator=(const PathLookup&) = delete;
 
@@ -30,7 +30,7 @@ private:
     std::pair<int, const char*> split(const std::string& path);
 
     std::string folder_;
-    int folderFd_ = -1;
+    FileHandle folderFd_;
 };
 
 } // namespace scrivlet

@@ -9,7 +9,8 @@
 
 namespace scrivlet {
 
-TerminationSignals::TerminationSignals(RunLoop& loop, int fd) : loop_(loop), fd_(fd) {}
+TerminationSignals::TerminationSignals(RunLoop& loop, FileHandle fd)
+    : loop_(loop), fd_(std::move(fd)) {}
 
 std::unique_ptr<TerminationSignals>
 TerminationSignals::install(RunLoop& loop, std::function<void(int signal)> onSignal) {
@@ -20,11 +21,12 @@ TerminationSignals::install(RunLoop& loop, std::function<void(int signal)> onSig
     if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
         return nullptr;
     }
-    const int fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd < 0) {
+    FileHandle owned(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!owned.isValid()) {
         return nullptr;
     }
-    std::unique_ptr<TerminationSignals> installed(new TerminationSignals(loop, fd));
+    const int fd = owned.get();
+    std::unique_ptr<TerminationSignals> installed(new TerminationSignals(loop, std::move(owned)));
     installed->source_ = loop.addFileDescriptorSource(fd, [fd, onSignal = std::move(onSignal)] {
         signalfd_siginfo info{};
         while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
@@ -35,8 +37,8 @@ TerminationSignals::install(RunLoop& loop, std::function<void(int signal)> onSig
 }
 
 TerminationSignals::~TerminationSignals() {
+    // The descriptor closes after this, once the loop no longer watches it.
     loop_.removeSource(source_);
-    ::close(fd_);
 }
 
 } // namespace scrivlet

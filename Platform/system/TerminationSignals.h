@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,9 +23,9 @@ public:
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
 private:
-    TerminationSignals(RunLoop& loop, int fd);
+    TerminationSignals(RunLoop& loop, FileHandle fd);
     RunLoop& loop_;
-    int fd_;
+    FileHandle fd_;
     std::uint64_t source_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "Platform/system/Trash.h"
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/UserDirectories.h"
 
 #include <cctype>
@@ -148,23 +149,23 @@ std::optional<PlatformError> moveToTrash(const fs::path& path) {
         const fs::path infoFile = place.trash / "info" / (name + ".trashinfo");
         const fs::path target = place.trash / "files" / name;
         // The info file is written first: creating it exclusively reserves the name.
-        const int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST) {
+        FileHandle fd(::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd.isValid() && errno == EEXIST) {
             continue;
         }
-        if (fd < 0) {
+        if (!fd.isValid()) {
             const std::error_code code = lastError();
             return failure(item, infoFile.string() + ": " + code.message(), code);
         }
         struct stat existing {};
         if (::lstat(target.c_str(), &existing) == 0) { // left without its info file
-            ::close(fd);
+            fd.reset();
             ::unlink(infoFile.c_str());
             continue;
         }
-        const bool written = writeAll(fd, contents) && ::fsync(fd) == 0;
+        const bool written = writeAll(fd.get(), contents) && ::fsync(fd.get()) == 0;
         std::error_code code = written ? std::error_code{} : lastError();
-        ::close(fd);
+        fd.reset();
         if (written && ::rename(item.c_str(), target.c_str()) != 0) {
             code = lastError();
         }

@@ -1,6 +1,6 @@
 #include "Platform/system/URLReceiver.h"
 
-#include "Platform/system/FileHandle.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/UserDirectories.h"
 
 #include <cerrno>
@@ -23,23 +23,22 @@ std::error_code lastError() {
 }
 
 // The lock says which process is the receiver; it goes with the process, however it ends.
-int takeLock(const fs::path& path, std::error_code& error) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0) {
+FileHandle takeLock(const fs::path& path, std::error_code& error) {
+    FileHandle fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!fd.isValid()) {
         error = lastError();
-        return -1;
+        return {};
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? std::make_error_code(std::errc::device_or_resource_busy)
                                      : lastError();
-        ::close(fd);
-        return -1;
+        return {};
     }
     return fd;
 }
 
 // Only the lock holder gets here, so a socket in the way was left by a receiver that ended.
-int listenAt(const fs::path& path, std::error_code& error) {
+FileHandle listenAt(const fs::path& path, std::error_code& error) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.native().size());
@@ -47,20 +46,19 @@ int listenAt(const fs::path& path, std::error_code& error) {
     if (::lstat(path.c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
             error = std::make_error_code(std::errc::file_exists);
-            return -1;
+            return {};
         }
         ::unlink(path.c_str());
     }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    FileHandle fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.isValid()) {
         error = lastError();
-        return -1;
+        return {};
     }
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, URLReceiver::backlog) != 0) {
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.get(), URLReceiver::backlog) != 0) {
         error = lastError();
-        ::close(fd);
-        return -1;
+        return {};
     }
     // The folder is the user's alone already; the socket says so too.
     ::chmod(path.c_str(), 0600);
@@ -85,26 +83,26 @@ std::unique_ptr<URLReceiver> URLReceiver::claim(const std::string& scheme, std::
         error = refused->code;
         return nullptr;
     }
-    const int lock = takeLock(URLDelivery::receiverLockPath(*name), error);
-    if (lock < 0) {
+    FileHandle lock = takeLock(URLDelivery::receiverLockPath(*name), error);
+    if (!lock.isValid()) {
         return nullptr;
     }
-    const int listener = listenAt(socket, error);
-    if (listener < 0) {
-        ::close(lock);
+    FileHandle listener = listenAt(socket, error);
+    if (!listener.isValid()) {
         return nullptr;
     }
-    return std::unique_ptr<URLReceiver>(new URLReceiver(*name, lock, listener));
+    return std::unique_ptr<URLReceiver>(
+        new URLReceiver(*name, std::move(lock), std::move(listener)));
 }
 
-URLReceiver::URLReceiver(std::string scheme, int lock, int listener)
-    : scheme_(std::move(scheme)), lock_(lock), listener_(listener) {}
+URLReceiver::URLReceiver(std::string scheme, FileHandle lock, FileHandle listener)
+    : scheme_(std::move(scheme)), lock_(std::move(lock)), listener_(std::move(listener)) {}
 
 URLReceiver::~URLReceiver() {
     senders_.reset();
-    ::close(listener_);
+    listener_.reset();
     ::unlink(URLDelivery::socketPath(scheme_).c_str());
-    ::close(lock_);
+    lock_.reset();
 }
 
 void URLReceiver::start(RunLoop& loop, Handler handler) {
@@ -116,7 +114,8 @@ void URLReceiver::start(RunLoop& loop, Handler handler) {
     ClientConnections::Handlers handlers;
     handlers.readable = [this](int fd) { readFrom(fd); };
     handlers.dropped = [this](int fd) { deliveries_.erase(fd); };
-    senders_ = std::make_unique<ClientConnections>(loop, listener_, limits, std::move(handlers));
+    senders_ =
+        std::make_unique<ClientConnections>(loop, listener_.get(), limits, std::move(handlers));
 }
 
 void URLReceiver::readFrom(int fd) {

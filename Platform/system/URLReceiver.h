@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/base/URL.h"
 #include "Platform/system/ClientConnections.h"
-#include "Platform/system/FileHandle.h"
 #include "Platform/system/URLDelivery.h"
 
 #include <cstddef>
@@ -56,14 +56,14 @@ public:
     const std::string& scheme() const { return scheme_; }
 
 private:
-    URLReceiver(std::string scheme, int lock, int listener);
+    URLReceiver(std::string scheme, FileHandle lock, FileHandle listener);
     void readFrom(int fd);
     void finish(int fd, bool wellFormed);
     void drop(int fd);
 
     std::string scheme_;
-    int lock_;
-    int listener_;
+    FileHandle lock_;
+    FileHandle listener_;
     Handler handler_;
     std::map<int, URLDelivery::Decoder> deliveries_;
     // Last, so that it goes first: its clients never call back into a half-destroyed receiver.

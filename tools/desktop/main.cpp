@@ -4,6 +4,7 @@
 //   select-file PATH (in Finder) | set-status STATUS (in the app's panel)
 // Exits 0 when the app did it, 1 when the app answered "error: ..." or did not answer, and
 // 2 when the command line itself cannot be sent.
+#include "Platform/base/FileHandle.h"
 #include "Platform/control/DesktopControlServer.h"
 
 #include <cerrno>
@@ -37,23 +38,22 @@ std::optional<std::string> requestLine(int argc, char** argv) {
     return request + "\n";
 }
 
-// A connected socket, or -1.
-int connectTo(const std::filesystem::path& path) {
+// A connected socket, or none.
+FileHandle connectTo(const std::filesystem::path& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.native().size() >= sizeof address.sun_path) {
-        return -1;
+        return {};
     }
     std::strcpy(address.sun_path, path.c_str());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 &&
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
+    FileHandle fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.isValid() &&
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return {};
     }
     // An app that hangs counts as one that does not answer.
     const timeval patience{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     return fd;
 }
 
@@ -99,16 +99,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto path = DesktopControlServer::defaultSocketPath();
-    const int fd = connectTo(path);
-    if (fd < 0) {
+    FileHandle connection = connectTo(path);
+    if (!connection.isValid()) {
         std::cerr << "scrivlet-desktop: Scrivlet is not running (no " << path.string() << ")\n";
         return 1;
     }
-    sendAll(fd, *request);
-    ::shutdown(fd, SHUT_WR);
+    sendAll(connection.get(), *request);
+    ::shutdown(connection.get(), SHUT_WR);
     // Read even after a failed send: the app may have said why it stopped listening.
-    const std::string reply = readReply(fd);
-    ::close(fd);
+    const std::string reply = readReply(connection.get());
+    connection.reset();
     // Every answer ends with a line break; anything short of that means the app went away.
     if (reply.empty() || !reply.ends_with('\n')) {
         std::cerr << "scrivlet-desktop: no answer from Scrivlet\n";

@@ -11,27 +11,27 @@ namespace scrivlet::x11 {
 
 std::unique_ptr<SelectionFile> SelectionFile::watch(RunLoop& loop, std::filesystem::path path) {
     path = std::filesystem::absolute(path);
-    const int inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify < 0) {
+    FileHandle inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!inotify.isValid()) {
         return nullptr;
     }
     // The folder is watched, so that a file written elsewhere and moved into place counts.
-    if (::inotify_add_watch(inotify, path.parent_path().c_str(),
+    if (::inotify_add_watch(inotify.get(), path.parent_path().c_str(),
                             IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE) < 0) {
-        ::close(inotify);
         return nullptr;
     }
-    return std::unique_ptr<SelectionFile>(new SelectionFile(loop, std::move(path), inotify));
+    return std::unique_ptr<SelectionFile>(
+        new SelectionFile(loop, std::move(path), std::move(inotify)));
 }
 
-SelectionFile::SelectionFile(RunLoop& loop, std::filesystem::path path, int inotify)
-    : loop_(loop), path_(std::move(path)), inotify_(inotify) {
-    source_ = loop_.addFileDescriptorSource(inotify_, [this] { changed(); });
+SelectionFile::SelectionFile(RunLoop& loop, std::filesystem::path path, FileHandle inotify)
+    : loop_(loop), path_(std::move(path)), inotify_(std::move(inotify)) {
+    source_ = loop_.addFileDescriptorSource(inotify_.get(), [this] { changed(); });
 }
 
 SelectionFile::~SelectionFile() {
+    // The descriptor closes after this, once the loop no longer watches it.
     loop_.removeSource(source_);
-    ::close(inotify_);
 }
 
 void SelectionFile::follow(pid_t /*processIdentifier*/, ChangeHandler onChange) {
@@ -46,7 +46,7 @@ void SelectionFile::changed() {
     alignas(inotify_event) std::array<char, 4096> events{};
     bool ours = false;
     for (;;) {
-        const ssize_t length = ::read(inotify_, events.data(), events.size());
+        const ssize_t length = ::read(inotify_.get(), events.data(), events.size());
         if (length <= 0) {
             break;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/desktop/FileManagerSelection.h"
 
 #include <cstdint>
@@ -30,12 +31,12 @@ public:
     std::optional<std::string> singleSelectedPath() override;
 
 private:
-    SelectionFile(RunLoop& loop, std::filesystem::path path, int inotify);
+    SelectionFile(RunLoop& loop, std::filesystem::path path, FileHandle inotify);
     void changed();
 
     RunLoop& loop_;
     std::filesystem::path path_;
-    int inotify_ = -1;
+    FileHandle inotify_;
     std::uint64_t source_ = 0;
     ChangeHandler onChange_;
 };

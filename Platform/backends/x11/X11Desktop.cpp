@@ -2,6 +2,7 @@
 
 #include "Platform/backends/x11/EwmhConnection.h"
 #include "Platform/backends/x11/X11Widgets.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/Log.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/Application.h"
@@ -106,7 +107,7 @@ struct X11Desktop::State {
     std::map<std::uint32_t, CGRect> fileManagerFrames; // as last reported
     struct KnownApplication {
         RunningApplicationInfo info;
-        int exitDescriptor = -1;
+        FileHandle exitDescriptor; // a pidfd: readable once the process ends
         RunLoop::SourceID exitSource = 0;
     };
     std::vector<KnownApplication> applications;
@@ -317,7 +318,7 @@ struct X11Desktop::State {
                 withWindows.begin(), withWindows.end(), [&](const RunningApplicationInfo& app) {
                     return app.processIdentifier == known.info.processIdentifier;
                 });
-            if (!hasWindows && known.exitDescriptor >= 0) {
+            if (!hasWindows && known.exitDescriptor.isValid()) {
                 after.push_back(known.info);
             }
         }
@@ -331,15 +332,16 @@ struct X11Desktop::State {
     }
 
     void launched(const RunningApplicationInfo& info) {
-        KnownApplication known{info, processDescriptor(info.processIdentifier), 0};
+        KnownApplication known{info, FileHandle(processDescriptor(info.processIdentifier)), 0};
         const pid_t pid = info.processIdentifier;
-        if (known.exitDescriptor >= 0) {
-            known.exitSource = loop.addFileDescriptorSource(known.exitDescriptor, [this, pid] {
-                terminated(pid);
-                refreshFocus();
-            });
+        if (known.exitDescriptor.isValid()) {
+            known.exitSource =
+                loop.addFileDescriptorSource(known.exitDescriptor.get(), [this, pid] {
+                    terminated(pid);
+                    refreshFocus();
+                });
         }
-        applications.push_back(known);
+        applications.push_back(std::move(known));
         if (isFileManager({info.bundleIdentifier, info.localizedName}) && !fileManager) {
             fileManager = pid;
             if (selection) {
@@ -358,10 +360,7 @@ struct X11Desktop::State {
             loop.removeSource(known.exitSource);
             known.exitSource = 0;
         }
-        if (known.exitDescriptor >= 0) {
-            ::close(known.exitDescriptor);
-            known.exitDescriptor = -1;
-        }
+        known.exitDescriptor.reset();
     }
 
     void terminated(pid_t pid) {

@@ -5,7 +5,9 @@
 
 namespace scrivlet {
 
-// Owns one file descriptor and closes it when it goes.
+// Owns one file descriptor and closes it when it goes: a file, a socket, a lock (closing is
+// what releases an flock), an inotify, signal or event descriptor. Whoever takes a descriptor
+// over (a connection table, a caller) gets it with release() or by moving the handle.
 class FileHandle {
 public:
     FileHandle() = default;
@@ -29,6 +31,14 @@ public:
             ::close(fd_);
         }
         fd_ = fd;
+    }
+    // Closes now and says whether the kernel reported no error (errno tells otherwise). For a
+    // file just written, that is the last word on whether the writes landed.
+    bool close() {
+        if (fd_ < 0) {
+            return true;
+        }
+        return ::close(std::exchange(fd_, -1)) == 0;
     }
 
 private:
