@@ -1,5 +1,6 @@
 #include "Platform/system/ApplicationRegistry.h"
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/Installed.h"
 #include "Platform/system/AtomicFile.h"
 #include "Platform/system/UserDirectories.h"
@@ -37,7 +38,8 @@ constexpr std::size_t maximumEntryBytes = std::size_t{64} * 1024;
 // The contents of an entry that this user wrote: a regular file of this user's, opened
 // without following a link or waiting on a FIFO.
 std::optional<std::string> readOwnEntry(const fs::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const FileHandle entry(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int fd = entry.get();
     if (fd < 0) {
         return std::nullopt;
     }
@@ -52,7 +54,6 @@ std::optional<std::string> readOwnEntry(const fs::path& file) {
             contents = std::move(bytes);
         }
     }
-    ::close(fd);
     return contents;
 }
 
@@ -179,15 +180,10 @@ std::optional<ApplicationRecord> ApplicationRegistry::currentRecord() const {
 }
 
 ApplicationRegistry::ExclusiveAccess::ExclusiveAccess(ExclusiveAccess&& other) noexcept
-    : fd_(other.fd_), error_(std::move(other.error_)) {
-    other.fd_ = -1;
-}
+    : fd_(std::move(other.fd_)), error_(std::move(other.error_)) {}
 
-ApplicationRegistry::ExclusiveAccess::~ExclusiveAccess() {
-    if (fd_ >= 0) {
-        ::close(fd_); // closing the last descriptor releases the lock
-    }
-}
+// Closing the last descriptor releases the lock.
+ApplicationRegistry::ExclusiveAccess::~ExclusiveAccess() = default;
 
 ApplicationRegistry::ExclusiveAccess ApplicationRegistry::lockExclusively() const {
     if (const auto problem = UserDirectories::ensurePrivateDirectory(directory_)) {
@@ -197,18 +193,16 @@ ApplicationRegistry::ExclusiveAccess ApplicationRegistry::lockExclusively() cons
         return {-1, registryError("Cannot create " + directory_.string(), problem->code)};
     }
     const fs::path lockPath = directory_ / lockFileName;
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    FileHandle lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!lock.isValid()) {
         return {-1, registryError("Cannot open " + lockPath.string(), lastError())};
     }
-    while (::flock(fd, LOCK_EX) != 0) {
+    while (::flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
-            const std::error_code code = lastError();
-            ::close(fd);
-            return {-1, registryError("Cannot lock " + lockPath.string(), code)};
+            return {-1, registryError("Cannot lock " + lockPath.string(), lastError())};
         }
     }
-    return {fd, std::nullopt};
+    return {lock.release(), std::nullopt};
 }
 
 void ApplicationRegistry::removeEndedEntries() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/base/Export.h"
+#include "Platform/base/FileHandle.h"
 #include "Platform/base/PlatformError.h"
 
 #include <cstdint>
@@ -62,7 +63,7 @@ public:
         ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
         ~ExclusiveAccess();
 
-        bool isHeld() const { return fd_ >= 0; }
+        bool isHeld() const { return fd_.isValid(); }
         // Why the lock could not be taken.
         const std::optional<PlatformError>& error() const { return error_; }
 
@@ -70,7 +71,7 @@ public:
         friend class ApplicationRegistry;
         ExclusiveAccess(int fd, std::optional<PlatformError> error)
             : fd_(fd), error_(std::move(error)) {}
-        int fd_ = -1;
+        FileHandle fd_;
         std::optional<PlatformError> error_;
     };
     // Waits until no other process holds the registry.

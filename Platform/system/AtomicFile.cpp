@@ -1,6 +1,6 @@
 #include "Platform/system/AtomicFile.h"
 
-#include "Platform/system/FileHandle.h"
+#include "Platform/base/FileHandle.h"
 
 #include <atomic>
 #include <cerrno>
@@ -73,7 +73,7 @@ std::error_code fillTemporary(FileHandle file, std::string_view contents, mode_t
         return lastError();
     }
     // A failed close can be the first report of a failed write on some file systems.
-    if (::close(file.release()) != 0) {
+    if (!file.close()) {
         return lastError();
     }
     return {};

@@ -1,5 +1,6 @@
 #include "Platform/system/LoginItemService.h"
 
+#include "Platform/base/FileHandle.h"
 #include "Platform/system/AtomicFile.h"
 #include "Platform/system/UserDirectories.h"
 
@@ -140,7 +141,8 @@ std::string_view trimmed(std::string_view text) {
 
 // Contents of a regular file (symbolic links followed) of sane size, else nothing.
 std::optional<std::string> readEntry(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = file.get();
     if (fd < 0) {
         return std::nullopt;
     }
@@ -165,7 +167,6 @@ std::optional<std::string> readEntry(const fs::path& path) {
             contents = std::move(buffer);
         }
     }
-    ::close(fd);
     return contents;
 }
 
