@@ -24,7 +24,7 @@ services           Platform/Services.               base system desktop
 platform           Platform/                        base system desktop ui services
 atspi              Platform/backends/atspi/         base system desktop platform
 simulated          Platform/backends/simulated/     base system desktop ui platform
-x11                Platform/backends/x11/           base system desktop ui platform atspi
+x11                Platform/backends/x11/           base system desktop ui platform atspi qt
 filemanager        Platform/backends/filemanager/   base system desktop platform
 qt                 Platform/backends/qt/            base platform
 control            Platform/control/                base system desktop ui services platform simulated

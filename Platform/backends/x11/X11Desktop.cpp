@@ -1,5 +1,6 @@
 #include "Platform/backends/x11/X11Desktop.h"
 
+#include "Platform/backends/qt/QtRunLoopDriver.h"
 #include "Platform/backends/x11/EwmhConnection.h"
 #include "Platform/backends/x11/X11Widgets.h"
 #include "Platform/base/FileHandle.h"
@@ -10,14 +11,12 @@
 #include "Platform/desktop/Panel.h"
 #include "Platform/system/Bundle.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QUrl>
 #include <algorithm>
@@ -49,42 +48,6 @@ int processDescriptor(pid_t pid) {
 #endif
 }
 
-// The toolkit's loop drives the platform run loop: one socket notifier on the loop's
-// descriptor, and a turn of the loop whenever the toolkit is about to block, because work
-// posted from the toolkit's own callbacks does not wake the descriptor. After each turn the
-// desktop brings its windows in step with what the turn changed.
-class QtRunLoopDriver final : public RunLoopDriver {
-public:
-    QtRunLoopDriver(RunLoop& loop, std::function<void()> afterTurn)
-        : loop_(loop), afterTurn_(std::move(afterTurn)),
-          notifier_(loop.driverDescriptor(), QSocketNotifier::Read) {
-        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { turn(); });
-        blocking_ = QObject::connect(QAbstractEventDispatcher::instance(),
-                                     &QAbstractEventDispatcher::aboutToBlock, [this] { turn(); });
-        loop_.setDriver(this);
-    }
-    ~QtRunLoopDriver() override {
-        QObject::disconnect(blocking_);
-        loop_.setDriver(nullptr);
-    }
-    QtRunLoopDriver(const QtRunLoopDriver&) = delete;
-    QtRunLoopDriver& operator=(const QtRunLoopDriver&) = delete;
-
-    void exec() override { QCoreApplication::exec(); }
-    void quit() override { QCoreApplication::exit(0); }
-
-private:
-    void turn() {
-        loop_.performReady();
-        afterTurn_();
-    }
-
-    RunLoop& loop_;
-    std::function<void()> afterTurn_;
-    QSocketNotifier notifier_;
-    QMetaObject::Connection blocking_;
-};
-
 } // namespace
 
 struct X11Desktop::State {
@@ -97,7 +60,7 @@ struct X11Desktop::State {
     char programName[9] = "Scrivlet";
     char* argv[2] = {programName, nullptr};
     std::unique_ptr<QApplication> application;
-    std::unique_ptr<QtRunLoopDriver> driver;
+    std::unique_ptr<RunLoopDriver> driver;
     RunLoop::SourceID ewmhSource = 0;
 
     std::vector<ClientWindow> clients; // bottom to top
@@ -427,7 +390,7 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
     std::unique_ptr<X11Desktop> desktop(new X11Desktop(std::move(state)));
     State* s = desktop->state_.get();
     s->trays = std::make_unique<TrayIcons>();
-    s->driver = std::make_unique<QtRunLoopDriver>(loop, [s] { s->afterTurn(); });
+    s->driver = makeQtRunLoopDriver(loop, [s] { s->afterTurn(); });
     s->ewmhSource =
         loop.addFileDescriptorSource(s->ewmh->fileDescriptor(), [s] { s->readEvents(false); });
     s->currentDesktop = s->ewmh->currentDesktop();
