@@ -163,6 +163,11 @@ void AppDelegate::finderTerminated(const Notification& notification) {
     }
     appLog("Finder terminated \u2014 stopping AX observer");
     selectionTracker->stop();
+    // The stream drops a repeat of the last item it let through: without this, the same file
+    // selected again in the restarted file manager would never reach the panel.
+    if (selectionTracker->selectionSubject.value()) {
+        selectionTracker->selectionSubject.send(std::nullopt);
+    }
     panelController->hide();
     finderIsActive = false;
 }

@@ -1,5 +1,6 @@
 #include "Platform/backends/atspi/SelectionRules.h"
 
+#include <cstdint>
 #include <gtest/gtest.h>
 
 namespace scrivlet::atspi {
@@ -58,6 +59,85 @@ TEST(CellScanTest, AViewLargerThanTheCapIsNotReadAndIsNotASingleSelection) {
     FakeView atCap{std::vector<std::optional<bool>>(10, false), {}};
     atCap.selected[9] = true;
     EXPECT_EQ(atCap.scan(10).count, SelectedCount::one);
+}
+
+// Runs an outward scan to its end, a few items per turn as the reader does.
+CellScanResult scanOutward(FakeView& view, std::size_t start, std::size_t reach = SIZE_MAX,
+                           std::size_t perTurn = 3) {
+    OutwardScan scan(view.selected.size(), start, reach);
+    std::size_t turns = 0;
+    while (!scan.isDone() && turns++ < 1000) {
+        std::size_t left = perTurn;
+        scan.advance(
+            [&view](std::size_t index) {
+                view.asked.push_back(index);
+                return view.selected.at(index);
+            },
+            [&left] { return left-- > 0; });
+    }
+    return scan.result();
+}
+
+TEST(OutwardScanTest, EveryItemIsReadOnceFromTheStartOutwardAcrossTurns) {
+    FakeView view{std::vector<std::optional<bool>>(6, false), {}};
+    view.selected[1] = true;
+    const CellScanResult result = scanOutward(view, 4);
+    EXPECT_EQ(result.count, SelectedCount::one);
+    EXPECT_EQ(result.selectedIndex, 1U);
+    EXPECT_EQ(view.asked, (std::vector<std::size_t>{4, 5, 3, 2, 1, 0}));
+
+    FakeView edge{std::vector<std::optional<bool>>(4, false), {}};
+    EXPECT_EQ(scanOutward(edge, 0).count, SelectedCount::none);
+    EXPECT_EQ(edge.asked, (std::vector<std::size_t>{0, 1, 2, 3}));
+    FakeView empty{{}, {}};
+    EXPECT_EQ(scanOutward(empty, 0).count, SelectedCount::none);
+}
+
+TEST(OutwardScanTest, ANeighbourSelectedBesideTheStartEndsItAtOnce) {
+    // Select-all or a shift-selection: two reads, however large the view.
+    FakeView all{std::vector<std::optional<bool>>(10000, true), {}};
+    EXPECT_EQ(scanOutward(all, 5000).count, SelectedCount::several);
+    EXPECT_EQ(all.asked.size(), 2U);
+
+    FakeView silent{std::vector<std::optional<bool>>(5, false), {}};
+    silent.selected[3] = std::nullopt;
+    EXPECT_EQ(scanOutward(silent, 2).count, SelectedCount::unknown);
+}
+
+TEST(OutwardScanTest, AReachReadsOnlyTheNeighbourhood) {
+    FakeView view{std::vector<std::optional<bool>>(100, false), {}};
+    view.selected[50] = true;
+    view.selected[90] = true; // beyond the reach: not seen
+    const CellScanResult result = scanOutward(view, 50, 5);
+    EXPECT_EQ(result.count, SelectedCount::one);
+    EXPECT_EQ(result.selectedIndex, 50U);
+    EXPECT_EQ(view.asked, (std::vector<std::size_t>{50, 51, 49, 52, 48}));
+}
+
+TEST(StatusTextTest, CountedLinesSayNoneOrSeveralAndAnythingElseIsOneItem) {
+    EXPECT_EQ(readStatusText("300 Files (0 B)"), StatusSays::none);
+    EXPECT_EQ(readStatusText("10,000 Files (0 B)"), StatusSays::none);
+    EXPECT_EQ(readStatusText("2 Folders, 1 File (12 KiB)"), StatusSays::none);
+    EXPECT_EQ(readStatusText("1 Folder"), StatusSays::none);
+    EXPECT_EQ(readStatusText("2 Files selected (0 B)"), StatusSays::several);
+    EXPECT_EQ(readStatusText("1 Folder, 2 Files selected (4 B)"), StatusSays::several);
+    EXPECT_EQ(readStatusText("10.000 Files selected"), StatusSays::several);
+    EXPECT_EQ(readStatusText("report.txt (Plain text document, 3 B)"), StatusSays::one);
+    EXPECT_EQ(readStatusText("file005.txt \u2026cument, 0 B)"), StatusSays::one);
+    // A file named like a count is read as a count: no single selection, never a wrong one.
+    EXPECT_EQ(readStatusText("3 Files (Plain text document, 0 B)"), StatusSays::none);
+}
+
+TEST(StatusTextTest, AOneItemLineNamesAnItemByItsWholeNameUpToTheEllipsis) {
+    EXPECT_TRUE(statusNames("report.txt (Plain text document, 3 B)", "report.txt"));
+    EXPECT_FALSE(statusNames("report.txt (Plain text document, 3 B)", "report"));
+    EXPECT_FALSE(statusNames("report.txt.bak (Plain text document, 3 B)", "report.txt"));
+    EXPECT_TRUE(statusNames("file005.txt \u2026cument, 0 B)", "file005.txt"));
+    EXPECT_FALSE(statusNames("file005.txt \u2026cument, 0 B)", "file006.txt"));
+    // Shortened inside the name: its start must agree.
+    EXPECT_TRUE(statusNames("a very long na\u2026 B)", "a very long name.txt"));
+    EXPECT_FALSE(statusNames("a very long na\u2026 B)", "another name.txt"));
+    EXPECT_FALSE(statusNames("\u2026 B)", "x.txt"));
 }
 
 TEST(FolderTitleTest, TheApplicationsNameIsTakenOffWhateverTheSeparator) {

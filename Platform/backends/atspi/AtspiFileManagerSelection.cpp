@@ -325,6 +325,7 @@ public:
             reannounceTimer_.reset();
         }
         cancelRescan();
+        stopScan();
         if (settleTimer_) {
             loop_.invalidateTimer(*settleTimer_);
             settleTimer_.reset();
@@ -344,11 +345,7 @@ public:
 
     std::optional<std::string> singleSelectedPath() override {
         loop_.assertOwnerThread("FileManagerSelection::singleSelectedPath");
-        // A rescan waiting for its burst to end would answer differently: take it now.
-        if (rescanTimer_) {
-            cancelRescan();
-            rescan(false);
-        }
+        // A look still under way tells of its answer when it has one.
         return answer_;
     }
 
@@ -436,6 +433,12 @@ private:
             requestRescan(false);
             return;
         case EventEffect::rescan:
+            // The item given the focus is the candidate for a single selection; whether it
+            // belongs to the view is asked when the selection is looked at.
+            if (event.detail1 != 0 && event.source != nullptr &&
+                std::string_view(event.type).starts_with("object:state-changed:focused")) {
+                focusedCell_ = retained(event.source);
+            }
             requestRescan(false);
             return;
         }
@@ -452,7 +455,7 @@ private:
                                       [this, alive = std::weak_ptr<bool>(alive_)] {
                                           if (const auto still = alive.lock(); still && *still) {
                                               rescanTimer_.reset();
-                                              rescan(true);
+                                              rescan();
                                               scheduleSettledRescan();
                                           }
                                       });
@@ -469,7 +472,7 @@ private:
         settleTimer_ = loop_.addTimer(options_.settleSeconds, false, [this] {
             settleTimer_.reset();
             if (!rescanTimer_) {
-                rescan(true);
+                rescan();
             }
         });
     }
@@ -529,6 +532,8 @@ private:
         frame_.reset();
         table_.reset();
         navigator_.reset();
+        statusLabel_.reset();
+        focusedCell_.reset();
         viewStale_ = true;
         confirmations_.clear();
         confirmedClues_.reset();
@@ -562,25 +567,37 @@ private:
         return fallback;
     }
 
+    // A file view, the status bar of its pane, and whether its pane has the keyboard focus.
+    // The view names no parent over the bus: all of it is learnt on the way down.
+    struct FoundView {
+        Accessible table;
+        Accessible statusLabel;
+        bool paneFocused = false;
+    };
+
     struct Walk {
         int budget = walkBudget;
-        std::vector<Accessible> tables;
+        std::vector<FoundView> views;
         Accessible navigator;
     };
 
-    // Finds the file views (tables) and the location bar (the object that holds a combo box,
-    // a check box and the path's buttons) among the showing objects of a window.
-    static void walk(AtspiAccessible* node, AtspiRole role, int depth, Walk& found) {
+    // Finds the file views (tables), the status bar of each (the object that holds a slider
+    // and a label: the first label after the view) and the location bar (the object that
+    // holds a combo box, a check box and the path's buttons) among the showing objects of a
+    // window.
+    static void walk(AtspiAccessible* node, AtspiRole role, bool focused, Walk& found) {
         if (--found.budget < 0) {
             return;
         }
         if (role == ATSPI_ROLE_TABLE) {
-            found.tables.push_back(retained(node));
+            found.views.push_back({retained(node), nullptr, focused});
             return;
         }
         const int count = childCount(node);
         bool hasCombo = false;
         bool hasCheck = false;
+        bool hasSlider = false;
+        Accessible firstLabel;
         std::vector<std::pair<Accessible, AtspiRole>> children;
         for (int index = 0; index < count; ++index) {
             Accessible child = childAt(node, index);
@@ -593,10 +610,20 @@ private:
             }
             hasCombo = hasCombo || *childRole == ATSPI_ROLE_COMBO_BOX;
             hasCheck = hasCheck || *childRole == ATSPI_ROLE_CHECK_BOX;
+            hasSlider = hasSlider || *childRole == ATSPI_ROLE_SLIDER;
+            if (*childRole == ATSPI_ROLE_LABEL && !firstLabel) {
+                firstLabel = retained(child.get());
+            }
             children.emplace_back(std::move(child), *childRole);
         }
         if (hasCombo && hasCheck && !found.navigator) {
             found.navigator = retained(node);
+            return;
+        }
+        if (hasSlider && firstLabel) {
+            if (!found.views.empty() && !found.views.back().statusLabel) {
+                found.views.back().statusLabel = std::move(firstLabel);
+            }
             return;
         }
         for (auto& [child, childRole] : children) {
@@ -620,22 +647,19 @@ private:
             if (!states || !states->showing) {
                 continue;
             }
-            walk(child.get(), childRole, depth + 1, found);
+            walk(child.get(), childRole, states->focused, found);
         }
     }
 
-    // The table of the view that has the keyboard focus (split views show two).
-    static Accessible focusedTable(std::vector<Accessible>& tables) {
-        if (tables.size() > 1) {
-            for (Accessible& table : tables) {
-                const Accessible parent = parentOf(table.get());
-                const std::optional<States> states = parent ? statesOf(parent.get()) : std::nullopt;
-                if (states && states->focused) {
-                    return std::move(table);
-                }
+    // The view that has the keyboard focus (split views show two): the one whose pane holds
+    // the focus, else the first.
+    static FoundView focusedView(std::vector<FoundView>& views) {
+        for (FoundView& view : views) {
+            if (view.paneFocused) {
+                return std::move(view);
             }
         }
-        return tables.empty() ? nullptr : std::move(tables.front());
+        return views.empty() ? FoundView() : std::move(views.front());
     }
 
     bool viewIsUsable() const {
@@ -648,8 +672,10 @@ private:
 
     void findView(Accessible frame) {
         Walk found;
-        walk(frame.get(), ATSPI_ROLE_FRAME, 0, found);
-        table_ = focusedTable(found.tables);
+        walk(frame.get(), ATSPI_ROLE_FRAME, false, found);
+        FoundView view = focusedView(found.views);
+        table_ = std::move(view.table);
+        statusLabel_ = std::move(view.statusLabel);
         navigator_ = std::move(found.navigator);
         frame_ = std::move(frame);
         viewStale_ = false;
@@ -755,56 +781,57 @@ private:
         });
     }
 
-    void rescan(bool notify) {
+    // One look at the selection: what costs a handful of calls is read at once; the items
+    // of the view are read a slice at a time on later turns of the loop, so that no view,
+    // however large, holds the main thread.
+    void rescan() {
         schedule_.noteRescan();
-        const auto started = std::chrono::steady_clock::now();
-        ScanReport report;
-        const std::optional<std::string> path = readSelection(report);
-        report.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        // The calls read whatever else came in meanwhile into libatspi's queue, where no
-        // descriptor tells of it: the events among it are taken on the next turn.
+        stopScan();
+        report_ = ScanReport();
+        lookStarted_ = std::chrono::steady_clock::now();
+        const std::optional<Look> look = beginLook();
         if (pump_) {
+            // The calls read whatever else came in meanwhile into libatspi's queue, where no
+            // descriptor tells of it: the events among it are taken on the next turn.
             pump_->pumpSoon();
         }
-        if (options_.onScan) {
-            options_.onScan(report);
+        if (!look) {
+            finishLook(std::nullopt);
+            return;
         }
-        const bool changed = !answered_ || path != answer_;
-        answer_ = path;
-        answered_ = true;
-        if (notify && (changed || notifyAlways_) && onChange_) {
-            notifyAlways_ = false;
-            const ChangeHandler handler = onChange_;
-            handler();
+        look_ = *look;
+        // The answer shown stays while the items are read only when the focused item still
+        // is that file and still selected; anything else takes it back at once.
+        if (answer_ && !(look_->focusedSelected && look_->focusedName &&
+                         pathInFolder(std::filesystem::path(*answer_).parent_path(),
+                                      *look_->focusedName) == answer_)) {
+            publish(std::nullopt);
         }
+        continueScan();
     }
 
-    std::optional<std::string> readSelection(ScanReport& report) {
+    struct Look {
+        FolderClues clues;
+        std::size_t cellCount = 0;
+        std::optional<std::size_t> focusedIndex;
+        std::optional<std::string> focusedName;
+        bool focusedSelected = false;
+        bool large = false;
+    };
+
+    // Everything but the items: the window, its view, its folder and the focused item. A
+    // view too large to read item by item is looked at only when its status bar says one
+    // item, the focused one, is selected; its neighbourhood is then read for a second.
+    std::optional<Look> beginLook() {
         if (!pid_ || !available_) {
             return std::nullopt;
         }
         if (!findApplication()) {
-            // Until it exposes its tree; a process that ended is not waited for.
-            std::error_code error;
-            if (std::filesystem::exists("/proc/" + std::to_string(*pid_), error)) {
-                scheduleLookupRetry();
-                if (!reportedSilence_ &&
-                    loop_.monotonicNow() - followedSince_ > silentApplicationSeconds) {
-                    reportedSilence_ = true;
-                    accessibilityLog().error(
-                        "The file manager (process %d) publishes no accessibility tree; it "
-                        "will once it is restarted",
-                        {std::to_string(*pid_)});
-                }
-            }
+            noteSilentApplication();
             return std::nullopt;
         }
         Accessible frame = activeFrame();
-        if (!frame) {
-            return std::nullopt;
-        }
-        const std::optional<std::string> title = nameOf(frame.get());
+        const std::optional<std::string> title = frame ? nameOf(frame.get()) : std::nullopt;
         if (!title) {
             return std::nullopt;
         }
@@ -821,33 +848,144 @@ private:
             viewStale_ = true;
             return std::nullopt;
         }
-        report.cellsInView = static_cast<std::size_t>(count);
-        const auto cellsStarted = std::chrono::steady_clock::now();
-        const CellScanResult scan =
-            scanCells(report.cellsInView, options_.cellCap, [this](std::size_t index) {
+        Look look;
+        look.cellCount = static_cast<std::size_t>(count);
+        report_.cellsInView = look.cellCount;
+        look.clues.title = folderFromTitle(*title, applicationName);
+        readLocationBar(look.clues);
+        readFocusedItem(look);
+        look.large = look.cellCount > options_.cellCap;
+        if (look.large) {
+            const std::optional<std::string> status =
+                statusLabel_ ? nameOf(statusLabel_.get()) : std::nullopt;
+            if (!status || !look.focusedName || !look.focusedSelected ||
+                readStatusText(*status) != StatusSays::one ||
+                !statusNames(*status, *look.focusedName)) {
+                return std::nullopt;
+            }
+            report_.confirmedByStatusBar = true;
+        }
+        return look;
+    }
+
+    // The item that has the keyboard focus, as its last focus event named it.
+    void readFocusedItem(Look& look) const {
+        if (!focusedCell_ || parentOf(focusedCell_.get()).get() != table_.get()) {
+            return;
+        }
+        GError* error = nullptr;
+        const gint index = atspi_accessible_get_index_in_parent(focusedCell_.get(), &error);
+        if (error != nullptr) {
+            g_error_free(error);
+            return;
+        }
+        const std::optional<States> states = statesOf(focusedCell_.get());
+        if (index < 0 || !states) {
+            return;
+        }
+        look.focusedIndex = static_cast<std::size_t>(index);
+        look.focusedSelected = states->selected;
+        look.focusedName = nameOf(focusedCell_.get());
+    }
+
+    void continueScan() {
+        if (!look_) {
+            return;
+        }
+        if (!scan_) {
+            scan_.emplace(look_->cellCount, look_->focusedIndex.value_or(0),
+                          look_->large ? options_.neighbourhood : look_->cellCount);
+        }
+        const auto sliceStarted = std::chrono::steady_clock::now();
+        const auto sliceEnd = sliceStarted + std::chrono::duration<double>(options_.sliceSeconds);
+        const bool done = scan_->advance(
+            [this](std::size_t index) {
                 const Accessible cell = childAt(table_.get(), static_cast<int>(index));
-                if (!cell) {
-                    return std::optional<bool>();
-                }
-                const std::optional<States> states = statesOf(cell.get());
+                const std::optional<States> states =
+                    cell ? statesOf(cell.get()) : std::optional<States>();
                 return states ? std::optional<bool>(states->selected) : std::nullopt;
+            },
+            [&] { return std::chrono::steady_clock::now() < sliceEnd; });
+        const double slice =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - sliceStarted).count();
+        report_.cellSeconds += slice;
+        report_.longestSliceSeconds = std::max(report_.longestSliceSeconds, slice);
+        if (pump_) {
+            pump_->pumpSoon();
+        }
+        if (!done) {
+            scanTimer_ = loop_.addTimer(0, false, [this, alive = std::weak_ptr<bool>(alive_)] {
+                if (const auto still = alive.lock(); still && *still) {
+                    scanTimer_.reset();
+                    continueScan();
+                }
             });
-        report.cellsRead = scan.cellsRead;
-        report.cellSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - cellsStarted).count();
-        if (scan.count != SelectedCount::one) {
+            return;
+        }
+        finishLook(pathOfScan());
+    }
+
+    std::optional<std::string> pathOfScan() {
+        const CellScanResult& result = scan_->result();
+        report_.cellsRead = result.cellsRead;
+        if (result.count != SelectedCount::one ||
+            (look_->large && result.selectedIndex != look_->focusedIndex)) {
             return std::nullopt;
         }
-        const Accessible cell = childAt(table_.get(), static_cast<int>(scan.selectedIndex));
+        const Accessible cell = childAt(table_.get(), static_cast<int>(result.selectedIndex));
         const std::optional<std::string> name = cell ? nameOf(cell.get()) : std::nullopt;
         if (!name) {
             return std::nullopt;
         }
-        FolderClues clues;
-        clues.title = folderFromTitle(*title, applicationName);
-        readLocationBar(clues);
-        const std::optional<std::string> folder = folderShown(clues, *name);
+        const std::optional<std::string> folder = folderShown(look_->clues, *name);
         return folder ? pathInFolder(*folder, *name) : std::nullopt;
+    }
+
+    void finishLook(const std::optional<std::string>& path) {
+        report_.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - lookStarted_).count();
+        scan_.reset();
+        look_.reset();
+        if (options_.onScan) {
+            options_.onScan(report_);
+        }
+        publish(path);
+    }
+
+    void publish(const std::optional<std::string>& path) {
+        const bool changed = !answered_ || path != answer_;
+        answer_ = path;
+        answered_ = true;
+        if ((changed || notifyAlways_) && onChange_) {
+            notifyAlways_ = false;
+            const ChangeHandler handler = onChange_;
+            handler();
+        }
+    }
+
+    void stopScan() {
+        if (scanTimer_) {
+            loop_.invalidateTimer(*scanTimer_);
+            scanTimer_.reset();
+        }
+        scan_.reset();
+        look_.reset();
+    }
+
+    // Until it exposes its tree; a process that ended is not waited for.
+    void noteSilentApplication() {
+        std::error_code error;
+        if (!std::filesystem::exists("/proc/" + std::to_string(*pid_), error)) {
+            return;
+        }
+        scheduleLookupRetry();
+        if (!reportedSilence_ && loop_.monotonicNow() - followedSince_ > silentApplicationSeconds) {
+            reportedSilence_ = true;
+            accessibilityLog().error(
+                "The file manager (process %d) publishes no accessibility tree; it "
+                "will once it is restarted",
+                {std::to_string(*pid_)});
+        }
     }
 
     RunLoop& loop_;
@@ -871,6 +1009,14 @@ private:
     std::vector<Place> places_;
     std::optional<std::string> confirmedClues_;
     std::map<std::string, bool> confirmations_;
+
+    Accessible statusLabel_;
+    Accessible focusedCell_;
+    std::optional<Look> look_;
+    std::optional<OutwardScan> scan_;
+    std::optional<RunLoop::TimerID> scanTimer_;
+    ScanReport report_;
+    std::chrono::steady_clock::time_point lookStarted_;
 
     std::optional<RunLoop::TimerID> rescanTimer_;
     std::optional<RunLoop::TimerID> retryTimer_;

@@ -13,13 +13,21 @@ namespace scrivlet::atspi {
 struct ScanReport {
     std::size_t cellsInView = 0;
     std::size_t cellsRead = 0;
-    double seconds = 0;     // the whole rescan: window, view, items and folder
-    double cellSeconds = 0; // the items alone
+    double seconds = 0;             // the whole look, from its start to its answer
+    double cellSeconds = 0;         // the time spent reading items
+    double longestSliceSeconds = 0; // the longest the main thread was held at once
+    bool confirmedByStatusBar = false;
 };
 
 struct AtspiSelectionOptions {
-    // Views with more items than this are not read (about a millisecond per item).
-    std::size_t cellCap = 250;
+    // Views up to this many items are read item by item, a slice at a time (each item costs
+    // about half a millisecond of the file manager's time); larger ones are confirmed through
+    // the status bar, the focused item and its neighbourhood.
+    std::size_t cellCap = 2000;
+    // How many items around the focused one a larger view has read for a second selection.
+    std::size_t neighbourhood = 16;
+    // The longest a slice of reading holds the main thread before it lets the loop run.
+    double sliceSeconds = 0.004;
     // A burst of events makes one rescan this long after its last event...
     double coalesceSeconds = 0.025;
     // ...but never later than this after its first.

@@ -104,3 +104,51 @@ private:
 };
 
 } // namespace scrivlet::atspi
+
+namespace scrivlet::atspi {
+
+// Reads the items of a view a few at a time, from the focused item outward (its neighbours
+// first, where a shift-, rubber-band or select-all selection shows a second item soonest),
+// and stops at the second selected item. Each `advance` returns once `keepGoing` says no, so
+// a view of thousands of items never holds the main thread for long.
+class OutwardScan {
+public:
+    // With a `reach`, reads at most that many items: the scan then only tells whether the
+    // neighbourhood of the start holds a second selected item.
+    OutwardScan(std::size_t cellCount, std::size_t start,
+                std::size_t reach = static_cast<std::size_t>(-1));
+
+    // Reads on while `keepGoing()` allows; answers whether the scan is over.
+    bool advance(const std::function<std::optional<bool>(std::size_t)>& isSelected,
+                 const std::function<bool()>& keepGoing);
+    bool isDone() const { return done_; }
+    // What was found; `none` and `one` hold only once the scan is over.
+    const CellScanResult& result() const { return result_; }
+
+private:
+    std::optional<std::size_t> nextIndex();
+
+    std::size_t count_;
+    std::size_t start_;
+    std::size_t reach_;
+    std::size_t step_ = 0;
+    bool done_ = false;
+    std::optional<std::size_t> found_;
+    CellScanResult result_;
+};
+
+// What the file manager's status bar says of the selection. It changes a moment after the
+// selection does, and shows a hovered item's line as if that item were selected, so it
+// confirms a selection seen elsewhere but never names one by itself.
+enum class StatusSays {
+    none,    // "12 Files (3 KiB)", "2 Folders, 5 Files": nothing selected
+    several, // "3 Files selected (0 B)", "1 Folder, 2 Files selected"
+    one,     // "name (type, size)", possibly shortened in the middle with an ellipsis
+};
+StatusSays readStatusText(std::string_view text);
+
+// Whether a one-item status line can be about the item `name`: its text up to an ellipsis
+// (the label shortens long lines in the middle) begins "name (".
+bool statusNames(std::string_view text, std::string_view name);
+
+} // namespace scrivlet::atspi
