@@ -21,9 +21,10 @@ struct ScanReport {
 
 struct AtspiSelectionOptions {
     // Views up to this many items are read item by item, a slice at a time (each item costs
-    // about half a millisecond of the file manager's time); larger ones are confirmed through
-    // the status bar, the focused item and its neighbourhood.
-    std::size_t cellCap = 2000;
+    // the file manager about half a millisecond). Larger ones are confirmed through the status
+    // bar, the focused item and its neighbourhood: faster, but resting on the focus events,
+    // which in large views have been seen to name an item beside the one the status bar names.
+    std::size_t cellCap = 20000;
     // How many items around the focused one a larger view has read for a second selection.
     std::size_t neighbourhood = 16;
     // The longest a slice of reading holds the main thread before it lets the loop run.
