@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <sys/stat.h>
 
@@ -294,6 +295,36 @@ std::optional<Annotation::Status> AnnotationStore::fetchStatus(std::string_view 
                          "The annotation for " + std::string(path) + " has an unknown status.");
     }
     return status;
+}
+
+std::vector<std::string> AnnotationStore::tagsInUse() {
+    // Records share few distinct lists (most have none), so each list is decoded once.
+    const auto lists = connection_->prepare(
+        "SELECT tags, count(*) FROM annotations WHERE tags <> '[]' GROUP BY tags");
+    StatementScope scope(*lists);
+    std::map<std::string, std::int64_t> uses;
+    while (lists->step()) {
+        try {
+            std::vector<std::string> tags =
+                scrivcore::detail::decodeTagList(lists->columnTextView(0));
+            std::sort(tags.begin(), tags.end());
+            tags.erase(std::unique(tags.begin(), tags.end()), tags.end());
+            for (std::string& tag : tags) {
+                uses[std::move(tag)] += lists->columnInt(1);
+            }
+        } catch (const std::invalid_argument&) {
+            ScrivcoreLog::store().error("Skipped a damaged tag list while listing the tags in use");
+        }
+    }
+    std::vector<std::pair<std::string, std::int64_t>> ranked(uses.begin(), uses.end());
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::vector<std::string> tags;
+    tags.reserve(ranked.size());
+    for (auto& entry : ranked) {
+        tags.push_back(std::move(entry.first));
+    }
+    return tags;
 }
 
 void AnnotationStore::updatePath(std::string_view from, std::string_view to) {

@@ -67,6 +67,9 @@ public:
     // exactly when fetch(path) would, so a caller that only needs the status gets the same
     // answer as from the full record, at the cost of one column.
     std::optional<Annotation::Status> fetchStatus(std::string_view path);
+    // Every tag that some record carries, once each, the most used first (ties in byte
+    // order). Damaged tag lists are left out, as fetchAll leaves out damaged records.
+    std::vector<std::string> tagsInUse();
 
     // How long an operation waits for a lock that another process holds (a few seconds unless
     // set). With zero it never waits: an operation that meets such a lock throws (kind busy)

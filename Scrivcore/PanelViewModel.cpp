@@ -7,6 +7,8 @@
 #include "Scrivcore/FinderCommentSync.h"
 #include "Scrivcore/FinderTagSync.h"
 #include "Scrivcore/ScrivcoreLog.h"
+#include "Scrivcore/TagRules.h"
+#include "Scrivcore/detail/EditMerge.h"
 
 #include <algorithm>
 #include <utility>
@@ -87,6 +89,9 @@ void PanelViewModel::show(const std::optional<fs::path>& fileURL, bool ensureRec
     dirty_ = false;
     firstUnsavedEdit_.reset();
     annotation_.reset();
+    base_.reset();
+    tagDraft_.clear();
+    tagsInUse_.reset();
     selectedFileURL_ = fileURL ? std::optional(recordPath(*fileURL)) : std::nullopt;
     if (selectedFileURL_) {
         annotation_ = loadAnnotation(*selectedFileURL_);
@@ -111,17 +116,22 @@ std::optional<Annotation> PanelViewModel::loadAnnotation(const fs::path& fileURL
     if (failed != failedSaves_.end()) {
         Annotation record = std::move(*failed);
         failedSaves_.erase(failed);
+        // What the edits started from is gone; a change made elsewhere meanwhile gives way
+        // to all of them.
+        base_.reset();
         dirty_ = true;
         firstUnsavedEdit_ = scheduler_.now();
         requestSave();
         return record;
     }
     try {
-        if (std::optional<Annotation> record = store_->fetch(path)) {
-            return record;
+        std::optional<Annotation> record = store_->fetch(path);
+        if (!record) {
+            isDraft_ = true;
+            record = Annotation::forFile(path, scheduler_.now());
         }
-        isDraft_ = true;
-        return Annotation::forFile(path, scheduler_.now());
+        base_ = record;
+        return record;
     } catch (const StoreError& error) {
         // Showing a draft here could overwrite a record we failed to read; show nothing.
         ScrivcoreLog::store().error("Failed to load the annotation of %{private}s: %{public}s",
@@ -208,6 +218,9 @@ bool PanelViewModel::saveCurrent() {
     if (!dirty_ || !annotation_) {
         return true;
     }
+    if (absorbStoreChanges()) {
+        notifyObservers();
+    }
     Annotation record = *annotation_;
     const SaveOutcome outcome = persist(record);
     if (outcome == SaveOutcome::failedForNow) {
@@ -217,6 +230,7 @@ bool PanelViewModel::saveCurrent() {
     firstUnsavedEdit_.reset();
     if (outcome == SaveOutcome::saved) {
         annotation_ = std::move(record);
+        base_ = annotation_;
         isDraft_ = false;
         notifyObservers();
     }
@@ -309,6 +323,133 @@ void PanelViewModel::cancelSaveTimer() {
         scheduler_.cancel(saveTimer_);
         saveTimer_ = Scheduler::invalidTimer;
     }
+}
+
+bool PanelViewModel::reloadFromStore() {
+    mainThread_.check("PanelViewModel::reloadFromStore");
+    if (!absorbStoreChanges()) {
+        return false;
+    }
+    if (tagsInUse_) {
+        loadTagsInUse();
+    }
+    notifyObservers();
+    return true;
+}
+
+// Brings the shown record in step with the store; true when what is shown changed.
+bool PanelViewModel::absorbStoreChanges() {
+    if (!selectedFileURL_ || !annotation_) {
+        return false;
+    }
+    const std::string path = selectedFileURL_->string();
+    std::optional<Annotation> stored;
+    try {
+        stored = store_->fetch(path);
+    } catch (const StoreError& error) {
+        // What is shown stays; the next announcement or save reads again.
+        ScrivcoreLog::store().error("Failed to reload the annotation of %{private}s: %{public}s",
+                                    {path, error.what()});
+        return false;
+    }
+    if (!stored) {
+        return absorbRemoval();
+    }
+    if (base_ && *stored == *base_) {
+        return false;
+    }
+    if (!dirty_) {
+        annotation_ = stored;
+    } else {
+        scrivcore::detail::MergedEdits merged =
+            scrivcore::detail::mergeUnsavedEdits(base_ ? *base_ : *stored, *annotation_, *stored);
+        for (const std::string& field : merged.overridden) {
+            ScrivcoreLog::store().info(
+                "Kept the unsaved %{public}s of %{private}s over a change made elsewhere",
+                {field, path});
+        }
+        annotation_ = std::move(merged.record);
+    }
+    base_ = std::move(stored);
+    isDraft_ = false;
+    return true;
+}
+
+// The shown record was removed elsewhere. Unsaved edits outlive it: they were typed after
+// what was removed, and their save brings the record back.
+bool PanelViewModel::absorbRemoval() {
+    if (isDraft_) {
+        return false;
+    }
+    const std::string path = selectedFileURL_->string();
+    isDraft_ = true;
+    if (!dirty_) {
+        annotation_ = Annotation::forFile(path, scheduler_.now());
+        base_ = annotation_;
+        return true;
+    }
+    ScrivcoreLog::store().info(
+        "Kept the unsaved edits of %{private}s, whose annotation was removed elsewhere", {path});
+    // The removal took our tags off the file; none of those on it now are ours.
+    annotation_->syncedTags.clear();
+    base_.reset();
+    return true;
+}
+
+void PanelViewModel::setTagDraft(std::string text) {
+    mainThread_.check("PanelViewModel::setTagDraft");
+    tagDraft_ = std::move(text);
+    if (!tagDraft_.empty() && !tagsInUse_) {
+        loadTagsInUse();
+    }
+    notifyObservers();
+}
+
+void PanelViewModel::loadTagsInUse() {
+    try {
+        tagsInUse_ = store_->tagsInUse();
+    } catch (const StoreError& error) {
+        // Completion is a convenience: the field works without it.
+        ScrivcoreLog::store().error("Failed to list the tags in use: %{public}s", {error.what()});
+        tagsInUse_ = std::vector<std::string>();
+    }
+}
+
+std::vector<std::string> PanelViewModel::tagCompletions() const {
+    if (!annotation_ || !tagsInUse_) {
+        return {};
+    }
+    return TagRules::completions(tagDraft_, *tagsInUse_, annotation_->tags, maxTagCompletions);
+}
+
+bool PanelViewModel::addTag(std::string_view typed) {
+    mainThread_.check("PanelViewModel::addTag");
+    const std::optional<std::string> tag = TagRules::normalizedTag(typed);
+    if (!annotation_ || !tag) {
+        return false;
+    }
+    tagDraft_.clear();
+    if (tagsInUse_) {
+        *tagsInUse_ = TagRules::addingTag(std::move(*tagsInUse_), *tag);
+    }
+    const std::vector<std::string> tags = TagRules::addingTag(annotation_->tags, *tag);
+    if (tags == annotation_->tags) {
+        notifyObservers();
+        return true;
+    }
+    editAnnotation([&tags](Annotation& record) { record.tags = tags; });
+    scheduleSave();
+    return true;
+}
+
+void PanelViewModel::removeTag(const std::string& tag) {
+    mainThread_.check("PanelViewModel::removeTag");
+    if (!annotation_ || std::find(annotation_->tags.begin(), annotation_->tags.end(), tag) ==
+                            annotation_->tags.end()) {
+        return;
+    }
+    editAnnotation([&tag](Annotation& record) { std::erase(record.tags, tag); });
+    scheduleSave();
 }
 
 PanelViewModel::ObserverID PanelViewModel::addObserver(std::function<void()> observer) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace scrivlet {
@@ -41,6 +42,14 @@ struct SCRIVCORE_API PanelSaveTiming {
 // during an episode, so neither new edits nor browsing add attempts or log lines; the retry
 // that gets through logs one line and ends the episode. A record the store refuses (it can
 // never be saved as it is) is logged once and dropped.
+//
+// Another process may change the shown record (the command-line tool, say). The app calls
+// `reloadFromStore()` when the store announces a change: without unsaved edits the panel
+// shows the store's record as it is; with them, the user's edited fields keep the user's
+// values and are saved over the other change (the last writer wins), while the fields the
+// user did not touch take the new values. Each change of another process that an unsaved
+// edit overrides is logged. The same merge runs before every save of the shown record, so a
+// save that comes before the announcement cannot write stale values back either.
 //
 // `close()` is the last chance before the app ends: one more attempt for everything pending
 // and one log line for each edit that still could not be stored. The destructor closes a view
@@ -82,6 +91,25 @@ public:
     // Description of the last failed save, cleared by the next successful one.
     const std::optional<std::string>& lastSaveError() const { return lastSaveError_; }
 
+    // The store changed, maybe in another process: shows the shown record's new values
+    // (merged with unsaved edits, see above). Reading the store costs one lookup. True when
+    // what is shown changed (never for the view model's own saves).
+    bool reloadFromStore();
+
+    // The tag field: what is typed there and not yet added. Cleared when another file is
+    // shown. The first text typed loads the tags in use, which complete it.
+    const std::string& tagDraft() const { return tagDraft_; }
+    void setTagDraft(std::string text);
+    // Tags in use that the draft begins (ignoring case) and the record lacks, most used first.
+    std::vector<std::string> tagCompletions() const;
+    // Adds the tag (normalized by TagRules) and schedules a save; clears the draft. False,
+    // leaving everything as it was, when the text holds no tag or nothing is shown.
+    bool addTag(std::string_view typed);
+    // Removes the tag and schedules a save; nothing happens when the record lacks it.
+    void removeTag(const std::string& tag);
+
+    static constexpr std::size_t maxTagCompletions = 5;
+
     ObserverID addObserver(std::function<void()> observer);
     void removeObserver(ObserverID id);
 
@@ -101,6 +129,9 @@ private:
     void armSaveTimer();
     void cancelSaveTimer();
     void notifyObservers();
+    bool absorbStoreChanges();
+    bool absorbRemoval();
+    void loadTagsInUse();
 
     std::shared_ptr<AnnotationStore> store_;
     Scheduler& scheduler_;
@@ -108,6 +139,11 @@ private:
     ThreadAffinity mainThread_;
 
     std::optional<Annotation> annotation_;
+    // The shown record as the store held it when loaded or last saved (a draft as created):
+    // what unsaved edits are measured against when another process changes the record.
+    std::optional<Annotation> base_;
+    std::string tagDraft_;
+    std::optional<std::vector<std::string>> tagsInUse_;
     std::optional<std::filesystem::path> selectedFileURL_;
     bool dirty_ = false;
     bool isDraft_ = false;

@@ -2,6 +2,7 @@
 #include "Scrivlet/AppDelegate.h"
 
 #include "Platform/base/RunLoop.h"
+#include "Platform/system/DarwinNotifyObservation.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppLog.h"

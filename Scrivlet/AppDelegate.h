@@ -19,6 +19,7 @@
 namespace scrivlet {
 
 class AnnotationStore;
+class DarwinNotifyObservation;
 class PanelController;
 class PanelViewModel;
 class SelectionTracker;
@@ -92,6 +93,8 @@ public:
     void activeSpaceChanged(const Notification& notification);
     void finderLaunched(const Notification& notification);
     void finderTerminated(const Notification& notification);
+    // Another process (or this one) changed the store: the panel shows the change.
+    void storeChanged();
 
     // URL commands: the one named by a URL whose target passed the checks, and the frame that
     // stands in for Finder's window when none is known.
@@ -116,7 +119,11 @@ private:
     void showUninstallFailure(const std::string& informativeText);
     void processQueuedURLs();
     void observeWorkspace();
+    void observeStoreChanges();
     void endDragPoll();
+
+    // The badge notice, which every process that writes the store posts after a save.
+    std::unique_ptr<DarwinNotifyObservation> storeChangeObservation_;
 };
 
 } // namespace scrivlet

@@ -4,6 +4,8 @@
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/Accessibility.h"
 #include "Platform/system/Bundle.h"
+#include "Platform/system/DarwinNotifyObservation.h"
+#include "Scrivcore/BadgeRefreshNotifier.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/AppLog.h"
@@ -42,7 +44,33 @@ void AppDelegate::setUpFinderTracking() {
         appLog("Accessibility NOT granted \u2014 prompting (needed for window positioning)");
         AXIsProcessTrustedWithOptions(true);
     }
+    observeStoreChanges();
     startTracking();
+}
+
+// The notice only wakes us: its queue of paths belongs to the extension, which must get
+// every one of them, so the app reads the shown record again instead of draining.
+void AppDelegate::observeStoreChanges() {
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    std::error_code error;
+    storeChangeObservation_ = DarwinNotifyObservation::add(
+        BadgeRefreshNotifier::darwinName,
+        [weak] {
+            if (auto self = weak.lock()) {
+                self->storeChanged();
+            }
+        },
+        error);
+    if (!storeChangeObservation_) {
+        appLog("ERROR: Failed to observe annotation changes: " + error.message());
+    }
+}
+
+void AppDelegate::storeChanged() {
+    RunLoop::main().assertOwnerThread("AppDelegate::storeChanged");
+    if (viewModel && viewModel->reloadFromStore()) {
+        appLog("Panel shows a change made elsewhere");
+    }
 }
 
 void AppDelegate::startTracking() {

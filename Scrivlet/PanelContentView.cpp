@@ -124,6 +124,39 @@ ui::View tagList(const Annotation& record) {
     return ui::Text(joined(record.tags, ", ")).font(ui::Font::body);
 }
 
+// One tag with the control that removes it.
+ui::View removableTag(PanelViewModel& model, const std::string& tag) {
+    return ui::HStack(ui::VerticalAlignment::center, 4,
+                      {
+                          ui::Text(tag).font(ui::Font::body),
+                          ui::Image("xmark.circle.fill")
+                              .foregroundStyle(ui::HierarchicalStyle::secondary)
+                              .onTapGesture(1, [&model, tag] { model.removeTag(tag); }),
+                      });
+}
+
+// A text that holds no tag (only spaces, say) stays in the field for the user to fix.
+ui::View tagField(PanelViewModel& model) {
+    ui::Binding<std::string> draft(
+        [&model] { return model.tagDraft(); },
+        [&model](std::string text) { model.setTagDraft(std::move(text)); });
+    return ui::TextField("Add tag", std::move(draft), model.tagCompletions(),
+                         [&model] { model.addTag(model.tagDraft()); })
+        .font(ui::Font::body);
+}
+
+ui::View editableTagList(PanelViewModel& model, const Annotation& record) {
+    std::vector<ui::View> rows;
+    if (record.tags.empty()) {
+        rows.push_back(tagList(record));
+    }
+    for (const std::string& tag : record.tags) {
+        rows.push_back(removableTag(model, tag));
+    }
+    rows.push_back(tagField(model));
+    return ui::VStack(ui::HorizontalAlignment::leading, 4, {std::move(rows)});
+}
+
 ui::View noteEditor(PanelViewModel& model) {
     ui::Binding<std::string> note(
         [&model] {
@@ -169,7 +202,9 @@ ui::View PanelContentView::body() const {
                                          ui::Divider(),
                                          section("Rating", ratingStars(viewModel, record.rating)),
                                          section("Status", statusPicker(viewModel)),
-                                         section("Tags", tagList(record)),
+                                         section("Tags", tagRow == TagRow::editable
+                                                             ? editableTagList(viewModel, record)
+                                                             : tagList(record)),
                                          section("Note", noteEditor(viewModel)),
                                          ui::Divider(),
                                          dates(record),

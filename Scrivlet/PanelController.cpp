@@ -8,6 +8,8 @@
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/PanelContentView.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace scrivlet {
@@ -16,14 +18,32 @@ namespace {
 
 // The panel's content: the content view, hosted and rebuilt whenever the view model
 // changes. The hosting view shares ownership of the model so it can always stop observing.
+// `editableTags` is on unless set to a false value; read once, when the panel is made.
+PanelContentView::TagRow tagRowFromDefaults() {
+    std::optional<std::string> stored =
+        UserDefaults::standardUserDefaults().stringForKey("editableTags");
+    if (stored) {
+        std::transform(stored->begin(), stored->end(), stored->begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (*stored == "false" || *stored == "0" || *stored == "no") {
+            return PanelContentView::TagRow::readOnly;
+        }
+    }
+    return PanelContentView::TagRow::editable;
+}
+
 std::shared_ptr<ContentView> makeContentHostingView(const std::shared_ptr<PanelViewModel>& model) {
+    const PanelContentView::TagRow tagRow = tagRowFromDefaults();
     ui::Observable observable{[model](std::function<void()> observer) {
                                   return static_cast<std::uint64_t>(
                                       model->addObserver(std::move(observer)));
                               },
                               [model](std::uint64_t id) { model->removeObserver(id); }};
-    return std::make_shared<ui::HostingView>([model] { return PanelContentView{*model}.body(); },
-                                             std::move(observable));
+    return std::make_shared<ui::HostingView>(
+        [model, tagRow] {
+            return PanelContentView{*model, tagRow}.body();
+        },
+        std::move(observable));
 }
 
 } // namespace

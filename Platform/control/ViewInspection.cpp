@@ -180,6 +180,18 @@ struct ContentDescriber {
     std::string operator()(const TextEditorNode& node) const {
         return "TextEditor " + quoted(node.text.get());
     }
+    std::string operator()(const TextFieldNode& node) const {
+        std::string line =
+            "TextField " + quoted(node.prompt.resolved()) + " text " + quoted(node.text.get());
+        if (!node.completions.empty()) {
+            line += " completions [";
+            for (std::size_t index = 0; index < node.completions.size(); ++index) {
+                line += (index ? ", " : "") + quoted(node.completions[index]);
+            }
+            line += "]";
+        }
+        return line;
+    }
 };
 
 struct ModifierDescriber {
@@ -286,6 +298,16 @@ void dropLastCharacter(std::string& text) {
 
 } // namespace
 
+const Binding<std::string>* textBinding(const View& node) {
+    if (const auto* editorNode = node.as<TextEditorNode>()) {
+        return &editorNode->text;
+    }
+    if (const auto* fieldNode = node.as<TextFieldNode>()) {
+        return &fieldNode->text;
+    }
+    return nullptr;
+}
+
 std::string describe(const View& node) {
     std::string line = std::visit(ContentDescriber{}, node.content());
     for (const Modifier& modifier : node.modifiers()) {
@@ -387,8 +409,8 @@ std::optional<std::string> ViewInspector::text(const ViewPath& path) const {
     if (const auto* textNode = found->as<TextNode>()) {
         return textNode->content.resolved();
     }
-    if (const auto* editorNode = found->as<TextEditorNode>()) {
-        return editorNode->text.get();
+    if (const auto* binding = textBinding(*found)) {
+        return binding->get();
     }
     return std::nullopt;
 }
@@ -441,7 +463,38 @@ bool ViewInspector::choose(const ViewPath& picker, std::string_view optionText) 
 
 std::shared_ptr<const View> ViewInspector::editor(const ViewPath& path) const {
     auto found = node(path);
-    return found && found->as<TextEditorNode>() ? found : nullptr;
+    return found && textBinding(*found) ? found : nullptr;
+}
+
+std::vector<std::string> ViewInspector::completions(const ViewPath& field) const {
+    const auto found = node(field);
+    const auto* fieldNode = found ? found->as<TextFieldNode>() : nullptr;
+    return fieldNode ? fieldNode->completions : std::vector<std::string>();
+}
+
+bool ViewInspector::complete(const ViewPath& field, std::string_view completion) const {
+    const auto found = node(field);
+    const auto* fieldNode = found ? found->as<TextFieldNode>() : nullptr;
+    if (!fieldNode) {
+        return false;
+    }
+    for (const std::string& offered : fieldNode->completions) {
+        if (offered == completion) {
+            fieldNode->text.set(offered);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ViewInspector::submit(const ViewPath& field) const {
+    const auto found = node(field);
+    const auto* fieldNode = found ? found->as<TextFieldNode>() : nullptr;
+    if (!fieldNode || !fieldNode->submit) {
+        return false;
+    }
+    fieldNode->submit();
+    return true;
 }
 
 bool ViewInspector::type(const ViewPath& editorPath, std::string_view text) const {
@@ -454,7 +507,7 @@ bool ViewInspector::type(const ViewPath& editorPath, std::string_view text) cons
         if (!current) {
             return false;
         }
-        const auto& binding = current->as<TextEditorNode>()->text;
+        const auto& binding = *textBinding(*current);
         binding.set(binding.get() + std::string(character));
     }
     return true;
@@ -465,7 +518,7 @@ bool ViewInspector::paste(const ViewPath& editorPath, std::string_view text) con
     if (!current) {
         return false;
     }
-    const auto& binding = current->as<TextEditorNode>()->text;
+    const auto& binding = *textBinding(*current);
     binding.set(binding.get() + std::string(text));
     return true;
 }
@@ -479,7 +532,7 @@ bool ViewInspector::deleteBackward(const ViewPath& editorPath, std::size_t count
         if (!current) {
             return false;
         }
-        const auto& binding = current->as<TextEditorNode>()->text;
+        const auto& binding = *textBinding(*current);
         std::string text = binding.get();
         if (text.empty()) {
             // Deleting in an empty editor changes nothing, so it writes nothing either.

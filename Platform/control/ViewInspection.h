@@ -25,6 +25,8 @@ std::string describe(const View& node);
 // The whole tree, one line per node, indented two spaces a level. An empty view is no
 // line at all.
 std::vector<std::string> renderLines(const View& root);
+// The text a text editor or text field edits; null for any other node.
+const Binding<std::string>* textBinding(const View& node);
 
 // Looks at and acts on the current tree of a hosting view (or on a fixed tree). Lookups
 // answer paths, not nodes, because acting usually rebuilds the tree: look things up again
@@ -56,7 +58,7 @@ public:
     std::optional<Font> font(const ViewPath& path) const;
     std::optional<ShapeStyle> foregroundStyle(const ViewPath& path) const;
 
-    // What a text node shows, or a text editor's text.
+    // What a text node shows, or a text editor's or text field's text.
     std::optional<std::string> text(const ViewPath& path) const;
     // The option a picker shows as chosen; nothing when no option matches its value.
     std::optional<std::string> selection(const ViewPath& picker) const;
@@ -66,13 +68,21 @@ public:
     bool tap(const ViewPath& path, int count = 1) const;
     // Chooses the picker option shown as `optionText`; false when the picker has none.
     bool choose(const ViewPath& picker, std::string_view optionText) const;
-    // Types `text` at the end of an editor's text, one keystroke per character: each
-    // keystroke writes the whole new text through the editor's binding.
+    // Types `text` at the end of an editor's (or a text field's) text, one keystroke per
+    // character: each keystroke writes the whole new text through the binding.
     bool type(const ViewPath& editor, std::string_view text) const;
     // Pastes `text` at the end of an editor's text: a single change.
     bool paste(const ViewPath& editor, std::string_view text) const;
     // Presses delete `count` times at the end of an editor's text, a change per press.
     bool deleteBackward(const ViewPath& editor, std::size_t count = 1) const;
+
+    // What a text field offers to complete its text with, best first.
+    std::vector<std::string> completions(const ViewPath& field) const;
+    // Chooses one of the field's completions, which replaces its text; false when the field
+    // does not offer it.
+    bool complete(const ViewPath& field, std::string_view completion) const;
+    // Presses Return in a text field; false when the node is none.
+    bool submit(const ViewPath& field) const;
 
     std::vector<std::string> render() const;
 

@@ -119,6 +119,12 @@ View TextEditor(Binding<std::string> text) {
     return View(TextEditorNode{std::move(text)});
 }
 
+View TextField(TextContent prompt, Binding<std::string> text, std::vector<std::string> completions,
+               std::function<void()> onSubmit) {
+    return View(TextFieldNode{std::move(prompt), std::move(text), std::move(completions),
+                              std::move(onSubmit)});
+}
+
 std::vector<const View*> chainTo(const View& root, const ViewPath& path) {
     std::vector<const View*> chain{&root};
     for (const std::size_t index : path) {

@@ -208,11 +208,31 @@ struct SCRIVLET_PLATFORM_API TextEditorNode {
     Binding<std::string> text;
 };
 
+// A one-line field. Return hands its text to `submit`; `completions` are what the field
+// offers to complete the text with, best first (a completion chosen replaces the text).
+struct SCRIVLET_PLATFORM_API TextFieldNode {
+    TextContent prompt;
+    Binding<std::string> text;
+    std::vector<std::string> completions;
+    std::function<void()> submit;
+};
+
 using NodeContent = std::variant<EmptyNode, ScrollViewNode, VStackNode, HStackNode, TextNode,
-                                 ImageNode, DividerNode, PickerNode, TextEditorNode>;
+                                 ImageNode, DividerNode, PickerNode, TextEditorNode, TextFieldNode>;
 
 // In the order of NodeContent.
-enum class ViewKind { empty, scrollView, vStack, hStack, text, image, divider, picker, textEditor };
+enum class ViewKind {
+    empty,
+    scrollView,
+    vStack,
+    hStack,
+    text,
+    image,
+    divider,
+    picker,
+    textEditor,
+    textField,
+};
 
 struct SCRIVLET_PLATFORM_API TapGesture {
     int count = 1;
@@ -332,6 +352,10 @@ inline View Text(std::string verbatim) {
 SCRIVLET_PLATFORM_API View Image(std::string systemName);
 SCRIVLET_PLATFORM_API View Divider();
 SCRIVLET_PLATFORM_API View TextEditor(Binding<std::string> text);
+// A one-line field showing `prompt` while empty; Return runs `onSubmit`.
+SCRIVLET_PLATFORM_API View TextField(TextContent prompt, Binding<std::string> text,
+                                     std::vector<std::string> completions,
+                                     std::function<void()> onSubmit);
 
 // Views made from each element of `elements`, for a container's children.
 template <typename Elements, typename Make>

@@ -78,8 +78,12 @@ protected:
         model.selectFile(report);
         model.editAnnotation(setUp);
     }
-    // The panel as drawn now; acting on it later acts on this very tree.
-    ui::ViewInspector drawn() { return ui::ViewInspector(PanelContentView{model}.body()); }
+    // The panel as drawn now, with the one-line tag row; acting on it later acts on this very
+    // tree.
+    ui::ViewInspector drawn() {
+        return ui::ViewInspector(
+            PanelContentView{model, PanelContentView::TagRow::readOnly}.body());
+    }
 
     static std::optional<ui::ViewPath> star(const ui::ViewInspector& panel, int number) {
         return panel.find(
@@ -293,6 +297,25 @@ TEST_F(PanelContentViewTest, LabelsAreLocalizedButFileContentIsNot) {
     EXPECT_TRUE(panel.findText("Erstellt: Dec 7, 2026 at 12:00 PM"));
     EXPECT_TRUE(panel.findText("report.txt"));
     EXPECT_TRUE(panel.choose(*panel.find(ui::ViewKind::picker), "flagged"));
+}
+
+TEST_F(PanelContentViewTest, TheEditableRowAddsWhatIsTypedOnReturnAndRemovesBesideEachTag) {
+    showReport([](Annotation& record) { record.tags = {"a"}; });
+    ui::HostingView host([this] { return PanelContentView{model}.body(); }, ui::observing(model));
+    const ui::ViewInspector panel(host);
+    const auto field = panel.find(ui::ViewKind::textField);
+    ASSERT_TRUE(field);
+    ASSERT_TRUE(panel.type(*panel.find(ui::ViewKind::textField), " b "));
+    ASSERT_TRUE(panel.submit(*panel.find(ui::ViewKind::textField)));
+    EXPECT_EQ(model.annotation()->tags, (Strings{"a", "b"}));
+    EXPECT_EQ(panel.text(*panel.find(ui::ViewKind::textField)), "") << "the field is ready again";
+
+    const auto removeA = panel.findImage("xmark.circle.fill", 0);
+    ASSERT_TRUE(removeA);
+    ASSERT_TRUE(panel.tap(*removeA));
+    EXPECT_EQ(model.annotation()->tags, Strings{"b"});
+    scheduler.advance(1);
+    EXPECT_EQ(stored()->tags, Strings{"b"}) << "tag edits are saved like the others";
 }
 
 } // namespace

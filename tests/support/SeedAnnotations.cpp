@@ -7,6 +7,9 @@
 //   scrivlet-seed badge PATH                     the file's badge attribute, or "none"
 //   scrivlet-seed clear-badge PATH               takes the badge attribute off
 //   scrivlet-seed bulk COUNT FOLDER              COUNT files in FOLDER, annotated in one go
+//   scrivlet-seed set PATH FIELD VALUE...        changes rating, status, note or adds a tag
+//                                                (field "tag") and saves, as another
+//                                                program writing beside the app would
 #include "Platform/system/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeXattr.h"
@@ -47,6 +50,45 @@ int annotate(const std::vector<std::string>& args) {
         }
         flagged = false;
     }
+    return model.hasUnsavedChanges() ? 1 : 0;
+}
+
+bool setField(Annotation& record, const std::string& field, const std::string& value) {
+    if (field == "rating") {
+        record.rating = std::stoi(value);
+    } else if (field == "status") {
+        const auto status = statusFromRawValue(value);
+        if (!status) {
+            return false;
+        }
+        record.status = *status;
+    } else if (field == "note") {
+        record.note = value;
+    } else if (field == "tag") {
+        record.tags.push_back(value);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+int set(const std::vector<std::string>& args) {
+    ManualScheduler scheduler;
+    PanelViewModel model(openStore(), scheduler);
+    model.selectFile(fs::absolute(args[0]));
+    bool understood = true;
+    for (std::size_t i = 1; i + 1 < args.size(); i += 2) {
+        model.editAnnotation([&](Annotation& record) {
+            understood = setField(record, args[i], args[i + 1]) && understood;
+        });
+    }
+    if (!understood || args.size() % 2 == 0) {
+        std::cerr
+            << "scrivlet-seed set: fields are rating, status, note and tag, each with a value\n";
+        return 2;
+    }
+    model.scheduleSave();
+    model.saveNow();
     return model.hasUnsavedChanges() ? 1 : 0;
 }
 
@@ -92,11 +134,14 @@ int run(const std::vector<std::string>& args) {
         BadgeXattr::clearAnnotated(args[1]);
         return 0;
     }
+    if (command == "set" && args.size() > 2) {
+        return set({args.begin() + 1, args.end()});
+    }
     if (command == "bulk" && args.size() == 3) {
         return bulk(std::stoi(args[1]), args[2]);
     }
     std::cerr << "usage: scrivlet-seed annotate [--flagged] PATH... | show PATH | badge PATH |"
-                 " clear-badge PATH | bulk COUNT FOLDER\n";
+                 " clear-badge PATH | bulk COUNT FOLDER | set PATH FIELD VALUE...\n";
     return 2;
 }
 

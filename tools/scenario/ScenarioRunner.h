@@ -51,6 +51,7 @@ private:
     void registerFinderExpectations();
     void registerPanelVerbs();
     void registerPanelExpectations();
+    void registerTagVerbs();
     void registerDesktopCommands();
     void registerURLVerbs();
     void registerExtensionVerbs();

@@ -112,6 +112,7 @@ void ScenarioRunner::registerVerbs() {
     registerPanelVerbs();
     registerExtensionVerbs();
     registerPanelExpectations();
+    registerTagVerbs();
     registerDesktopCommands();
     registerURLVerbs();
 }

@@ -3,14 +3,17 @@
 #include "Platform/base/RunLoop.h"
 #include "Platform/ui/HostingView.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -20,6 +23,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStringListModel>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QToolButton>
@@ -268,13 +272,19 @@ struct PanelWindow::Widgets {
     class ClickFilter final : public QObject {
     public:
         // Owned by the widget it watches.
-        ClickFilter(QObject* watched, Widgets& owner, ViewPath path, bool editor)
-            : QObject(watched), owner_(owner), path_(std::move(path)), editor_(editor) {}
+        // An editor's filter watches the widget that takes the clicks; `focusTarget` is the
+        // one that takes the keyboard (the parent of the watched viewport unless given).
+        ClickFilter(QObject* watched, Widgets& owner, ViewPath path, bool editor,
+                    QWidget* focusTarget = nullptr)
+            : QObject(watched), owner_(owner), path_(std::move(path)), editor_(editor),
+              focusTarget_(focusTarget) {}
 
     protected:
         bool eventFilter(QObject* watched, QEvent* event) override {
             if (event->type() == QEvent::MouseButtonPress && editor_) {
-                owner_.acceptFocus(qobject_cast<QWidget*>(watched->parent()));
+                owner_.acceptFocus(focusTarget_ != nullptr
+                                       ? focusTarget_.data()
+                                       : qobject_cast<QWidget*>(watched->parent()));
             } else if (event->type() == QEvent::MouseButtonRelease && !editor_) {
                 owner_.tap(path_, 1);
                 return true;
@@ -289,6 +299,7 @@ struct PanelWindow::Widgets {
         Widgets& owner_;
         ViewPath path_;
         bool editor_;
+        QPointer<QWidget> focusTarget_;
     };
 
     bool hasTapGesture(const std::vector<const View*>& chain) const {
@@ -363,7 +374,75 @@ struct PanelWindow::Widgets {
                 const QSignalBlocker quiet(edit);
                 edit->setPlainText(bound);
             }
+        } else if (const auto* field = node.as<ui::TextFieldNode>()) {
+            fillField(static_cast<QLineEdit*>(widget), *field);
         }
+    }
+
+    static void fillField(QLineEdit* line, const ui::TextFieldNode& field) {
+        line->setPlaceholderText(QString::fromStdString(field.prompt.resolved()));
+        const QString bound = QString::fromStdString(field.text.get());
+        if (line->text() != bound) {
+            const QSignalBlocker quiet(line);
+            line->setText(bound);
+        }
+        QStringList offered;
+        for (const std::string& completion : field.completions) {
+            offered << QString::fromStdString(completion);
+        }
+        QCompleter* completer = line->completer();
+        auto* model =
+            completer != nullptr ? qobject_cast<QStringListModel*>(completer->model()) : nullptr;
+        if (model == nullptr || model->stringList() == offered) {
+            return;
+        }
+        model->setStringList(offered);
+        // The model's list is already the answer for the text typed; show it as it is.
+        if (offered.isEmpty() || !line->hasFocus()) {
+            completer->popup()->hide();
+        } else {
+            completer->complete();
+        }
+    }
+
+    QLineEdit* makeField(const ViewPath& here) {
+        auto* line = new QLineEdit;
+        auto* completer = new QCompleter(new QStringListModel(line), line);
+        completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+        completer->setCaseSensitivity(Qt::CaseInsensitive);
+        line->setCompleter(completer);
+        auto setText = [this, here](const QString& text) {
+            onMainLoop([this, guard = QPointer<QWidget>(window), here, value = text.toStdString()] {
+                const auto current = guard ? nodeAt(here) : nullptr;
+                if (const auto* field = current ? current->as<ui::TextFieldNode>() : nullptr) {
+                    field->text.set(value);
+                }
+            });
+        };
+        QObject::connect(line, &QLineEdit::textEdited, setText);
+        QObject::connect(completer, QOverload<const QString&>::of(&QCompleter::activated), setText);
+        QObject::connect(line, &QLineEdit::returnPressed, [this, here, line] {
+            // The text as shown goes first: a completion may have changed it without an edit.
+            onMainLoop([this, guard = QPointer<QWidget>(window), here,
+                        value = line->text().toStdString()] {
+                const auto current = guard ? nodeAt(here) : nullptr;
+                const auto* field = current ? current->as<ui::TextFieldNode>() : nullptr;
+                if (field == nullptr) {
+                    return;
+                }
+                if (field->text.get() != value) {
+                    field->text.set(value);
+                }
+                // Setting the text rebuilt the tree: submit through the node as it is now.
+                const auto latest = nodeAt(here);
+                const auto* now = latest ? latest->as<ui::TextFieldNode>() : nullptr;
+                if (now != nullptr && now->submit) {
+                    now->submit();
+                }
+            });
+        });
+        line->installEventFilter(new ClickFilter(line, *this, here, true, line));
+        return line;
     }
 
     QWidget* build(const View& node, ViewPath& path, std::vector<const View*>& chain,
@@ -446,6 +525,9 @@ struct PanelWindow::Widgets {
             widget = edit;
             break;
         }
+        case ViewKind::textField:
+            widget = makeField(here);
+            break;
         }
         fill(widget, node, inherited);
         drawn[here] = Drawn{node.kind(), widget};
@@ -475,6 +557,7 @@ struct PanelWindow::Widgets {
                 }
                 // Editors and rules take the whole width; labels keep to their side.
                 const bool stretches = child->inherits("QPlainTextEdit") ||
+                                       child->inherits("QLineEdit") ||
                                        (child->inherits("QFrame") && !child->inherits("QLabel"));
                 layout->addWidget(child, 0, stretches ? Qt::Alignment() : alignment);
             }
@@ -510,6 +593,10 @@ struct PanelWindow::Widgets {
             drawnTree = std::move(tree);
             return;
         }
+        // Adding a tag rebuilds the panel; the field the user types in keeps the keyboard.
+        const bool fieldHadFocus =
+            qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr && content &&
+            content->isAncestorOf(QApplication::focusWidget());
         drawn.clear();
         if (content) {
             content->hide();
@@ -523,6 +610,18 @@ struct PanelWindow::Widgets {
         content = build(*tree, path, chain, {});
         if (content) {
             contentLayout->addWidget(content, 1);
+        }
+        if (fieldHadFocus) {
+            focusFirstField();
+        }
+    }
+
+    void focusFirstField() {
+        for (const auto& [path, entry] : drawn) {
+            if (entry.kind == ViewKind::textField && entry.widget) {
+                entry.widget->setFocus(Qt::OtherFocusReason);
+                return;
+            }
         }
     }
 };
