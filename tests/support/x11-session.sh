@@ -5,6 +5,20 @@
 # manager, all in the temporary home $work/home, none touching the user's desktop. The
 # sourcing script defines fail (message); stop_x11_session ends everything the session
 # started, the accessibility bus and the file manager's helpers included.
+#
+# Every wait is for a signal the programs give, never for a time: a first run on a fresh
+# machine (caches being built) or a loaded one stretches each step by seconds.
+#   x11_session_missing [PROGRAM...]   what is not installed, empty when all is
+#   start_x11_session [TRAY-HOST]      X server, session bus, window manager (and tray)
+#   stop_x11_session                   ends all of it
+#   wait_for WHAT COMMAND...           until COMMAND succeeds; fails after 30 s of clock
+#   start_file_manager FOLDER          Dolphin's window up, active and on the bus
+#   accessible_tree_published PID      the process's tree is on the accessibility bus
+#   wait_for_view PROBE COUNT          Dolphin's view lists COUNT items (read by PROBE)
+#   file_manager_select PATH...        selects files as a D-Bus request to show them does
+#   start_other_application +X+Y TEXT, other_in_front, other_window
+#   geometry_of WINDOW                 "x y width height" of the client area
+#   active_window_of PID, bus_name_owned NAME, window_manager_runs, accessibility_bus
 
 x11_session_missing() { # [program...]: prints what is missing to run a session; nothing when all is there
     local missing=() launcher_found=""
