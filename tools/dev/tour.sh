@@ -10,7 +10,8 @@
 # Usage: tools/dev/tour.sh [--build DIR] [OUTPUT-FOLDER]
 #   DIR: the build tree (default build/default); OUTPUT-FOLDER: default build/tour.
 #   tools/dev/tour.sh --display    the app and Dolphin (with the build's plug-ins) on the X11
-#                                  display already running, for a person to try; Ctrl-C ends it.
+#                                  display already running, for a person to try; the build is
+#                                  installed first with tools/install.sh. Ctrl-C ends both.
 # Exits 77 when the session's programs are not installed.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -73,13 +74,20 @@ sample_files() { # folder: the files the tour shows, in Dolphin's order by name
 
 # --display: no tour, the real thing on the person's own desktop and store.
 if [ -n "$on_display" ]; then
-    [ -n "${DISPLAY:-}" ] || fail "--display needs an X11 display (DISPLAY is not set)"
+    if [ -z "${DISPLAY:-}" ]; then
+        echo "tour: --display needs an X11 display (DISPLAY is not set)" >&2
+        exit 1
+    fi
+    # Run from elsewhere the app only offers to be moved: it runs installed, as a user has it.
+    "$root/tools/install.sh" "$bundle" || fail "the build could not be installed"
+    installed="$HOME/Applications/Scrivlet.app"
     sample_files "$out/files"
-    echo "tour: Dolphin on $out/files with the build's plug-ins, and the app; Ctrl-C ends both"
-    QT_PLUGIN_PATH="$plugins${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}" \
+    echo "tour: Dolphin on $out/files with the build's plug-ins, and the app installed in" \
+        "$installed; Ctrl-C ends both"
+    QT_PLUGIN_PATH="$installed/Contents/PlugIns/qt5${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}" \
         dolphin --new-window "$out/files" >"$work/dolphin.log" 2>&1 &
     dolphin_pid=$!
-    SCRIVLET_LOG_TO_STDERR=1 "$bundle/Contents/MacOS/Scrivlet" --desktop=x11 &
+    SCRIVLET_LOG_TO_STDERR=1 "$installed/Contents/MacOS/Scrivlet" --desktop=x11 &
     pid=$!
     wait "$pid" || true
     pid=""
