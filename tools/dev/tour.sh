@@ -84,9 +84,9 @@ if [ -n "$on_display" ]; then
     sample_files "$out/files"
     echo "tour: Dolphin on $out/files with the build's plug-ins, and the app installed in" \
         "$installed; Ctrl-C ends both"
+    # Dolphin first: the app follows the file manager it finds running at launch.
     QT_PLUGIN_PATH="$installed/Contents/PlugIns/qt5${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}" \
-        dolphin --new-window "$out/files" >"$work/dolphin.log" 2>&1 &
-    dolphin_pid=$!
+        start_file_manager "$out/files"
     SCRIVLET_LOG_TO_STDERR=1 "$installed/Contents/MacOS/Scrivlet" --desktop=x11 &
     pid=$!
     wait "$pid" || true
