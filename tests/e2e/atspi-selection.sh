@@ -98,8 +98,7 @@ expect_selection() { # path|none [seconds]
 }
 
 start_file_manager "$docs"
-sleep 1 # its window mapped and its view filled, before accessibility comes on
-start_probe
+start_probe # which starts the accessibility bus: Dolphin ran before it came on
 expect_selection none 15
 
 file_manager_select "$docs/alpha.txt"

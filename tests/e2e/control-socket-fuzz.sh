@@ -7,56 +7,43 @@ set -euo pipefail
 app="$1"
 desktop="$2"
 fuzzer="$3"
-work=$(mktemp -d)
 pid=""
 mute_pid=""
 
+# shellcheck source=../support/sandbox.sh
+. "$(dirname "$0")/../support/sandbox.sh"
+sandbox_create
 # Whatever way the script ends, nothing it started outlives it.
 cleanup() {
-    for started in "$pid" "$mute_pid"; do
-        if [ -n "$started" ] && kill -0 "$started" 2>/dev/null; then
-            kill -KILL "$started" 2>/dev/null || true
-            wait "$started" 2>/dev/null || true
-        fi
-    done
+    stop_processes "$pid" "$mute_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-fail() { echo "FAILED: $*"; echo "--- log:"; tail -n 50 "$work/log" 2>/dev/null || true; exit 1; }
-
-# The sandbox's environment, for `env -i`. The app is started with it directly, not through
-# a function: a function in the background is a subshell, and its pid is not the app's.
-sandbox=(PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
-         XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-         SCRIVLET_LOG_TO_STDERR=1)
-in_home() { env -i "${sandbox[@]}" "$@"; }
 socket="$work/run/scrivlet/desktop.sock"
 
 wait_for_socket() { # pid of the listener
-    for _ in $(seq 1 200); do
-        [ -S "$socket" ] && return 0
-        kill -0 "$1" 2>/dev/null || break
+    local deadline=$((SECONDS + 30))
+    until [ -S "$socket" ]; do
+        if ! kill -0 "$1" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+            fail "no control socket at $socket"
+        fi
         sleep 0.05
     done
-    fail "no control socket at $socket"
 }
 
-mkdir -p "$work/home" "$work/run"
-chmod 700 "$work/run"
-
 # 1. A thousand random requests; the app keeps running and answers.
-env -i "${sandbox[@]}" "$app" >"$work/out" 2>"$work/log" &
+env -i "${sandbox_env[@]}" "$app" >"$work/out" 2>"$work/log" &
 pid=$!
 wait_for_socket "$pid"
 "$fuzzer" send "$socket" 1000 20261207 || fail "the socket stopped taking requests"
 kill -0 "$pid" 2>/dev/null || fail "the app died"
-in_home "$desktop" status | grep -q "^status item" || fail "no answer to status afterwards"
+in_sandbox "$desktop" status | grep -q "^status item" || fail "no answer to status afterwards"
 echo "ok: 1000 random requests, the app still runs and answers status"
 
 # 2. A bad number is an error reply and a failing client; the app goes on.
-if in_home "$desktop" open-menu x 2>"$work/client-err"; then
+if in_sandbox "$desktop" open-menu x 2>"$work/client-err"; then
     fail "scrivlet-desktop exited 0 on an error reply"
 fi
 grep -q "^error: open-menu needs a status item number" "$work/client-err" ||
@@ -74,7 +61,7 @@ rm -f "$socket"
 "$fuzzer" mute "$socket" &
 mute_pid=$!
 wait_for_socket "$mute_pid"
-if in_home "$desktop" status >/dev/null 2>"$work/client-err"; then
+if in_sandbox "$desktop" status >/dev/null 2>"$work/client-err"; then
     fail "scrivlet-desktop exited 0 without an answer"
 fi
 grep -q "no answer from Scrivlet" "$work/client-err" || fail "no message for a missing answer"

@@ -20,9 +20,9 @@ plugins=$(readlink -f "$3")
 shots="${4:-}"
 skip=77
 
-for tool in Xvfb openbox dbus-daemon xdotool dolphin sqlite3; do
+for tool in Xvfb openbox dbus-daemon xdotool xprop dolphin sqlite3; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (the file manager test needs Xvfb, openbox," \
+        echo "SKIPPED: $tool is not installed (the file manager test needs Xvfb, openbox, xprop," \
             "dbus-daemon, xdotool, sqlite3 and dolphin)"
         exit "$skip"
     fi
@@ -110,6 +110,9 @@ export DISPLAY
 exec 5>&-
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
+# Windows mapped before the window manager runs are never managed: activating one then fails.
+window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+wait_until 300 window_manager_runs || fail "the window manager did not start"
 bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 --nopidfile)
 DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
 export DBUS_SESSION_BUS_ADDRESS

@@ -13,34 +13,28 @@ opener="$2"
 desktop="$3"
 race_tool="$4"
 seconds="${5:-20}"
-work=$(mktemp -d)
 pid=""
 swapper=""
 files=400
 
+# shellcheck source=../support/sandbox.sh
+. "$(dirname "$0")/../support/sandbox.sh"
+sandbox_create
+# No system desktop entries: the handler of scrivlet: URLs is the sandbox's own or none.
+sandbox_env+=(XDG_DATA_DIRS="$work/no-system-entries")
 cleanup() {
-    for started in "$pid" "$swapper"; do
-        if [ -n "$started" ] && kill -0 "$started" 2>/dev/null; then
-            kill -KILL "$started" 2>/dev/null || true
-            wait "$started" 2>/dev/null || true
-        fi
-    done
+    stop_processes "$pid" "$swapper"
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-fail() { echo "FAILED: $*"; echo "--- log:"; tail -n 40 "$work/log" 2>/dev/null || true; exit 1; }
-
-sandbox=(PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
-         XDG_DATA_DIRS="$work/no-system-entries" SCRIVLET_LOG_TO_STDERR=1)
-in_home() { env -i "${sandbox[@]}" "$@"; }
 # Hands URLs to the app. Under a sanitizer build on a busy machine a batch can take longer
 # than the opener waits for its answer: the app has the URLs then (exit 3), which is all
 # this test needs, as each delivery is handled whole before the next event.
 open_urls() {
     local status=0
-    in_home "$opener" --timeout 30 "$@" || status=$?
+    in_sandbox "$opener" --timeout 30 "$@" || status=$?
     [ "$status" -eq 0 ] || [ "$status" -eq 3 ] || fail "scrivlet-open failed with status $status"
 }
 
@@ -49,14 +43,9 @@ start_app() { # log file, to which each launch appends
     local before
     touch "$1"
     before=$(grep -cF "$ready" "$1" || true)
-    env -i "${sandbox[@]}" "$app" >/dev/null 2>>"$1" &
+    env -i "${sandbox_env[@]}" "$app" >/dev/null 2>>"$1" &
     pid=$!
-    for _ in $(seq 1 600); do
-        [ "$(grep -cF "$ready" "$1" || true)" -gt "$before" ] && return 0
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    fail "the app did not get ready"
+    wait_for_log "$1" "$ready" $((before + 1)) "$pid"
 }
 # Whether the app ends cleanly is for the quit tests to judge; here it only has to end.
 stop_app() {
@@ -80,8 +69,7 @@ urls() { # command first last
     for i in $(seq "$2" "$3"); do echo "scrivlet://$1?path=$work/home/race/f$i.txt"; done
 }
 
-mkdir -p "$work/home/race" "$work/outside" "$work/run"
-chmod 700 "$work/run"
+mkdir -p "$work/home/race" "$work/outside"
 for i in $(seq 1 "$files"); do
     echo "$i" >"$work/home/race/f$i.txt"
     echo "$i" >"$work/outside/f$i.txt"
@@ -107,8 +95,8 @@ while swapping; do
         done
     done
     file="$work/home/race/f$(( (round % files) + 1 )).txt"
-    in_home "$desktop" select-file "$file" >/dev/null || fail "cannot select $file"
-    in_home "$desktop" set-status flagged >/dev/null 2>&1 || true # no panel: the file was gone
+    in_sandbox "$desktop" select-file "$file" >/dev/null || fail "cannot select $file"
+    in_sandbox "$desktop" set-status flagged >/dev/null 2>&1 || true # no panel: the file was gone
 done
 finish_swapping
 echo "$(cat "$work/swaps") exchanges in $seconds s, $round rounds of URLs"

@@ -7,42 +7,33 @@ set -euo pipefail
 app="$1"
 seed="$2"
 
-work=$(mktemp -d)
 app_pid=""
+
+# shellcheck source=../support/sandbox.sh
+. "$(dirname "$0")/../support/sandbox.sh"
+sandbox_create
 # Whatever way the script ends, no app it started is left running.
 cleanup() {
-    if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
-        kill -KILL "$app_pid" 2>/dev/null || true
-    fi
+    stop_processes "$app_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
 home="$work/home"
-mkdir -p "$home/Documents/Drafts" "$home/Archive" "$work/run"
-chmod 700 "$work/run"
+mkdir -p "$home/Documents/Drafts" "$home/Archive"
 
 fail() { echo "FAILED: $*"; echo "--- log:"; cat "$work/log" 2>/dev/null || true; exit 1; }
-as_user() { env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$work/run" "$@"; }
+as_user() { in_sandbox "$@"; }
 
 run_app_until_ready() {
     # The background job opens its log only once it runs: empty the file first, or the wait
     # below could read the previous run's "Ready" line.
     : >"$work/log"
     # Started directly, not through as_user: $! must be the app itself.
-    # The log goes to stderr even where a journal runs, so that this check can read it.
-    env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
-        "$app" >"$work/out" 2>"$work/log" &
+    env -i "${sandbox_env[@]}" "$app" >"$work/out" 2>"$work/log" &
     app_pid=$!
-    local pid=$app_pid
-    # Up to 30 s: the desktop tests beside this one can keep a 2-core machine busy.
-    for _ in $(seq 1 600); do
-        grep -qF "Ready. Listening for Finder events" "$work/log" && break
-        kill -0 "$pid" 2>/dev/null || fail "the app ended early"
-        sleep 0.05
-    done
-    grep -qF "Ready. Listening for Finder events" "$work/log" || fail "never ready"
-    kill -TERM "$pid"
-    wait "$pid" || fail "exit status $? after SIGTERM"
+    wait_for_log "$work/log" "Ready. Listening for Finder events" 1 "$app_pid"
+    kill -TERM "$app_pid"
+    wait "$app_pid" || fail "exit status $? after SIGTERM"
     app_pid=""
 }
 app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }

@@ -9,35 +9,24 @@
 # Usage: quit-saves.sh PATH/TO/Scrivlet PATH/TO/scrivlet-desktop
 set -euo pipefail
 desktop="$2"
-work=$(mktemp -d)
 pid=""
 reader=""
 locker=""
 passed=0
-# The sanitizers' options of the test run reach the app, so that their reports end it.
-sanitizer_env=()
-[ -n "${ASAN_OPTIONS:-}" ] && sanitizer_env+=("ASAN_OPTIONS=$ASAN_OPTIONS")
-[ -n "${UBSAN_OPTIONS:-}" ] && sanitizer_env+=("UBSAN_OPTIONS=$UBSAN_OPTIONS")
+# shellcheck source=../support/sandbox.sh
+. "$(dirname "$0")/../support/sandbox.sh"
+sandbox_create
+sandbox_env+=(XDG_DATA_DIRS="$work/no-system-entries")
 cleanup() {
     exec 7>&- 2>/dev/null || true
-    for running in $pid $reader $locker; do
-        if kill -0 "$running" 2>/dev/null; then
-            kill -KILL "$running" 2>/dev/null || true
-            wait "$running" 2>/dev/null || true
-        fi
-    done
+    stop_processes "$pid" "$reader" "$locker"
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-fail() { echo "FAILED: $*"; echo "--- log:"; tail -n 40 "$work/log" 2>/dev/null || true; exit 1; }
 ok() { echo "ok: $*"; passed=$((passed + 1)); }
 
-home_env=(PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
-    XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
-    XDG_CACHE_HOME="$work/home/.cache" XDG_DATA_DIRS="$work/no-system-entries"
-    SCRIVLET_LOG_TO_STDERR=1 "${sanitizer_env[@]}")
-drive() { env -i "${home_env[@]}" "$desktop" "$@"; }
+drive() { in_sandbox "$desktop" "$@"; }
 
 # The log goes through a pipe: a limit on file sizes, which stands in for a full disk below,
 # must not reach it. A write past that limit fails rather than killing the app.
@@ -48,15 +37,18 @@ start_app() {
     reader=$!
     (
         trap '' XFSZ
-        exec env -i "${home_env[@]}" "$app" >"$work/out" 2>"$work/log.pipe"
+        exec env -i "${sandbox_env[@]}" "$app" >"$work/out" 2>"$work/log.pipe"
     ) &
     pid=$! # env, then the app
     wait_for_line "Ready. Listening for Finder events and URL scheme requests."
     wait_until drive status >/dev/null 2>&1 || fail "the desktop cannot be driven"
 }
 wait_until() { # command...: a sanitized app can be slow, so up to 30 s
-    for _ in $(seq 1 600); do "$@" && return 0; sleep 0.05; done
-    return 1
+    local deadline=$((SECONDS + 30))
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
 }
 logged() { [ "$(grep -cF -- "$1" "$work/log")" -ge "${2:-1}" ]; }
 wait_for_line() { wait_until logged "$1" || fail "never logged: $1"; }
@@ -94,8 +86,7 @@ store="$work/home/.local/share/com.scrivlet.shared/annotations.sqlite"
 status_of() { sqlite3 "$store" "SELECT status FROM annotations WHERE path = '$1'"; }
 stored_like() { sqlite3 "$store" "SELECT count(*) FROM annotations WHERE path LIKE '$1'"; }
 
-mkdir -p "$work/home/docs" "$work/run"
-chmod 700 "$work/run"
+mkdir -p "$work/home/docs"
 built_bundle=$(cd "$(dirname "$1")/../.." && pwd)
 env -i PATH="$PATH" HOME="$work/home" "$(dirname "$0")/../../tools/install.sh" "$built_bundle" \
     >"$work/install.log" || fail "install failed: $(cat "$work/install.log")"
@@ -180,7 +171,7 @@ ok "locked store: a clean exit, one failure line and one line for each of 3 lost
 # 5. A second copy, started while one runs, ends during its launch with its instance line and
 # nothing before it that would suggest it keeps running.
 start_app
-in_second_copy() { env -i "${home_env[@]}" "$app" 2>"$work/second.log"; }
+in_second_copy() { in_sandbox "$app" 2>"$work/second.log"; }
 status=0
 in_second_copy || status=$?
 [ "$status" -eq 0 ] || fail "a second copy: exit status $status"

@@ -5,17 +5,15 @@
 # Usage: real-binary.sh PATH/TO/Scrivlet.app/Contents/MacOS/Scrivlet PATH/TO/scrivlet-desktop
 set -euo pipefail
 desktop="$2"
-work=$(mktemp -d)
 pid=""
 second=""
+
+# shellcheck source=../support/sandbox.sh
+. "$(dirname "$0")/../support/sandbox.sh"
+sandbox_create
 # Whatever way the script ends, no app it started is left running.
 cleanup() {
-    for running in $pid $second; do
-        if kill -0 "$running" 2>/dev/null; then
-            kill -KILL "$running" 2>/dev/null || true
-            wait "$running" 2>/dev/null || true
-        fi
-    done
+    stop_processes "$pid" "$second"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -27,8 +25,7 @@ start_app() { # args: extra arguments for the app
     # wait reads a line of the previous start.
     : >"$work/log"
     # The log goes to stderr even where a journal runs, so that this script can read it.
-    env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
-        "$app" "$@" >"$work/out" 2>"$work/log" &
+    env -i "${sandbox_env[@]}" "$app" "$@" >"$work/out" 2>"$work/log" &
     pid=$!
 }
 
@@ -39,19 +36,10 @@ wait_app() { # waits for the app to end and answers its exit status
     return "$status"
 }
 
-wait_for_line() { # text
-    for _ in $(seq 1 200); do
-        grep -qF -- "$1" "$work/log" && return 0
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    fail "never logged: $1"
-}
+wait_for_line() { wait_for_log "$work/log" "$1" 1 "$pid"; }
 
 app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }
 
-mkdir -p "$work/home" "$work/run"
-chmod 700 "$work/run"
 built_bundle=$(cd "$(dirname "$1")/../.." && pwd)
 env -i PATH="$PATH" HOME="$work/home" "$(dirname "$0")/../../tools/install.sh" "$built_bundle" \
     >"$work/install.log" || fail "install failed: $(cat "$work/install.log")"
@@ -94,10 +82,13 @@ echo "ok: starting URL queued and processed, clean end on SIGINT"
 # 3. "Quit Scrivlet" chosen from the menu-bar icon's menu, driven from a terminal.
 start_app
 wait_for_line "Ready. Listening for Finder events and URL scheme requests."
-drive() { env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" "$desktop" "$@"; }
+drive() { in_sandbox "$desktop" "$@"; }
 menu_ready() { drive open-menu 2>/dev/null | grep -q "Quit Scrivlet  \[Command-q\]"; }
-for _ in $(seq 1 100); do menu_ready && break; sleep 0.05; done
-menu_ready || fail "the menu does not offer Quit"
+deadline=$((SECONDS + 30))
+until menu_ready; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the menu does not offer Quit"
+    sleep 0.05
+done
 drive choose "Quit Scrivlet" >/dev/null || fail "could not choose Quit Scrivlet"
 wait_app || fail "exit status $? after Quit Scrivlet"
 echo "ok: Quit Scrivlet ends the app"
@@ -119,17 +110,17 @@ rm -f "$store"*
 # its "instance" line.
 instance_line="Another Scrivlet instance is already running"
 for round in $(seq 1 20); do
-    env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
-        "$app" 2>"$work/log.a" &
+    env -i "${sandbox_env[@]}" "$app" 2>"$work/log.a" &
     pid=$!
-    env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" SCRIVLET_LOG_TO_STDERR=1 \
-        "$app" 2>"$work/log.b" &
+    env -i "${sandbox_env[@]}" "$app" 2>"$work/log.b" &
     second=$!
-    for _ in $(seq 1 200); do
-        if ! kill -0 "$pid" 2>/dev/null || ! kill -0 "$second" 2>/dev/null; then break; fi
+    # Settled once one copy has ended and the other is ready, past any reason to end.
+    deadline=$((SECONDS + 30))
+    until { ! kill -0 "$pid" 2>/dev/null || ! kill -0 "$second" 2>/dev/null; } &&
+        cat "$work/log.a" "$work/log.b" | grep -qF "Ready. Listening"; do
+        [ "$SECONDS" -lt "$deadline" ] || break
         sleep 0.05
     done
-    sleep 0.2 # time enough for a wrong second exit to show
     alive=0
     for running in $pid $second; do kill -0 "$running" 2>/dev/null && alive=$((alive + 1)); done
     [ "$alive" -eq 1 ] || fail "round $round: $alive copies running"

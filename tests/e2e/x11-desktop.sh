@@ -8,11 +8,14 @@
 # comes back with Dolphin, and stays closed from its close button until the next selection;
 # sees Dolphin quit and start again and reads the new one's selection; brings Dolphin forward
 # for a URL command; shows its menu in the tray and quits from it.
+# Keys go to Dolphin only once its view lists the folder, text to the panel only once it has
+# the keyboard focus: typed earlier, they are lost.
 # Skipped (exit 77) when the session's programs are not installed.
-# Usage: x11-desktop.sh PATH/TO/Scrivlet PATH/TO/tray-host
+# Usage: x11-desktop.sh PATH/TO/Scrivlet PATH/TO/tray-host PATH/TO/scrivlet-atspi-probe
 set -euo pipefail
 app="$1"
 tray_host="$2"
+probe="$3"
 work=$(mktemp -d)
 pid=""
 dolphin_pid=""
@@ -87,6 +90,8 @@ logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
 app_lines | grep -qx "AX selection tracker started" || fail "the tracker did not start"
 logged "Started the accessibility bus, accessibility on" ||
     fail "the app did not start the accessibility bus"
+wait_for "Dolphin's accessible tree" accessible_tree_published "$dolphin_pid"
+wait_for_view "$probe" 3
 echo "ok: the app finds Dolphin that ran before it and starts the accessibility bus"
 
 # 3. One file selected in Dolphin with the keyboard: the panel appears beside Dolphin's window.
@@ -119,6 +124,8 @@ echo "ok: selecting one file in Dolphin shows the panel beside its window, which
 # 4. A note typed into the panel is stored, for the file selected in Dolphin.
 read -r px py pw _ <<<"$(geometry_of "$(panel_window)")"
 xdotool mousemove $((px + pw / 2)) $((py + 430)) click 1
+panel_has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$(panel_window)" ]; }
+wait_for "the panel taking the keyboard for its note" panel_has_focus
 xdotool type --delay 15 "Checked by hand"
 store="$HOME/.local/share/com.scrivlet.shared/annotations.sqlite"
 note_stored() {
@@ -176,6 +183,8 @@ wait_for_line "Finder terminated"
 wait_for "the panel gone with Dolphin" panel_hidden
 start_file_manager "$work/files"
 wait_for_line "AX observer rebuilt after Finder relaunch"
+wait_for "the new Dolphin's accessible tree" accessible_tree_published "$dolphin_pid"
+wait_for_view "$probe" 3
 logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
     fail "the app did not follow the new Dolphin ($dolphin_pid)"
 # Another file than the one selected when Dolphin quit: the app takes a selection only when it

@@ -5,6 +5,20 @@
 # manager, all in the temporary home $work/home, none touching the user's desktop. The
 # sourcing script defines fail (message); stop_x11_session ends everything the session
 # started, the accessibility bus and the file manager's helpers included.
+#
+# Every wait is for a signal the programs give, never for a time: a first run on a fresh
+# machine (caches being built) or a loaded one stretches each step by seconds.
+#   x11_session_missing [PROGRAM...]   what is not installed, empty when all is
+#   start_x11_session [TRAY-HOST]      X server, session bus, window manager (and tray)
+#   stop_x11_session                   ends all of it
+#   wait_for WHAT COMMAND...           until COMMAND succeeds; fails after 30 s of clock
+#   start_file_manager FOLDER          Dolphin's window up, active and on the bus
+#   accessible_tree_published PID      the process's tree is on the accessibility bus
+#   wait_for_view PROBE COUNT          Dolphin's view lists COUNT items (read by PROBE)
+#   file_manager_select PATH...        selects files as a D-Bus request to show them does
+#   start_other_application +X+Y TEXT, other_in_front, other_window
+#   geometry_of WINDOW                 "x y width height" of the client area
+#   active_window_of PID, bus_name_owned NAME, window_manager_runs, accessibility_bus
 
 x11_session_missing() { # [program...]: prints what is missing to run a session; nothing when all is there
     local missing=() launcher_found=""
@@ -98,14 +112,17 @@ stop_x11_session() {
     done
 }
 
-wait_for() { # what it waits for, then a command that succeeds once it is there; up to 20 s
-    local what="$1"
+# Waits for a signal: what it waits for, then a command that succeeds once it is there. The
+# budget is wall-clock time, not a count of tries: on a loaded machine each try of an X or
+# D-Bus client takes far longer than the pause between tries. It only bounds a failure; a
+# wait that passes returns as soon as its command succeeds.
+wait_for() {
+    local what="$1" deadline=$((SECONDS + 30))
     shift
-    for _ in $(seq 1 200); do
-        "$@" && return 0
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "no sign of $what after 30 s"
         sleep 0.1
     done
-    fail "no sign of $what after 20 s"
 }
 
 window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
@@ -120,7 +137,9 @@ active_window_of() { # pid: succeeds when that process owns the active window
 }
 
 # Starts the file manager on a folder and waits until its window is up and active and it
-# answers on the session bus; sets $dolphin_pid and $dolphin_window.
+# answers on the session bus; sets $dolphin_pid and $dolphin_window. Its view may still be
+# listing the folder then (it shows "Loading..."): keys typed into it before the items are in
+# are lost, so wait_for_view before typing.
 start_file_manager() {
     dolphin --new-window "$1" >>"$work/dolphin.log" 2>&1 &
     dolphin_pid=$!
@@ -158,4 +177,43 @@ other_in_front() {
 geometry_of() {
     xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
         /Width:/ { w = $2 } /Height:/ { h = $2 } END { print x, y, w, h }'
+}
+
+# The accessibility bus's address; fails while no one has started that bus.
+accessibility_bus() {
+    dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus \
+        org.a11y.Bus.GetAddress 2>/dev/null | tr -d ' '
+}
+
+# Succeeds once the process (pid) has published its accessible tree: its application is among
+# the registry's and shows at least one window. Until then nothing it does on screen reaches a
+# reader of that tree, however long one waits after starting it.
+accessible_tree_published() { # pid
+    local bus name owner windows
+    bus=$(accessibility_bus) && [ -n "$bus" ] || return 1
+    for name in $(dbus-send --bus="$bus" --print-reply=literal --dest=org.a11y.atspi.Registry \
+        /org/a11y/atspi/accessible/root org.a11y.atspi.Accessible.GetChildren 2>/dev/null |
+        grep -o ':[0-9.]*'); do
+        owner=$(dbus-send --bus="$bus" --print-reply=literal --dest=org.freedesktop.DBus / \
+            org.freedesktop.DBus.GetConnectionUnixProcessID "string:$name" 2>/dev/null)
+        [ "${owner##* }" = "$1" ] || continue
+        windows=$(dbus-send --bus="$bus" --print-reply=literal --dest="$name" \
+            /org/a11y/atspi/accessible/root org.freedesktop.DBus.Properties.Get \
+            string:org.a11y.atspi.Accessible string:ChildCount 2>/dev/null)
+        [ "${windows##* }" -gt 0 ] 2>/dev/null && return 0
+    done
+    return 1
+}
+
+# Waits until the file manager's view shows COUNT items, as its accessible tree tells the
+# probe (the program given). Until then its window is up but its view is still listing the
+# folder; on a first run (caches being built) or a loaded machine that takes seconds.
+# Needs the accessibility bus running with accessibility on.
+wait_for_view() { # probe count
+    local probe_pid
+    "$1" --pid "$dolphin_pid" --scans >"$work/view-probe" 2>&1 &
+    probe_pid=$!
+    wait_for "$2 items in the file manager's view" grep -q " scan cells=$2 " "$work/view-probe"
+    kill -TERM "$probe_pid" 2>/dev/null || true
+    wait "$probe_pid" 2>/dev/null || true
 }
