@@ -76,11 +76,17 @@ void AppDelegate::storeChanged() {
 void AppDelegate::startTracking() {
     const auto frontmost = Workspace::shared().frontmostApplication();
     finderIsActive = frontmost && frontmost->bundleIdentifier() == finderBundleIdentifier;
-    if (!selectionTracker->start()) {
+    if (selectionTracker->start()) {
+        appLog("AX selection tracker started");
+    } else {
         appLog("ERROR: Failed to start AX selection tracker");
-        return;
+        // On Linux the app usually starts at login, before any file manager: keep listening,
+        // so that the file manager's launch starts tracking as a relaunch does. Any other
+        // failure (the file manager runs but cannot be observed) stays final.
+        if (selectionTracker->finderPID) {
+            return;
+        }
     }
-    appLog("AX selection tracker started");
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     cancellables.push_back(selectionTracker->selectionSubject.publisher()
                                .receiveOn(RunLoop::main())

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QStringList>
 #include <QUrl>
+#include <QX11Info>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include <map>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace scrivlet::x11 {
 
@@ -361,6 +363,10 @@ struct X11Desktop::State {
             panel->refreshContent();
         }
         trays->sync(desktop->statusBar_);
+        // The toolkit flushes its own X connection when its loop is about to block, which may
+        // come before this turn: without a flush here, the last requests of a turn (a fade's
+        // final opacity, a move) would wait for the next event of any kind.
+        xcb_flush(QX11Info::connection());
     }
 };
 
