@@ -138,6 +138,8 @@ void NautilusExtensionHost::startAgainIfTheStoreAppeared() {
     // The old extension goes first: its notice observer leaves the loop with it.
     extension_.reset();
     startExtension();
+    // GLib learns of the new extension's notice on the loop's next turn.
+    driver_->turnSoon();
 }
 
 std::optional<std::string> NautilusExtensionHost::emblemFor(const std::string& path) {

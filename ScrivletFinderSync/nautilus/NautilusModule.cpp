@@ -159,7 +159,11 @@ void initMenuProvider(gpointer iface, gpointer /*data*/) {
     menu->get_file_items = &fileItems;
 }
 
+// Once per process: the file manager initialises a module once and never unloads it.
 void registerProviderType(GTypeModule* module) {
+    if (providerType() != 0) {
+        return;
+    }
     GTypeInfo info{};
     info.class_size = sizeof(GObjectClass);
     info.instance_size = sizeof(GObject);
