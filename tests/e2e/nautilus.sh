@@ -162,4 +162,72 @@ sleep 0.5
 screenshot 2-flagged
 ok "a flagged save turns the emblem: the file manager asks again once"
 
+# The file manager's window showing the documents folder, looked up each time.
+main_window() {
+    xdotool search --onlyvisible --name "^Documents" 2>/dev/null | head -n 1
+}
+# The context menu: the one large override-redirect window shown (a menu is one; a tooltip is
+# small), as "X Y WIDTH HEIGHT".
+menu_geometry() {
+    local id info
+    for id in $(xwininfo -root -children | awk '/^ +0x[0-9a-f]+ / { print $1 }'); do
+        info=$(xwininfo -id "$id" 2>/dev/null) || continue
+        grep -q "Override Redirect State: yes" <<<"$info" || continue
+        grep -q "Map State: IsViewable" <<<"$info" || continue
+        awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+             /Width:/ { w = $NF } /Height:/ { h = $NF }
+             END { if (w > 100 && h > 100) print x, y, w, h }' <<<"$info"
+    done | head -n 1
+}
+# Chooses the extension's last item in the context menu of one file: the file manager selects
+# the file in its window (which asks the module for the selection's items), the menu key opens
+# the menu (GTK 4 takes keys only on the focused window), and a click goes to the row above
+# the menu's last section, "Properties": the extension's items end there. GTK 4's menus take
+# no reliable arrow keys from a synthetic keyboard.
+choose_last_item() { # screenshot-name file item expected-items...
+    local shot=$1 file=$2 item=$3 window menus x y w h
+    shift 3
+    menus=$(traced_count menu 1 "$@")
+    nautilus --select "$file" >>"$work/nautilus.log" 2>&1
+    wait_until 50 traced $((menus + 1)) menu 1 "$@" || fail "the selection of $file did not offer: $*"
+    window=$(main_window)
+    [ -n "$window" ] || fail "no window of the file manager"
+    # A key sent while the window manager still hands the focus over is lost: pressed again
+    # until the menu shows.
+    for _ in 1 2 3 4 5; do
+        xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+        xdotool key Menu
+        wait_until 20 test -n "$(menu_geometry)" && break
+    done
+    [ -n "$(menu_geometry)" ] || fail "the context menu did not open"
+    # The menu's entrance animation ends before its rows take clicks where they are drawn.
+    sleep 0.5
+    screenshot "$shot"
+    read -r x y w h < <(menu_geometry)
+    xdotool mousemove $((x + w / 2)) $((y + h - last_item_from_bottom)) click 1
+    wait_until 50 traced 1 chose "$item" "$file" || fail "$item was not chosen"
+}
+# The row's centre above the menu's bottom edge (its shadow included), in GTK 4.8's theme.
+last_item_from_bottom=94
+
+# 3. "Remove Annotation" from the context menu of the flagged file reaches the running app.
+choose_last_item 3-menu "$flagged" "Remove Annotation" "Edit Annotation…" "Remove Annotation"
+wait_until 100 test "$(records_of "$flagged")" = 0 || fail "the app did not remove the record"
+wait_until 50 traced 1 changed none "$flagged" || fail "the module heard no change for the removal"
+wait_until 50 traced 1 overlays none "$flagged" || fail "the emblem of the removed record stayed"
+sleep 0.5
+screenshot 4-removed
+ok "Remove Annotation from the context menu reaches the app; record and emblem are gone"
+
+# 3b. With no app running, a command from the menu starts the app, which carries it out.
+for pid in $(app_pids); do kill -TERM "$pid"; done
+wait_until 100 test -z "$(app_pids)" || fail "the app did not end"
+choose_last_item 5-menu "$plain" "Annotate This File…" "Annotate This File…"
+wait_until 100 test -n "$(app_pids)" || fail "the command did not start the app"
+wait_until 100 test "$(records_of "$plain")" = 1 || fail "the started app did not annotate"
+wait_until 50 traced 1 overlays annotated "$plain" || fail "the new annotation got no emblem"
+sleep 0.5
+screenshot 6-annotated
+ok "with no app running, a command from the menu starts it and it annotates the file"
+
 echo "$passed passed, 0 failed (screenshots: $shots)"
