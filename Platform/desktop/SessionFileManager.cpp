@@ -1,5 +1,7 @@
 #include "Platform/desktop/SessionFileManager.h"
 
+#include "Platform/system/UserDirectories.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -75,6 +77,10 @@ std::vector<std::string> showItemsCommand(FileManagerProgram program,
     }
     command.insert(command.end(), uris.begin(), uris.end());
     return command;
+}
+
+std::filesystem::path extensionSelectionFile() {
+    return UserDirectories::runtimeDirectory() / "file-manager-selection";
 }
 
 } // namespace scrivlet

@@ -2,6 +2,7 @@
 
 #include "Platform/base/Export.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,5 +32,11 @@ SCRIVLET_PLATFORM_API FileManagerProgram sessionFileManager();
 // file manager runs to be asked.
 SCRIVLET_PLATFORM_API std::vector<std::string>
 showItemsCommand(FileManagerProgram program, const std::vector<std::string>& uris);
+
+// Where the extension inside GNOME's file manager tells the app that file manager's selection
+// (see SelectionFile): it sees every change of selection with whole paths, in folders of any
+// size, which the file manager's accessibility tree does not show. In the app's runtime folder,
+// which only this user can write to.
+SCRIVLET_PLATFORM_API std::filesystem::path extensionSelectionFile();
 
 } // namespace scrivlet

@@ -7,6 +7,8 @@
 #include "Platform/base/RunLoop.h"
 #include "Platform/base/URL.h"
 #include "Platform/desktop/FinderSyncController.h"
+#include "Platform/desktop/SessionFileManager.h"
+#include "Platform/system/AtomicFile.h"
 #include "Platform/system/Bundle.h"
 #include "Platform/system/LaunchServices.h"
 #include "Scrivcore/AnnotationStore.h"
@@ -216,6 +218,24 @@ void NautilusExtensionHost::perform(const MenuEntry& entry, const std::vector<st
     }
     // What the command posted to the loop runs once GLib looks again.
     driver_->turnSoon();
+}
+
+void NautilusExtensionHost::tellSelection(const std::vector<std::string>& paths) {
+    // A path with a line break cannot be told in a one-line file: no selection rather than a
+    // wrong one.
+    std::string selected;
+    if (paths.size() == 1 && paths.front().find('\n') == std::string::npos) {
+        selected = paths.front();
+    }
+    if (toldSelection_ == selected) {
+        return;
+    }
+    const fs::path file = extensionSelectionFile();
+    if (const auto failed = replaceFileAtomically(file, selected + "\n", 0600)) {
+        NSLog("Scrivlet FinderSync: Cannot tell the selection: %@", {failed->code.message()});
+        return;
+    }
+    toldSelection_ = selected;
 }
 
 void NautilusExtensionHost::trace(const std::vector<std::string>& fields) {

@@ -48,6 +48,11 @@ public:
     // worker thread.
     void perform(const MenuEntry& entry, const std::vector<std::string>& paths);
 
+    // Tells the app the file manager's selection, for its panel: the one selected file, or
+    // nothing for none, several, or one elsewhere than on this machine (`paths` empty). Only
+    // a change is written.
+    void tellSelection(const std::vector<std::string>& paths);
+
     // When this variable names a file, one line per answer and event is appended to it,
     // tab-separated: what the file manager was told, for a person or a test to read.
     static constexpr const char* traceVariable = "SCRIVLET_FILE_MANAGER_TRACE";
@@ -70,6 +75,7 @@ private:
     // Set while a badge request is answered: the controller's badge set is the answer then.
     std::optional<std::string>* answer_ = nullptr;
     std::optional<std::filesystem::path> traceFile_;
+    std::optional<std::string> toldSelection_;
 };
 
 } // namespace scrivlet

@@ -126,21 +126,27 @@ GList* menuItems(const std::vector<NautilusExtensionHost::MenuEntry>& entries,
     return items;
 }
 
-// Called on every change of selection, not only for a context menu: one store lookup at most.
+// Called on every change of selection, not only for a context menu: one store lookup at most,
+// and the selection told to the app when it changed.
 GList* fileItems(NautilusMenuProvider* /*provider*/, GList* files) {
     const auto& host = moduleHost();
-    if (!host || files == nullptr) {
+    if (!host) {
         return nullptr;
     }
     std::vector<std::string> paths;
     for (GList* link = files; link != nullptr; link = link->next) {
         auto path = localPath(static_cast<NautilusFileInfo*>(link->data));
         if (!path) {
-            return nullptr;
+            paths.clear();
+            break;
         }
         paths.push_back(std::move(*path));
     }
     try {
+        host->tellSelection(paths);
+        if (paths.empty()) {
+            return nullptr;
+        }
         return menuItems(host->menuFor(paths), paths);
     } catch (...) {
         NSLog("Scrivlet FinderSync: No menu for the selection");

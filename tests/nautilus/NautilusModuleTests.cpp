@@ -5,6 +5,7 @@
 // display: the file manager's side is GLib's default main context, which the test iterates.
 #include "Platform/base/RunLoop.h"
 #include "Platform/base/URLComponents.h"
+#include "Platform/desktop/SessionFileManager.h"
 #include "Platform/system/URLReceiver.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
@@ -249,6 +250,30 @@ TEST_F(NautilusModuleTest, TheMenuOffersTheExtensionsItemsAndItsCommandsReachThe
     const auto all = app.waitForURLs(4);
     ASSERT_EQ(all.size(), 4u);
     EXPECT_EQ(all[3], "remove " + report);
+}
+
+TEST_F(NautilusModuleTest, EachChangeOfSelectionTellsTheAppTheOneSelectedFileOrNone) {
+    const std::string report = file("report.txt");
+    const std::string other = file("other.txt");
+    const auto told = [] {
+        std::ifstream in(extensionSelectionFile());
+        std::string line;
+        return std::getline(in, line) ? std::optional(line) : std::nullopt;
+    };
+    menuFor({report});
+    EXPECT_EQ(told(), report);
+    menuFor({report, other});
+    EXPECT_EQ(told(), "");
+    menuFor({other});
+    EXPECT_EQ(told(), other);
+    module_.menuLabels({"sftp://server/a.txt"});
+    EXPECT_EQ(told(), "");
+    const std::string broken = file("two\nlines.txt");
+    menuFor({broken});
+    EXPECT_EQ(told(), "") << "a path a line cannot hold is no selection";
+    menuFor({other});
+    module_.menuLabels({});
+    EXPECT_EQ(told(), "") << "nothing selected";
 }
 
 TEST_F(NautilusModuleTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMenu) {
