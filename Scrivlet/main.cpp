@@ -87,9 +87,11 @@ constexpr std::string_view fileManagerOption = "--file-manager=";
 // The file manager of the session, in one place: the one the command line names, else the
 // user default `fileManager`, else the one of the session's desktop. A name it does not know
 // is said in one line and left out.
-FileManagerProgram chosenFileManager(int argc, char** argv) {
-    std::optional<std::string> named =
-        UserDefaults::standardUserDefaults().stringForKey("fileManager");
+FileManagerProgram chosenFileManager(int argc, char** argv, const Bundle& bundle) {
+    // Read before the services exist: the desktop's selection reader depends on it.
+    UserDefaults defaults(UserDirectories::configHome() / "scrivlet" /
+                          (bundle.bundleIdentifier() + ".json"));
+    std::optional<std::string> named = defaults.stringForKey("fileManager");
     for (int i = 1; i < argc; ++i) {
         if (std::string_view argument = argv[i]; argument.starts_with(fileManagerOption)) {
             named = std::string(argument.substr(fileManagerOption.size()));
@@ -225,12 +227,15 @@ int scrivletMain(int argc, char** argv) {
     // X11 session's desktop or the simulated one.
     if (choice == DesktopChoice::x11) {
         auto loop = std::make_unique<RunLoop>(makeRealRunLoopBackend());
-        // The file manager's selection comes through the accessibility bus; without it the
-        // desktop knows windows and applications only. A scripted session (a demo, a test)
-        // tells it through a file instead.
+        setSessionFileManager(chosenFileManager(argc, argv, *bundle));
+        // Dolphin's selection comes through the accessibility bus; without it the desktop
+        // knows windows and applications only. GNOME's file manager has the extension inside
+        // it tell the selection through a file, as a scripted session (a demo, a test) does.
         std::unique_ptr<FileManagerSelection> selection;
         if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
             selection = x11::selectionFromFile(*loop, selectionFile);
+        } else if (sessionFileManager() == FileManagerProgram::nautilus) {
+            selection = x11::selectionFromFile(*loop, extensionSelectionFile().string());
         } else {
             selection = x11::selectionFromAccessibility(*loop);
         }
@@ -242,7 +247,6 @@ int scrivletMain(int argc, char** argv) {
             return 1;
         }
         Services services(std::move(loop), std::move(desktop), std::move(bundle));
-        setSessionFileManager(chosenFileManager(argc, argv));
         return runApplication(services, receiver, receiverError, urls);
     }
     auto simulated = std::make_unique<SimulatedDesktop>();

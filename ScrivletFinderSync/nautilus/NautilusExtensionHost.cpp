@@ -100,6 +100,8 @@ NautilusExtensionHost::NautilusExtensionHost() {
         });
     storeExisted_ = storeExists();
     startExtension();
+    // What an earlier file manager process told is stale: nothing is selected yet.
+    tellSelection({});
     // GLib drives the loop from here on: the badge notice is heard on the file manager's loop.
     driver_ = std::make_unique<GLibRunLoopDriver>(services_->runLoop());
 }
