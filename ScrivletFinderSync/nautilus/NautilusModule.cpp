@@ -209,9 +209,9 @@ __attribute__((visibility("default"))) void nautilus_module_shutdown() {
 }
 
 __attribute__((visibility("default"))) void nautilus_module_list_types(const GType** types,
-                                                                       int* count) {
+                                                                       int* num_types) {
     *types = &scrivlet::providerType();
-    *count = 1;
+    *num_types = 1;
 }
 
 } // extern "C"

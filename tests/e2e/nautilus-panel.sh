@@ -50,6 +50,14 @@ if [ -n "$missing_programs" ]; then
     exit 77
 fi
 [ -d "$extension_folder" ] || { echo "SKIPPED: no folder $extension_folder"; exit 77; }
+# A module built with the sanitizers needs their runtimes loaded first in the file manager,
+# which is not built with them (its own leaks are not this test's business).
+sanitizer_runtimes=$(ldd "$module_folder/libscrivlet-nautilus.so" |
+    awk '/lib(asan|ubsan)\.so/ { printf "%s%s", sep, $3; sep = " " }')
+# The GL renderer can hang a view on a software display; cairo draws the same. Through env,
+# so that a file manager started in the background has the pid $! names.
+file_manager=(env LD_PRELOAD="$sanitizer_runtimes"
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" GSK_RENDERER=cairo nautilus)
 mount --bind "$module_folder" "$extension_folder" ||
     { echo "SKIPPED: cannot mount over $extension_folder"; exit 77; }
 
@@ -66,9 +74,8 @@ for ((i = 0; i < 1000; i++)); do printf -v name 'file-%04d.txt' "$i"; : >"$work/
 logged() { grep -qsF -- "$1" "$work/log"; }
 wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
 
-# GNOME's file manager runs before the app; the GL renderer can hang a view on a software
-# display, cairo draws the same.
-GSK_RENDERER=cairo nautilus --new-window "$work/files" >>"$work/nautilus.log" 2>&1 &
+# GNOME's file manager runs before the app.
+"${file_manager[@]}" --new-window "$work/files" >>"$work/nautilus.log" 2>&1 &
 nautilus_pid=$!
 wait_for "the file manager's window" active_window_of "$nautilus_pid"
 
@@ -99,7 +106,7 @@ told() { grep -qxF "$1" "$work/run/scrivlet/file-manager-selection" 2>/dev/null;
 # there and select nothing: the request is made again then.
 select_in_nautilus() { # path
     for _ in 1 2 3; do
-        GSK_RENDERER=cairo nautilus --select "$1" >>"$work/nautilus.log" 2>&1
+        "${file_manager[@]}" --select "$1" >>"$work/nautilus.log" 2>&1
         for _ in $(seq 1 100); do
             told "$1" && break 2
             sleep 0.1
