@@ -12,6 +12,7 @@
 #include "Platform/control/DesktopControl.h"
 #include "Platform/control/DesktopControlServer.h"
 #include "Platform/desktop/Application.h"
+#include "Platform/desktop/SessionFileManager.h"
 #include "Platform/system/Bundle.h"
 #include "Platform/system/JournaldLogSink.h"
 #include "Platform/system/LaunchServices.h"
@@ -19,6 +20,7 @@
 #include "Platform/system/URLDelivery.h"
 #include "Platform/system/URLReceiver.h"
 #include "Platform/system/URLSchemeRegistration.h"
+#include "Platform/system/UserDefaults.h"
 #include "Platform/system/UserDirectories.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/EntryPoint.h"
@@ -80,10 +82,35 @@ std::optional<DesktopChoice> chosenDesktop(int argc, char** argv) {
     return std::nullopt;
 }
 
+constexpr std::string_view fileManagerOption = "--file-manager=";
+
+// The file manager of the session, in one place: the one the command line names, else the
+// user default `fileManager`, else the one of the session's desktop. A name it does not know
+// is said in one line and left out.
+FileManagerProgram chosenFileManager(int argc, char** argv, const Bundle& bundle) {
+    // Read before the services exist: the desktop's selection reader depends on it.
+    UserDefaults defaults(UserDirectories::configHome() / "scrivlet" /
+                          (bundle.bundleIdentifier() + ".json"));
+    std::optional<std::string> named = defaults.stringForKey("fileManager");
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view argument = argv[i]; argument.starts_with(fileManagerOption)) {
+            named = std::string(argument.substr(fileManagerOption.size()));
+        }
+    }
+    if (named && !fileManagerNamed(*named)) {
+        std::fprintf(stderr, "Scrivlet: unknown file manager \"%s\" (dolphin or nautilus)\n",
+                     named->c_str());
+        named.reset();
+    }
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    return sessionFileManagerFor(named, desktop != nullptr ? desktop : "");
+}
+
 std::vector<URL> launchURLs(int argc, char** argv) {
     std::vector<URL> urls;
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]).starts_with(desktopOption)) {
+        if (std::string_view(argv[i]).starts_with(desktopOption) ||
+            std::string_view(argv[i]).starts_with(fileManagerOption)) {
             continue;
         }
         if (std::optional<URL> url = URL::fromString(argv[i]); url && url->scheme()) {
@@ -200,12 +227,15 @@ int scrivletMain(int argc, char** argv) {
     // X11 session's desktop or the simulated one.
     if (choice == DesktopChoice::x11) {
         auto loop = std::make_unique<RunLoop>(makeRealRunLoopBackend());
-        // The file manager's selection comes through the accessibility bus; without it the
-        // desktop knows windows and applications only. A scripted session (a demo, a test)
-        // tells it through a file instead.
+        setSessionFileManager(chosenFileManager(argc, argv, *bundle));
+        // Dolphin's selection comes through the accessibility bus; without it the desktop
+        // knows windows and applications only. GNOME's file manager has the extension inside
+        // it tell the selection through a file, as a scripted session (a demo, a test) does.
         std::unique_ptr<FileManagerSelection> selection;
         if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
             selection = x11::selectionFromFile(*loop, selectionFile);
+        } else if (sessionFileManager() == FileManagerProgram::nautilus) {
+            selection = x11::selectionFromFile(*loop, extensionSelectionFile().string());
         } else {
             selection = x11::selectionFromAccessibility(*loop);
         }

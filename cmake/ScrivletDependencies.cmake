@@ -27,3 +27,17 @@ if(SCRIVLET_BUILD_DOLPHIN_PLUGINS)
     find_package(KF5KIO 5.100 REQUIRED)
     find_package(KF5CoreAddons 5.100 REQUIRED)
 endif()
+
+# The extension's module for the GTK file manager: built when its extension library is there.
+pkg_check_modules(nautilus IMPORTED_TARGET libnautilus-extension-4>=43)
+option(SCRIVLET_BUILD_NAUTILUS_EXTENSION
+       "Build the extension's module for the GTK file manager (libnautilus-extension-4)"
+       ${nautilus_FOUND})
+if(SCRIVLET_BUILD_NAUTILUS_EXTENSION)
+    if(NOT nautilus_FOUND)
+        message(FATAL_ERROR "SCRIVLET_BUILD_NAUTILUS_EXTENSION needs libnautilus-extension-4")
+    endif()
+    pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0 gio-2.0 gobject-2.0)
+    # Compiled into the file manager: the only folder it loads extensions from.
+    pkg_get_variable(SCRIVLET_NAUTILUS_EXTENSION_DIR libnautilus-extension-4 extensiondir)
+endif()

@@ -1,6 +1,7 @@
 // The X11 desktop's rules, on plain values: what EWMH says about windows becomes the window
 // server's list, accessibility geometry, screens, applications and focus notifications.
 #include "Platform/backends/x11/WindowRecords.h"
+#include "Platform/desktop/SessionFileManager.h"
 
 #include <gtest/gtest.h>
 
@@ -135,6 +136,16 @@ TEST(X11ApplicationsTest, TheFileManagerIsKnownByItsProcessOrClassAndOthersKeepT
     EXPECT_FALSE(isFileManager(editor));
     EXPECT_EQ(identifyApplication("okular", "org.kde.okular").bundleIdentifier, "org.kde.okular");
     EXPECT_EQ(identifyApplication("xterm", "").localizedName, "xterm");
+    EXPECT_FALSE(isFileManager(identifyApplication("nautilus", "org.gnome.Nautilus")))
+        << "another file manager than the session's is an application like others";
+}
+
+TEST(X11ApplicationsTest, InAGnomeSessionItsFileManagerPlaysThePartAndDolphinDoesNot) {
+    setSessionFileManager(FileManagerProgram::nautilus);
+    EXPECT_TRUE(isFileManager(identifyApplication("nautilus", "")));
+    EXPECT_TRUE(isFileManager(identifyApplication("", "org.gnome.Nautilus")));
+    EXPECT_FALSE(isFileManager(identifyApplication("dolphin", "org.kde.dolphin")));
+    setSessionFileManager(FileManagerProgram::dolphin);
 }
 
 TEST(X11ApplicationsTest, OneApplicationPerProcessWithWindowsAndTheirComingsAndGoings) {

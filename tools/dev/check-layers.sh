@@ -27,15 +27,16 @@ simulated          Platform/backends/simulated/     base system desktop ui platf
 x11                Platform/backends/x11/           base system desktop ui platform atspi qt
 filemanager        Platform/backends/filemanager/   base system desktop platform
 qt                 Platform/backends/qt/            base platform
+glib               Platform/backends/glib/          base platform
 control            Platform/control/                base system desktop ui services platform simulated
 scrivcore          Scrivcore/                       base system desktop ui platform
-extension          ScrivletFinderSync/              base system desktop ui services platform scrivcore simulated filemanager qt
+extension          ScrivletFinderSync/              base system desktop ui services platform scrivcore simulated filemanager qt glib
 app                Scrivlet/                        base system desktop ui services platform scrivcore simulated x11 control
 support            tests/support/                   base system desktop ui services platform scrivcore simulated control app extension
 tools              tools/                           base system desktop ui services platform scrivcore simulated atspi control app extension support
 fuzz               fuzz/                            base system desktop ui services platform scrivcore app
-bench              bench/                           base system desktop ui services platform scrivcore simulated filemanager qt control app extension support
-tests              tests/                           base system desktop ui services platform scrivcore simulated x11 atspi filemanager qt control app extension support tools
+bench              bench/                           base system desktop ui services platform scrivcore simulated filemanager qt glib control app extension support
+tests              tests/                           base system desktop ui services platform scrivcore simulated x11 atspi filemanager qt glib control app extension support tools
 EOF
 
 # Includes as "include FILE INCLUDED" and links as "link FOLDER TARGET FOLDER TARGET" lines,

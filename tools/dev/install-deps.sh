@@ -15,6 +15,8 @@ packages=(
     # Their end-to-end tests: a headless X server, a window manager and the file manager.
     dolphin xvfb openbox xdotool x11-utils dbus-x11 at-spi2-core qdbus-qt5
     breeze-icon-theme imagemagick
+    # The extension's module for the GTK file manager, and that file manager for its tests.
+    libnautilus-extension-dev nautilus
 )
 
 # The panel's dates follow the user's time locale; the tests check an English and a German one.

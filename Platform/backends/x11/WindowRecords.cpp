@@ -1,5 +1,7 @@
 #include "Platform/backends/x11/WindowRecords.h"
 
+#include "Platform/desktop/SessionFileManager.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -157,8 +159,14 @@ ApplicationIdentity identifyApplication(const std::string& processName,
                                         const std::string& className) {
     const std::string process = lowercase(processName);
     const std::string windowClass = lowercase(className);
-    if (process == "dolphin" || windowClass == "dolphin" || windowClass == "org.kde.dolphin") {
+    // Only the session's file manager plays the part: with two running, the app follows one.
+    if (sessionFileManager() == FileManagerProgram::dolphin &&
+        (process == "dolphin" || windowClass == "dolphin" || windowClass == "org.kde.dolphin")) {
         return {fileManagerBundleIdentifier, fileManagerName};
+    }
+    if (sessionFileManager() == FileManagerProgram::nautilus &&
+        (process == "nautilus" || windowClass == "org.gnome.nautilus")) {
+        return {fileManagerBundleIdentifier, gnomeFileManagerName};
     }
     const std::string& name = className.empty() ? processName : className;
     const std::string key = windowClass.empty() ? process : windowClass;

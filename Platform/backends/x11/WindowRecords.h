@@ -16,8 +16,9 @@
 // connection and no toolkit here, so every rule can be checked without a display.
 namespace scrivlet::x11 {
 
-// The program that plays the file manager here.
+// The program that plays the file manager here: the session's (SessionFileManager).
 inline constexpr const char* fileManagerName = "Dolphin";
+inline constexpr const char* gnomeFileManagerName = "Files";
 
 // What a client window is for (_NET_WM_WINDOW_TYPE), as far as its layer depends on it.
 enum class WindowKind {

@@ -9,13 +9,17 @@
 #include "Platform/desktop/Application.h"
 #include "Platform/desktop/FileManagerScripts.h"
 #include "Platform/desktop/Panel.h"
+#include "Platform/desktop/SessionFileManager.h"
 #include "Platform/system/Bundle.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QScreen>
 #include <QStringList>
 #include <QUrl>
@@ -571,15 +575,42 @@ ModalResponse X11Desktop::runModalAlert(const AlertContents& alert) {
 
 void X11Desktop::revealInFileManager(const std::vector<std::string>& paths) {
     QStringList uris;
+    std::vector<std::string> uriTexts;
     for (const std::string& path : paths) {
         uris << QUrl::fromLocalFile(QString::fromStdString(path)).toString();
+        uriTexts.push_back(uris.back().toStdString());
     }
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
-                                                       "/org/freedesktop/FileManager1",
-                                                       "org.freedesktop.FileManager1", "ShowItems");
-    call << uris << QString();
-    // Not waited for: the file manager may first have to start.
-    QDBusConnection::sessionBus().asyncCall(call);
+    // A running file manager owns the name and is asked. With none running, the bus would
+    // start whichever of the installed ones claims the name first, not necessarily the one
+    // this session uses: that one is started instead. Nothing here is waited for.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusMessage hasOwner = QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(QDBusMessage(hasOwner) << QString("org.freedesktop.FileManager1")));
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished,
+        [uris, uriTexts](QDBusPendingCallWatcher* call) {
+            const QDBusPendingReply<bool> owned = *call;
+            call->deleteLater();
+            if (owned.isValid() && owned.value()) {
+                QDBusMessage showItems = QDBusMessage::createMethodCall(
+                    "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                    "org.freedesktop.FileManager1", "ShowItems");
+                showItems << uris << QString();
+                QDBusConnection::sessionBus().asyncCall(showItems);
+                return;
+            }
+            const std::vector<std::string> command =
+                showItemsCommand(sessionFileManager(), uriTexts);
+            QStringList arguments;
+            for (std::size_t i = 1; i < command.size(); ++i) {
+                arguments << QString::fromStdString(command[i]);
+            }
+            if (!QProcess::startDetached(QString::fromStdString(command.front()), arguments)) {
+                NSLog("Scrivlet: Cannot start the file manager %@", {command.front()});
+            }
+        });
 }
 
 bool X11Desktop::openURL(const URL& url) {

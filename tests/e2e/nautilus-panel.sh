@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The app beside GNOME's file manager on a real X11 session: a headless X server with openbox,
+# a private session bus with a stand-in tray, and Nautilus with the extension's module mounted
+# over its extension folder in a private mount namespace. The module tells the app the
+# selection; the app shows the panel beside Nautilus's window for the one file selected, in a
+# small folder and in one of 1,000 files (where the selected file lies far outside the rows
+# the view has made).
+# Skipped (exit 77) when the session's programs are not installed or no private mount
+# namespace can be made.
+# Usage: nautilus-panel.sh PATH/TO/Scrivlet PATH/TO/tray-host MODULE-FOLDER EXTENSION-FOLDER
+set -euo pipefail
+if [ -z "${SCRIVLET_PRIVATE_MOUNTS:-}" ]; then
+    if ! unshare -m --propagation private true 2>/dev/null; then
+        echo "SKIPPED: no private mount namespace (unshare -m needs root or user namespaces)"
+        exit 77
+    fi
+    SCRIVLET_PRIVATE_MOUNTS=1 exec unshare -m --propagation private "$0" "$@"
+fi
+app=$(readlink -f "$1")
+tray_host=$(readlink -f "$2")
+module_folder=$(readlink -f "$3")
+extension_folder="$4"
+work=$(mktemp -d)
+pid=""
+nautilus_pid=""
+
+fail() {
+    echo "FAILED: $*"
+    echo "--- app log:"
+    tail -n 30 "$work/log" "$work/out" 2>/dev/null || true
+    exit 1
+}
+
+# shellcheck source=../support/x11-session.sh
+. "$(dirname "$0")/../support/x11-session.sh"
+
+cleanup() {
+    for running in $pid $nautilus_pid; do
+        kill -KILL "$running" 2>/dev/null || true
+        wait "$running" 2>/dev/null || true
+    done
+    stop_x11_session
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+missing_programs=$(x11_session_missing nautilus)
+if [ -n "$missing_programs" ]; then
+    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
+    exit 77
+fi
+[ -d "$extension_folder" ] || { echo "SKIPPED: no folder $extension_folder"; exit 77; }
+# A module built with the sanitizers needs their runtimes loaded first in the file manager,
+# which is not built with them (its own leaks are not this test's business).
+sanitizer_runtimes=$(ldd "$module_folder/libscrivlet-nautilus.so" |
+    awk '/lib(asan|ubsan)\.so/ { printf "%s%s", sep, $3; sep = " " }')
+# The GL renderer can hang a view on a software display; cairo draws the same. Through env,
+# so that a file manager started in the background has the pid $! names.
+file_manager=(env LD_PRELOAD="$sanitizer_runtimes"
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" GSK_RENDERER=cairo nautilus)
+mount --bind "$module_folder" "$extension_folder" ||
+    { echo "SKIPPED: cannot mount over $extension_folder"; exit 77; }
+
+start_x11_session "$tray_host"
+# Installed in the session's home, as a user has it: the app does not offer to move itself.
+built_bundle=$(cd "$(dirname "$app")/../.." && pwd)
+"$(dirname "$0")/../../tools/install.sh" "$built_bundle" >"$work/install.log" 2>&1 ||
+    fail "install failed: $(cat "$work/install.log")"
+app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+mkdir -p "$work/files/many"
+for name in notes report summary; do echo "$name" >"$work/files/$name.txt"; done
+for ((i = 0; i < 1000; i++)); do printf -v name 'file-%04d.txt' "$i"; : >"$work/files/many/$name"; done
+
+logged() { grep -qsF -- "$1" "$work/log"; }
+wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
+
+# GNOME's file manager runs before the app.
+"${file_manager[@]}" --new-window "$work/files" >>"$work/nautilus.log" 2>&1 &
+nautilus_pid=$!
+wait_for "the file manager's window" active_window_of "$nautilus_pid"
+
+SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 --file-manager=nautilus >"$work/out" \
+    2>"$work/log" &
+pid=$!
+wait_for_line "Ready. Listening for Finder events and URL scheme requests."
+logged "Scrivlet: AX Observer started for Finder (PID $nautilus_pid)" ||
+    fail "the app did not find the file manager ($nautilus_pid) at launch"
+echo "ok: the app finds GNOME's file manager running before it"
+
+panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
+nautilus_window() { xdotool getactivewindow; }
+# The panel lies right of the window and overlaps it from top to bottom.
+panel_beside_nautilus() {
+    local panel px py ph nx ny nw nh
+    panel=$(panel_window) || return 1
+    active_window_of "$nautilus_pid" || return 1
+    read -r px py _ ph <<<"$(geometry_of "$panel")"
+    read -r nx ny nw nh <<<"$(geometry_of "$(nautilus_window)")"
+    [ "$px" -ge $((nx + nw - 2)) ] && [ "$py" -lt $((ny + nh)) ] && [ $((py + ph)) -gt "$ny" ]
+}
+selected_in_log() { logged "$1"; }
+
+told() { grep -qxF "$1" "$work/run/scrivlet/file-manager-selection" 2>/dev/null; }
+# The file manager selects one file, as a user's click does, and is in front; the module tells
+# the app. A folder still loading in a new window may take the request before its files are
+# there and select nothing: the request is made again then.
+select_in_nautilus() { # path
+    for _ in 1 2 3; do
+        "${file_manager[@]}" --select "$1" >>"$work/nautilus.log" 2>&1
+        for _ in $(seq 1 100); do
+            told "$1" && break 2
+            sleep 0.1
+        done
+    done
+    told "$1" || fail "the selection of $1 was not told"
+    wait_for "the file manager in front" active_window_of "$nautilus_pid"
+}
+
+select_in_nautilus "$work/files/report.txt"
+wait_for "the panel beside the file manager" panel_beside_nautilus
+echo "ok: selecting one file in a small folder shows the panel beside the file manager's window"
+
+select_in_nautilus "$work/files/many/file-0999.txt"
+wait_for "the panel beside the file manager" panel_beside_nautilus
+echo "ok: selecting the last of 1,000 files shows the panel beside the file manager's window"

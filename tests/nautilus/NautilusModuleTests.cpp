@@ -1,0 +1,320 @@
+// The extension's module for the GTK file manager, loaded as the file manager loads it: opened
+// with dlopen, initialised through a type module of the test's own and its provider made from
+// the type it lists; asked with file objects that play the file manager's, in a temporary home
+// with a store that plays the app's part and a URL receiver that plays the running app. No
+// display: the file manager's side is GLib's default main context, which the test iterates.
+#include "Platform/base/RunLoop.h"
+#include "Platform/base/URLComponents.h"
+#include "Platform/desktop/SessionFileManager.h"
+#include "Platform/system/URLReceiver.h"
+#include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/BadgeRefreshNotifier.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/NautilusFileManagerSide.h"
+#include "tests/support/TempHome.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+namespace scrivlet {
+
+namespace {
+
+using namespace std::chrono_literals;
+using nautilus::iterateUntil;
+using nautilus::LoadedModule;
+using nautilus::ShownFile;
+
+// ---- The app's side ----------------------------------------------------------------------
+
+// The running app's end of URL delivery, on a thread of its own.
+class ReceivingApp {
+public:
+    ReceivingApp() {
+        thread_ = std::thread([this] {
+            RunLoop loop(makeRealRunLoopBackend());
+            std::error_code error;
+            auto receiver = URLReceiver::claim("scrivlet", error);
+            if (receiver) {
+                receiver->start(loop, [this](const std::vector<URL>& urls) {
+                    const std::lock_guard lock(mutex_);
+                    for (const URL& url : urls) {
+                        const auto components = URLComponents::fromURL(url);
+                        received_.push_back(components->host().value_or("") + " " +
+                                            components->firstValue("path").value_or(""));
+                    }
+                    changed_.notify_all();
+                });
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                loop_ = &loop;
+                listening_ = receiver != nullptr;
+                changed_.notify_all();
+            }
+            loop.run();
+        });
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return loop_ != nullptr; });
+    }
+    ~ReceivingApp() {
+        loop_->stop();
+        thread_.join();
+    }
+    ReceivingApp(const ReceivingApp&) = delete;
+    ReceivingApp& operator=(const ReceivingApp&) = delete;
+
+    bool listening() {
+        const std::lock_guard lock(mutex_);
+        return listening_;
+    }
+    // Iterates the file manager's loop meanwhile: the module's commands leave from there.
+    std::vector<std::string> waitForURLs(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        for (;;) {
+            {
+                const std::lock_guard lock(mutex_);
+                if (received_.size() >= count || std::chrono::steady_clock::now() > deadline) {
+                    return received_;
+                }
+            }
+            g_main_context_iteration(nullptr, FALSE);
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> received_;
+    RunLoop* loop_ = nullptr;
+    bool listening_ = false;
+    std::thread thread_;
+};
+
+// ---- The tests ---------------------------------------------------------------------------
+
+class NautilusModuleTest : public ::testing::Test {
+protected:
+    // The module's host starts afresh for every test, in its home, as the file manager starts.
+    void SetUp() override {
+        nautilus::forgetLoadedFiles();
+        module_.start();
+    }
+    void TearDown() override {
+        module_.stop();
+        nautilus::forgetLoadedFiles();
+    }
+
+    AnnotationStore& appStore() {
+        if (!writer_) {
+            writer_ = std::make_unique<AnnotationStore>(AnnotationStore::defaultPath());
+        }
+        return *writer_;
+    }
+    std::string file(const std::string& name) {
+        return home_.makeFile("Documents/" + name, name).string();
+    }
+    std::string annotated(const std::string& name,
+                          Annotation::Status status = Annotation::Status::reviewed) {
+        const std::string path = file(name);
+        save(path, status);
+        return path;
+    }
+    void save(const std::string& path, Annotation::Status status) {
+        Annotation record = appStore().fetch(path).value_or(Annotation::forFile(path, Date()));
+        record.status = status;
+        appStore().save(record);
+    }
+    static std::string uriOf(const std::string& path) {
+        char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+        std::string text(uri);
+        g_free(uri);
+        return text;
+    }
+    static std::vector<std::string> urisOf(const std::vector<std::string>& paths) {
+        std::vector<std::string> uris;
+        for (const std::string& path : paths) {
+            uris.push_back(uriOf(path));
+        }
+        return uris;
+    }
+    // The file as a loaded folder shows it.
+    static ShownFile& shown(const std::string& path) { return nautilus::loadedFile(uriOf(path)); }
+
+    std::vector<std::string> emblemsOfPath(const std::string& path) {
+        return module_.emblemsOf(uriOf(path));
+    }
+    std::vector<std::string> menuFor(const std::vector<std::string>& paths) {
+        return module_.menuLabels(urisOf(paths));
+    }
+
+    static void iterateAWhile() {
+        iterateUntil([] { return false; }, 100ms);
+    }
+
+    std::size_t nsLogLinesWith(const std::string& fragment) const {
+        const auto lines = log_.messages("");
+        return static_cast<std::size_t>(
+            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                return line.find(fragment) != std::string::npos;
+            }));
+    }
+
+    TempHome home_;
+    LogCapture log_;
+    std::unique_ptr<AnnotationStore> writer_;
+    LoadedModule& module_ = LoadedModule::open(SCRIVLET_NAUTILUS_MODULE);
+};
+
+using Emblems = std::vector<std::string>;
+
+TEST_F(NautilusModuleTest, EmblemsFollowTheBadgeRuleAndNameTheThemesIcons) {
+    const std::string reviewed = annotated("reviewed.txt");
+    const std::string none = annotated("none.txt", Annotation::Status::none);
+    const std::string flagged = annotated("flagged #1 100%.txt", Annotation::Status::flagged);
+
+    EXPECT_EQ(emblemsOfPath(reviewed), Emblems{"scrivlet-annotated"});
+    EXPECT_EQ(emblemsOfPath(none), Emblems{"scrivlet-annotated"});
+    EXPECT_EQ(emblemsOfPath(flagged), Emblems{"scrivlet-flagged"});
+    EXPECT_EQ(emblemsOfPath(file("plain.txt")), Emblems{});
+    EXPECT_EQ(module_.emblemsOf("sftp://server" + reviewed), Emblems{});
+
+    // The file manager looks "emblem-" + name up in the icon theme: each name has its icon,
+    // the oval in the badge's colour.
+    for (const auto& [name, colour] :
+         {std::pair{"scrivlet-annotated", "#007aff"}, std::pair{"scrivlet-flagged", "#ff9500"}}) {
+        std::ifstream icon(std::string(SCRIVLET_EMBLEM_DIR) + "/emblem-" + name + ".svg");
+        ASSERT_TRUE(icon) << name;
+        const std::string svg{std::istreambuf_iterator<char>(icon), {}};
+        EXPECT_NE(svg.find(std::string("<ellipse fill=\"") + colour), std::string::npos) << svg;
+    }
+}
+
+TEST_F(NautilusModuleTest, EachAnnouncedFileIsAskedAgainOnceAndAnswersItsNewEmblem) {
+    const std::string report = annotated("report.txt");
+    const std::string other = file("other.txt");
+    const std::string elsewhere = annotated("not-shown.txt");
+    ShownFile& shownReport = shown(report);
+    ShownFile& shownOther = shown(other);
+
+    save(report, Annotation::Status::flagged);
+    save(other, Annotation::Status::none);
+    save(elsewhere, Annotation::Status::flagged);
+    // Announced twice: a path drained twice is asked again once. A file in no loaded folder
+    // has nobody to tell.
+    BadgeRefreshNotifier::notifyChange(report);
+    BadgeRefreshNotifier::notifyChange(other);
+    BadgeRefreshNotifier::notifyChange(report);
+    BadgeRefreshNotifier::notifyChange(elsewhere);
+    ASSERT_TRUE(
+        iterateUntil([&] { return shownReport.invalidated > 0 && shownOther.invalidated > 0; }));
+    iterateAWhile();
+    EXPECT_EQ(shownReport.invalidated, 1);
+    EXPECT_EQ(shownOther.invalidated, 1);
+    EXPECT_EQ(emblemsOfPath(report), Emblems{"scrivlet-flagged"});
+    EXPECT_EQ(emblemsOfPath(other), Emblems{"scrivlet-annotated"});
+
+    appStore().deleteByPath(report);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(iterateUntil([&] { return shownReport.invalidated == 2; }));
+    EXPECT_EQ(emblemsOfPath(report), Emblems{});
+}
+
+TEST_F(NautilusModuleTest, TheMenuOffersTheExtensionsItemsAndItsCommandsReachTheApp) {
+    ReceivingApp app;
+    ASSERT_TRUE(app.listening());
+    const std::string report = annotated("report #1 100%.txt");
+    const std::string plain = file("plain.txt");
+    const std::string third = file("third.txt");
+
+    EXPECT_EQ(menuFor({plain}), std::vector<std::string>{"Annotate This File\u2026"});
+    ASSERT_EQ(menuFor({third, report, plain}), std::vector<std::string>{"Annotate 3 Files\u2026"});
+    ASSERT_EQ(menuFor({report}),
+              (std::vector<std::string>{"Edit Annotation\u2026", "Remove Annotation"}));
+    EXPECT_TRUE(module_.menuLabels({uriOf(plain), "sftp://server/a.txt"}).empty())
+        << "the extension speaks of files on this machine only";
+
+    module_.activateMenuItem(urisOf({third, report, plain}), 0);
+    EXPECT_EQ(
+        app.waitForURLs(3),
+        (std::vector<std::string>{"annotate " + third, "annotate " + report, "annotate " + plain}))
+        << "one URL per file, in the file manager's order, each path intact";
+    module_.activateMenuItem(urisOf({report}), 1);
+    const auto all = app.waitForURLs(4);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[3], "remove " + report);
+}
+
+TEST_F(NautilusModuleTest, EachChangeOfSelectionTellsTheAppTheOneSelectedFileOrNone) {
+    const std::string report = file("report.txt");
+    const std::string other = file("other.txt");
+    const auto told = [] {
+        std::ifstream in(extensionSelectionFile());
+        std::string line;
+        return std::getline(in, line) ? std::optional(line) : std::nullopt;
+    };
+    menuFor({report});
+    EXPECT_EQ(told(), report);
+    menuFor({report, other});
+    EXPECT_EQ(told(), "");
+    menuFor({other});
+    EXPECT_EQ(told(), other);
+    module_.menuLabels({"sftp://server/a.txt"});
+    EXPECT_EQ(told(), "");
+    const std::string broken = file("two\nlines.txt");
+    menuFor({broken});
+    EXPECT_EQ(told(), "") << "a path a line cannot hold is no selection";
+    menuFor({other});
+    module_.menuLabels({});
+    EXPECT_EQ(told(), "") << "nothing selected";
+}
+
+TEST_F(NautilusModuleTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMenu) {
+    // Reloaded over a store damaged beyond reading.
+    const std::string report = annotated("report.txt", Annotation::Status::flagged);
+    writer_.reset();
+    std::ofstream(AnnotationStore::defaultPath(), std::ios::binary | std::ios::trunc)
+        << std::string(8192, 'x');
+    TearDown();
+    log_.clear();
+    SetUp();
+
+    EXPECT_EQ(emblemsOfPath(report), Emblems{});
+    EXPECT_EQ(menuFor({report}), std::vector<std::string>{"Annotate This File\u2026"});
+    ShownFile& shownReport = shown(report);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(iterateUntil([&] { return shownReport.invalidated > 0; }));
+    EXPECT_EQ(emblemsOfPath(report), Emblems{});
+    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
+        << "a store that could not be opened is not tried again";
+}
+
+TEST_F(NautilusModuleTest, AStoreTheAppMakesAfterTheFileManagerStartedIsUsedFromItsFirstChange) {
+    const std::string report = file("report.txt");
+    EXPECT_EQ(emblemsOfPath(report), Emblems{}) << "no store yet";
+    ShownFile& shownReport = shown(report);
+
+    save(report, Annotation::Status::flagged);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(iterateUntil([&] { return shownReport.invalidated > 0; }));
+    EXPECT_EQ(emblemsOfPath(report), Emblems{"scrivlet-flagged"});
+    EXPECT_EQ(menuFor({report}),
+              (std::vector<std::string>{"Edit Annotation\u2026", "Remove Annotation"}));
+
+    // Later changes reach the extension that started again.
+    save(report, Annotation::Status::reviewed);
+    BadgeRefreshNotifier::notifyChange(report);
+    ASSERT_TRUE(iterateUntil([&] { return shownReport.invalidated > 1; }));
+    EXPECT_EQ(emblemsOfPath(report), Emblems{"scrivlet-annotated"});
+}
+
+} // namespace
+
+} // namespace scrivlet
