@@ -5,6 +5,7 @@
 #include "Platform/system/UserDirectories.h"
 
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 namespace scrivlet {
@@ -26,20 +27,21 @@ UserDefaults& UserDefaults::standardUserDefaults() {
 UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)) {}
 
 void UserDefaults::reloadIfChanged() {
-    std::error_code error;
-    const auto stamp = fs::last_write_time(file_, error);
-    if (error) {
+    // The text itself tells a change: the file's clock ticks in milliseconds, so another
+    // program's change of the same length can leave its size and time as they were. The file
+    // is a few lines; only a changed one is parsed again.
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) {
         values_.clear();
-        loadedStamp_.reset();
+        loadedText_.reset();
         return;
     }
-    const auto size = fs::file_size(file_, error);
-    if (loadedStamp_ == stamp && size == loadedSize_) {
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (loadedText_ == text) {
         return;
     }
     values_.clear();
-    std::ifstream in(file_);
-    const nlohmann::json parsed = nlohmann::json::parse(in, nullptr, false);
+    const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
     if (parsed.is_object()) {
         for (const auto& [key, value] : parsed.items()) {
             if (value.is_string()) {
@@ -47,8 +49,7 @@ void UserDefaults::reloadIfChanged() {
             }
         }
     }
-    loadedStamp_ = stamp;
-    loadedSize_ = size;
+    loadedText_ = std::move(text);
 }
 
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) {
@@ -78,7 +79,7 @@ bool UserDefaults::write(const std::map<std::string, std::string>& values) {
     if (replaceFileAtomically(file_, nlohmann::json(values).dump(2) + "\n", 0666)) {
         return false;
     }
-    loadedStamp_.reset(); // read back what is now on disk
+    loadedText_.reset(); // read back what is now on disk
     return true;
 }
 

@@ -33,8 +33,7 @@ private:
 
     std::filesystem::path file_;
     std::map<std::string, std::string> values_;
-    std::optional<std::filesystem::file_time_type> loadedStamp_;
-    std::uintmax_t loadedSize_ = 0;
+    std::optional<std::string> loadedText_; // what values_ were parsed from
 };
 
 } // namespace scrivlet

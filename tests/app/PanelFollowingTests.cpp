@@ -95,6 +95,40 @@ TEST_F(PanelFollowing, FollowsADragTickByTickAndStops15StillTicksAfterIt) {
     EXPECT_DOUBLE_EQ(panel().alphaValue(), 1.0);
 }
 
+// A panel the user closed stays closed however its window moves, is dragged or resized; the
+// next selection change brings it back beside the window where it now is, following again.
+TEST_F(PanelFollowing, AClosedPanelIgnoresItsWindowUntilTheSelectionChanges) {
+    const std::string first = (session.home().path() / "Documents/a.txt").string();
+    const std::string second = session.home().makeFile("Documents/b.txt").string();
+    panel().close();
+    settle();
+    const int moves = panel().frameChanges();
+    finder.moveWindow(window, CGPoint{200, 150});
+    settle();
+    finder.dragWindow(window, CGPoint{100, 120}, 0.5);
+    settle();
+    session.advance(0.6);
+    finder.resizeWindow(window, CGSize{600, 400});
+    settle();
+    session.advance(0.6);
+    EXPECT_FALSE(panel().isVisible());
+    EXPECT_EQ(panel().frameChanges(), moves);
+    EXPECT_FALSE(polling());
+
+    finder.select({first, second});
+    settle();
+    EXPECT_FALSE(panel().isVisible()) << "two files: no panel";
+    finder.select({first});
+    settle();
+    session.advance(0.2);
+    ASSERT_TRUE(panel().isVisible());
+    EXPECT_EQ(panel().frame(), besideWindow(window));
+    finder.moveWindow(window, CGPoint{300, 150});
+    settle();
+    session.advance(0.6);
+    EXPECT_EQ(panel().frame(), besideWindow(window));
+}
+
 // An open status menu runs the loop in event-tracking mode; Finder's notifications and the
 // poll go on in it.
 TEST_F(PanelFollowing, AnOpenStatusMenuStopsNeitherSelectionsNorTheDragPoll) {

@@ -1,5 +1,6 @@
 #include "Platform/Services.h"
 #include "Platform/backends/simulated/SimulatedDesktop.h"
+#include "Platform/base/Log.h"
 #include "Platform/desktop/Application.h"
 #include "Platform/desktop/StatusBar.h"
 #include "Platform/system/ApplicationRegistry.h"
@@ -38,8 +39,11 @@ TEST(SingleInstance, ASecondCopyEndsWithItsInstanceLineOnly) {
     RegisteredProcess first(ApplicationRegistry::defaultDirectory(), appIdentifier);
     session.launch();
 
-    EXPECT_EQ(session.log().messages("instance"), std::vector<std::string>{instanceLine});
-    EXPECT_TRUE(session.log().messages("app").empty());
+    const auto records = session.log().records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].category, "instance");
+    EXPECT_EQ(records[0].level, LogLevel::Info);
+    EXPECT_EQ(records[0].message, instanceLine);
     EXPECT_TRUE(session.simulatedDesktop().statusBar().items().empty());
     EXPECT_TRUE(session.isTerminated());
     EXPECT_FALSE(session.delegate()->store);

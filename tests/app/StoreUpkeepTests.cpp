@@ -98,6 +98,36 @@ TEST_F(StoreUpkeep, MovedAndRenamedFilesAreReKeyedRefreshedAndBadged) {
     EXPECT_EQ(BadgeXattr::badgeValue(unbookmarked), "annotated");
 }
 
+// A file still in its place whose bookmark lacks what its file system now records (the birth
+// time that tells a recycled inode apart): the record keeps its key and everything else, and
+// only its bookmark is renewed, once.
+TEST_F(StoreUpkeep, AStaleBookmarkOfAFileThatStayedIsRenewedInPlace) {
+    const fs::path stayed = file("c/stayed.txt");
+    Annotation record = seed(stayed, Annotation::Status::approved);
+    PlatformError error;
+    FileBookmark::Contents contents = *FileBookmark::decode(*record.bookmarkData, error);
+    ASSERT_TRUE(contents.identity.hasBirthTime) << "the test needs a file system with birth times";
+    contents.identity.hasBirthTime = false;
+    record.bookmarkData = FileBookmark::encode(contents);
+    record.note = "kept";
+    store->save(record);
+
+    session.launch();
+    EXPECT_EQ(upkeepLines(), (std::vector<std::string>{"Refreshed stale bookmark for stayed.txt",
+                                                       "Synced badge xattrs for 1 annotations"}));
+    const auto renewed = store->fetch(stayed.string());
+    ASSERT_TRUE(renewed);
+    ASSERT_TRUE(renewed->bookmarkData);
+    const auto fresh = FileBookmark::decode(*renewed->bookmarkData, error);
+    ASSERT_TRUE(fresh);
+    EXPECT_TRUE(fresh->identity.hasBirthTime);
+    EXPECT_EQ(fresh->path, stayed.string());
+    Annotation expected = record;
+    expected.bookmarkData = renewed->bookmarkData;
+    EXPECT_EQ(*renewed, expected) << "nothing but the bookmark changes";
+    EXPECT_EQ(store->fetchAll().size(), 1u);
+}
+
 TEST_F(StoreUpkeep, GoneFilesAndBrokenBookmarksAreReportedKeptAndCounted) {
     const fs::path gone = file("a/gone.txt"), kept = file("a/kept.txt");
     seed(gone);

@@ -1,4 +1,5 @@
 #include "Platform/Services.h"
+#include "Platform/backends/simulated/SimulatedDesktop.h"
 #include "Platform/base/Log.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/desktop/Application.h"
@@ -29,6 +30,12 @@ const std::string recordingScript =
     "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$HOME/args.tmp\" && mv \"$HOME/args.tmp\" "
     "\"$HOME/script-args\"\n";
 
+std::vector<LogRecord> uninstallRecords(const LogCapture& log) {
+    std::vector<LogRecord> records = log.records();
+    std::erase_if(records, [](const LogRecord& r) { return r.category != "uninstall"; });
+    return records;
+}
+
 class FailingPermissions final : public FileManager {
 public:
     std::optional<PlatformError> setPosixPermissions(const fs::path& path,
@@ -54,10 +61,12 @@ public:
         std::ofstream(bundle / "Contents/Resources/uninstall.sh") << contents;
     }
 
-    // Launches, then chooses the menu item and answers the confirmation.
+    // Launches, then chooses the menu item and answers the confirmation. The user works in
+    // another app meanwhile: the status menu does not bring the app to the front.
     void uninstallAnswering(const std::string& button, const std::vector<std::string>& more = {}) {
         session.launch();
         session.log().clear();
+        Services::current().application().setActive(false);
         session.desktop().answerNextAlert(button);
         for (const std::string& answer : more) {
             session.desktop().answerNextAlert(answer);
@@ -101,10 +110,17 @@ TEST_F(Uninstall, CancelChangesNothingAndLogsNothing) {
     expectNothingChanged();
     EXPECT_FALSE(fs::exists(staged));
     EXPECT_TRUE(session.log().records().empty());
-    const auto confirmation = session.desktop().shownAlerts().at(0);
-    EXPECT_EQ(confirmation.messageText, "Uninstall Scrivlet?");
-    EXPECT_EQ(confirmation.buttons, (std::vector<std::string>{"Uninstall", "Cancel"}));
-    EXPECT_EQ(confirmation.style, AlertStyle::warning);
+    const auto shown = session.simulatedDesktop().shownAlerts();
+    ASSERT_EQ(shown.size(), 1u);
+    const AlertContents confirmation{
+        AlertStyle::warning,
+        "Uninstall Scrivlet?",
+        "This removes the app and its system components \u2014 the login item, Finder "
+        "extensions, preferences and caches. Your annotations and the Finder tags and comments "
+        "already on your files are preserved.",
+        {"Uninstall", "Cancel"}};
+    EXPECT_EQ(shown[0].contents, confirmation);
+    EXPECT_TRUE(shown[0].appWasActive) << "the app comes to the front before it asks";
 }
 
 TEST_F(Uninstall, StartsTheScriptUnregistersTrashesAndQuits) {
@@ -195,6 +211,7 @@ TEST_F(Uninstall, FailuresBeforeTheScriptRunsExplainAndChangeNothing) {
         test.session.launch();
         c.arrange(test);
         test.session.log().clear();
+        test.session.services().application().setActive(false);
         test.session.desktop().answerNextAlert("Uninstall");
         test.session.desktop().answerNextAlert("OK");
         ASSERT_TRUE(test.session.desktop().openStatusMenu());
@@ -210,6 +227,9 @@ TEST_F(Uninstall, FailuresBeforeTheScriptRunsExplainAndChangeNothing) {
             AlertStyle::warning, "Uninstall failed", c.informativeText, {"OK"}};
         EXPECT_EQ(test.failureAlerts(), std::vector<AlertContents>{expected});
         EXPECT_EQ(test.session.desktop().unansweredAlertCount(), 0u);
+        for (const auto& alert : test.session.simulatedDesktop().shownAlerts()) {
+            EXPECT_TRUE(alert.appWasActive) << alert.contents.messageText;
+        }
     }
 }
 
@@ -222,9 +242,11 @@ TEST_F(Uninstall, AFailedUnregisterStillTrashesAndQuits) {
     session.log().clear();
     ASSERT_TRUE(session.desktop().chooseMenuItem("Uninstall Scrivlet\u2026"));
 
-    const auto lines = session.log().messages("uninstall");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].starts_with("unregister failed (continuing): ")) << lines[0];
+    const auto records = uninstallRecords(session.log());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, LogLevel::Error);
+    EXPECT_TRUE(records[0].message.starts_with("unregister failed (continuing): "))
+        << records[0].message;
     EXPECT_TRUE(fs::exists(trashedBundle));
     EXPECT_TRUE(session.isTerminated());
 }
@@ -237,11 +259,12 @@ TEST_F(Uninstall, AFailedTrashIsLoggedAndTheAppStillQuits) {
     session.log().clear();
     ASSERT_TRUE(session.desktop().chooseMenuItem("Uninstall Scrivlet\u2026"));
 
-    const auto lines = session.log().messages("uninstall");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].starts_with("Couldn't Trash bundle (script will retry): Could not move " +
-                                     bundle.string()))
-        << lines[0];
+    const auto records = uninstallRecords(session.log());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, LogLevel::Error);
+    EXPECT_TRUE(records[0].message.starts_with(
+        "Couldn't Trash bundle (script will retry): Could not move " + bundle.string()))
+        << records[0].message;
     EXPECT_TRUE(fs::exists(bundle));
     EXPECT_FALSE(fs::exists(autostart));
     EXPECT_TRUE(session.isTerminated());

@@ -1,4 +1,5 @@
 #include "tests/findersync/ExtensionFixture.h"
+#include "tests/support/RawSqlite.h"
 
 #include <uriparser/Uri.h>
 
@@ -71,6 +72,31 @@ TEST_F(ExtensionTest, WithoutAStoreASingleFileIsOnlyOfferedAnnotate) {
     select({URL::fileURL(path)});
     const auto menu = extension->menuForMenuKind(FinderSyncMenuKind::contextualMenuForItems);
     EXPECT_EQ(titles(*menu), std::vector<std::string>{"Annotate This File\u2026"});
+}
+
+// A look-up that fails (here the records' table is gone for a moment, as while another
+// program rebuilds the file) is no annotation: the one item offered is "Annotate", which
+// sends that file, and nothing is logged. The next menu asks the store again.
+TEST_F(ExtensionTest, ALookUpThatFailsOffersAnnotateAndTheNextMenuAsksAgain) {
+    const std::string annotated = annotate("annotated");
+    startExtension();
+    select({URL::fileURL(annotated)});
+    session.log().clear();
+    runSql(session.home().storePath(), "ALTER TABLE annotations RENAME TO elsewhere");
+
+    const auto menu = extension->menuForMenuKind(FinderSyncMenuKind::contextualMenuForItems);
+    EXPECT_EQ(titles(*menu), std::vector<std::string>{"Annotate This File\u2026"});
+    ASSERT_TRUE(menu->performActionForItem(*menu->items().at(0)));
+    runUntilIdle();
+    ASSERT_EQ(recorder.received.size(), 1u);
+    EXPECT_EQ(recorder.received[0].host(), "annotate");
+    EXPECT_EQ(pathItem(recorder.received[0]), annotated);
+    EXPECT_TRUE(session.log().records().empty());
+    EXPECT_TRUE(nsLogLines().empty());
+
+    runSql(session.home().storePath(), "ALTER TABLE elsewhere RENAME TO annotations");
+    EXPECT_EQ(titles(*extension->menuForMenuKind(FinderSyncMenuKind::contextualMenuForItems)),
+              (std::vector<std::string>{"Edit Annotation\u2026", "Remove Annotation"}));
 }
 
 TEST_F(ExtensionTest, AnnotatingSeveralFilesSendsOneURLEachInSelectionOrder) {

@@ -1,12 +1,17 @@
+#include "Platform/system/FileManager.h"
 #include "Platform/system/UserDirectories.h"
 #include "tests/support/OtherUser.h"
 #include "tests/support/TempHome.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <variant>
 
 using namespace scrivlet;
 
@@ -137,6 +142,74 @@ TEST(UserDirectories, APrivateFolderOutsideTheRuntimeFolderAnswersForItselfAndIt
     const auto shared = UserDirectories::checkPrivateDirectory(folder);
     ASSERT_TRUE(shared);
     EXPECT_EQ(shared->code, UserDirectories::folderNotPrivate());
+}
+
+// Any one permission bit for the group or for others makes a folder of the app's not private,
+// and the refusal names the folder and its mode; the holder above only has to be closed to
+// others' writes, and may be a link to such a folder (as XDG_RUNTIME_DIR sometimes is).
+TEST(UserDirectories, EachBitForOthersIsRefusedAndOnlyTheHoldersWritesCount) {
+    for (const mode_t mode : {0710, 0720, 0740, 0701, 0702, 0704}) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+        SCOPED_TRACE(octal);
+        TempHome home;
+        const fs::path own = UserDirectories::runtimeDirectory();
+        ASSERT_FALSE(UserDirectories::ensurePrivateDirectory(own));
+        ::chmod(own.c_str(), mode);
+        const auto refused = UserDirectories::checkPrivateDirectory(own / "tmp/");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->code, UserDirectories::folderNotPrivate());
+        EXPECT_EQ(refused->localizedDescription, "The folder " + own.string() +
+                                                     " is open to other users (mode " + octal +
+                                                     ", not 0700)");
+    }
+    for (const mode_t mode : {0705, 0750, 0711}) {
+        TempHome home;
+        const fs::path run = home.path() / "run";
+        ::chmod(run.c_str(), mode);
+        EXPECT_FALSE(UserDirectories::ensurePrivateDirectory(UserDirectories::runtimeDirectory()))
+            << std::oct << mode;
+    }
+    TempHome home;
+    const fs::path real = home.path() / "real-run";
+    fs::create_directory(real);
+    ::chmod(real.c_str(), 0700);
+    fs::create_directory_symlink(real, home.path() / "linked-run");
+    ::setenv("XDG_RUNTIME_DIR", (home.path() / "linked-run").c_str(), 1);
+    const auto linked =
+        UserDirectories::ensurePrivateDirectory(UserDirectories::runtimeDirectory());
+    EXPECT_FALSE(linked) << linked->localizedDescription;
+    EXPECT_EQ(modeOf(real / "scrivlet"), 0700u);
+}
+
+// The app's temporary folder (where the uninstaller is staged) is made private, and one that
+// others could reach is refused in words that say so; one that cannot be made says why.
+TEST(UserDirectories, TheTemporaryFolderIsPrivateOrRefused) {
+    TempHome home;
+    const FileManager fileManager;
+    const fs::path expected = UserDirectories::runtimeDirectory() / "tmp";
+    const PathOrError made = fileManager.temporaryDirectory();
+    ASSERT_TRUE(std::holds_alternative<fs::path>(made));
+    EXPECT_EQ(std::get<fs::path>(made), expected);
+    EXPECT_EQ(modeOf(expected), 0700u);
+
+    ::chmod(expected.c_str(), 0755);
+    const PathOrError open = fileManager.temporaryDirectory();
+    ASSERT_TRUE(std::holds_alternative<PlatformError>(open));
+    EXPECT_EQ(std::get<PlatformError>(open).code, std::errc::permission_denied);
+    EXPECT_EQ(std::get<PlatformError>(open).localizedDescription,
+              "The temporary folder " + expected.string() +
+                  " is not a private folder of this user");
+    EXPECT_EQ(modeOf(expected), 0755u) << "a refused folder is left as it is";
+
+    fs::remove(expected);
+    std::ofstream(expected) << "a file in its place";
+    const PathOrError blocked = fileManager.temporaryDirectory();
+    ASSERT_TRUE(std::holds_alternative<PlatformError>(blocked));
+    EXPECT_EQ(std::get<PlatformError>(blocked).code, std::errc::not_a_directory);
+    EXPECT_TRUE(std::get<PlatformError>(blocked).localizedDescription.starts_with(
+        "Cannot create the temporary folder"))
+        << std::get<PlatformError>(blocked).localizedDescription;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <thread>
 
 using namespace scrivlet;
 
@@ -249,6 +250,49 @@ TEST_F(AnnotationStoreTest, WithoutABusyTimeoutALockedStoreFailsAtOnce) {
     sqlite3_close(holder);
     store.save(record);
     EXPECT_TRUE(store.hasAnnotation("/home/user/locked.txt"));
+}
+
+// Another writer's lock is waited out: by default and for as long as set; past the set wait
+// the operation gives up with a busy error naming the store, and nothing of it was saved.
+TEST_F(AnnotationStoreTest, ALockIsWaitedForThenGivenUpOnWithABusyError) {
+    AnnotationStore store(storePath);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(storePath.c_str(), &holder), SQLITE_OK);
+    // The lock outlasts the operation's first attempt by far; only a wait lets it through.
+    auto holdFor = [&](std::chrono::milliseconds hold) {
+        EXPECT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        return std::thread([holder, hold] {
+            std::this_thread::sleep_for(hold);
+            sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        });
+    };
+    Annotation waited = sampleRecord("/home/user/waited.txt");
+    std::thread release = holdFor(std::chrono::milliseconds(300));
+    EXPECT_NO_THROW(store.save(waited)) << "the usual wait";
+    release.join();
+
+    store.setBusyTimeout(std::chrono::milliseconds(0));
+    store.setBusyTimeout(std::chrono::seconds(3));
+    Annotation set = sampleRecord("/home/user/set.txt");
+    release = holdFor(std::chrono::milliseconds(300));
+    EXPECT_NO_THROW(store.save(set)) << "a wait that was set";
+    release.join();
+
+    store.setBusyTimeout(std::chrono::milliseconds(50));
+    Annotation refused = sampleRecord("/home/user/refused.txt");
+    release = holdFor(std::chrono::seconds(2));
+    try {
+        store.save(refused);
+        ADD_FAILURE() << "saved past another writer's lock";
+    } catch (const StoreError& error) {
+        EXPECT_EQ(error.kind(), StoreError::Kind::busy);
+        EXPECT_NE(std::string(error.what()).find(storePath), std::string::npos) << error.what();
+    }
+    release.join();
+    sqlite3_close(holder);
+    EXPECT_TRUE(store.hasAnnotation("/home/user/waited.txt"));
+    EXPECT_TRUE(store.hasAnnotation("/home/user/set.txt"));
+    EXPECT_FALSE(store.hasAnnotation("/home/user/refused.txt"));
 }
 
 class UnopenableStoreTest : public AnnotationStoreTest {
