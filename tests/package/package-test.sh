@@ -89,6 +89,8 @@ for file in "$app" /usr/bin/scrivlet-open \
     "$qt_plugins/kf5/kfileitemaction/scrivlet_fileitemaction.so"; do
     [ -e "$file" ] || fail "not installed: $file"
 done
+desktop-file-validate /usr/share/applications/com.scrivlet.Scrivlet.desktop ||
+    fail "the desktop entry is not valid"
 [ "$(readlink -f /usr/bin/scrivlet-open)" = "$bundle/Contents/MacOS/scrivlet-open" ] ||
     fail "/usr/bin/scrivlet-open does not lead into the bundle"
 for binary in "$app" "$qt_plugins"/kf5/*/scrivlet_*.so; do

@@ -15,6 +15,8 @@ packages=(
     # Their end-to-end tests: a headless X server, a window manager and the file manager.
     dolphin xvfb openbox xdotool x11-utils dbus-x11 at-spi2-core qdbus-qt5
     breeze-icon-theme imagemagick
+    # The Debian packages (cpack -G DEB): dependencies, the icon's bitmaps, and their checks.
+    dpkg-dev file librsvg2-bin lintian desktop-file-utils
 )
 
 # The panel's dates follow the user's time locale; the tests check an English and a German one.
