@@ -5,8 +5,10 @@
 #                     desktop entry for scrivlet: URLs and the icon
 #   scrivlet-<fm>     one per file manager: its plug-ins where that file manager loads them,
 #                     depending on the app's package of the same version and on the file manager
-# A file manager's package is one block at the end of this file. The install rules serve the
-# packages only: the app checks at run time that it sits in SCRIVLET_SYSTEM_APPLICATIONS_DIR.
+# Another file manager's package is one more block like Dolphin's near the end (scrivlet_package
+# and its install rules, before include(CPack)). The install rules serve the packages only: the
+# bundle counts as installed only in SCRIVLET_SYSTEM_APPLICATIONS_DIR, which the app is built
+# with.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 string(FIND "${SCRIVLET_SYSTEM_APPLICATIONS_DIR}/" "${CPACK_PACKAGING_INSTALL_PREFIX}/" prefix_at)
 if(NOT prefix_at EQUAL 0)
@@ -76,7 +78,7 @@ endmacro()
 # (no name or time stamp in the gzip header).
 configure_file(${scrivlet_packaging_dir}/changelog.Debian.in
                ${scrivlet_packaging_build_dir}/changelog.Debian @ONLY)
-set(scrivlet_compressed ${scrivlet_packaging_build_dir}/changelog.Debian.gz)
+set(scrivlet_generated ${scrivlet_packaging_build_dir}/changelog.Debian.gz)
 add_custom_command(OUTPUT ${scrivlet_packaging_build_dir}/changelog.Debian.gz
     COMMAND sh -c "gzip -9n <\"$0\" >\"$1\"" ${scrivlet_packaging_build_dir}/changelog.Debian
             ${scrivlet_packaging_build_dir}/changelog.Debian.gz
@@ -122,7 +124,7 @@ foreach(program IN LISTS SCRIVLET_COMMAND_LINE_PROGRAMS)
             COMMAND sh -c "gzip -9n <\"$0\" >\"$1\"" ${scrivlet_packaging_build_dir}/${program}.1
                     ${scrivlet_packaging_build_dir}/${program}.1.gz
             DEPENDS ${scrivlet_packaging_build_dir}/${program}.1 VERBATIM)
-        list(APPEND scrivlet_compressed ${scrivlet_packaging_build_dir}/${program}.1.gz)
+        list(APPEND scrivlet_generated ${scrivlet_packaging_build_dir}/${program}.1.gz)
         install(FILES ${scrivlet_packaging_build_dir}/${program}.1.gz DESTINATION share/man/man1
                 COMPONENT scrivlet)
     endif()
@@ -146,12 +148,12 @@ if(RSVG_CONVERT)
             COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o ${png}
                     ${scrivlet_packaging_dir}/com.scrivlet.Scrivlet.svg
             DEPENDS ${scrivlet_packaging_dir}/com.scrivlet.Scrivlet.svg VERBATIM)
-        list(APPEND scrivlet_compressed ${png})
+        list(APPEND scrivlet_generated ${png})
         install(FILES ${png} DESTINATION share/icons/hicolor/${size}x${size}/apps
                 COMPONENT scrivlet)
     endforeach()
 endif()
-add_custom_target(scrivlet-package-files ALL DEPENDS ${scrivlet_compressed})
+add_custom_target(scrivlet-package-files ALL DEPENDS ${scrivlet_generated})
 
 # Installs a plug-in that a file manager loads from a system folder. Built, it finds the
 # libraries it links in the bundle around it; installed, in the bundle in the system's
