@@ -135,10 +135,12 @@ running_app() {
     return 1
 }
 running_app || fail "the URL did not reach the installed app"
+# Installed where the package puts it, the app is where it belongs and never offers to move.
+! app_has "com.scrivlet:install" || fail "the installed app asked to be moved"
 record_count() { sqlite3 "$store" "select count(*) from annotations where path = '$1'" 2>/dev/null; }
 has_record() { [ "$(record_count "$1")" = 1 ]; }
 wait_for "the record of $annotated" has_record "$annotated"
-echo "  ok: xdg-open reached the installed app, which annotated the file"
+echo "  ok: xdg-open reached the installed app, which did not ask to move and annotated the file"
 
 # A flagged record, saved as the panel saves it, by the build's own store tool.
 "$build/tests/store-edit" save "$flagged" flagged "Check the figures" >/dev/null ||
