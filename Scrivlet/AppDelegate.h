@@ -77,6 +77,9 @@ public:
     // Install location: the folders the app is expected to run from, and the alert that
     // offers to move it there.
     static std::vector<std::filesystem::path> allowedInstallDirectories();
+    // Whether the bundle sits in the folder the system's package installs it into, where it
+    // belongs to the package manager rather than to the user.
+    static bool isInstalledByPackage();
     bool promptToMoveToApplications();
 
     // Finder observation: the start-up step, the selection handler and the workspace
@@ -117,6 +120,7 @@ public:
 private:
     bool openStore();
     void showUninstallFailure(const std::string& informativeText);
+    void showBundleRemains(const std::string& messageText, const std::string& reason);
     void processQueuedURLs();
     void observeWorkspace();
     void observeStoreChanges();

@@ -1,6 +1,8 @@
 // Uninstall: the "Uninstall Scrivlet…" menu command. The app confirms, starts the uninstall
 // script (a resource of its bundle) detached, unregisters its login item, moves its bundle to
-// the Trash and quits; the script finishes the removal after the app has ended.
+// the Trash and quits; the script finishes the removal after the app has ended. A bundle that
+// the system's package installed is the package manager's to remove, and a bundle that would
+// not go to the Trash is still there: either way the user is told before the app quits.
 #include "Platform/desktop/Alert.h"
 #include "Platform/desktop/Application.h"
 #include "Platform/system/Bundle.h"
@@ -17,6 +19,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* stagedScriptName = "scrivlet-uninstall.sh";
+// Removing the app's package removes the file managers' plug-in packages with it, since
+// they depend on it.
+constexpr const char* packageRemovalCommand = "sudo apt remove scrivlet";
 
 bool confirmUninstall() {
     Alert alert;
@@ -59,6 +64,17 @@ void AppDelegate::showUninstallFailure(const std::string& informativeText) {
     alert.runModal();
 }
 
+void AppDelegate::showBundleRemains(const std::string& messageText, const std::string& reason) {
+    Alert alert;
+    alert.alertStyle = AlertStyle::warning;
+    alert.messageText = messageText;
+    alert.informativeText =
+        "The login item, the Finder extension's registration, preferences and caches are being "
+        "removed, but the app stays at:\n\n" +
+        Bundle::main().bundlePath().string() + "\n\n" + reason;
+    alert.runModal();
+}
+
 void AppDelegate::runUninstall() {
     Application::shared().activateIgnoringOtherApps(true);
     if (!confirmUninstall()) {
@@ -94,9 +110,21 @@ void AppDelegate::runUninstall() {
         AppLog::uninstall().error("unregister failed (continuing): %{public}s",
                                   {error->localizedDescription});
     }
-    if (auto error = FileManager::defaultManager().trashItem(bundle.bundlePath())) {
+    if (isInstalledByPackage()) {
+        // Never moved, even by a user allowed to: the package manager would lose track of it.
+        AppLog::uninstall().info("Bundle belongs to the system package; left in place");
+        showBundleRemains("Scrivlet's package is still installed",
+                          std::string("It was installed by the system's package manager, which "
+                                      "removes it (and the file managers' plug-ins) with:\n\n") +
+                              packageRemovalCommand);
+    } else if (auto error = FileManager::defaultManager().trashItem(bundle.bundlePath())) {
         AppLog::uninstall().error("Couldn't Trash bundle (script will retry): %{public}s",
                                   {error->localizedDescription});
+        showBundleRemains("Scrivlet couldn't be moved to the Trash",
+                          error->localizedDescription +
+                              "\n\nMove it to the Trash yourself once Scrivlet has quit. If it "
+                              "was installed from a package, remove it with:\n\n" +
+                              packageRemovalCommand);
     }
     Application::shared().terminate(nullptr);
 }

@@ -24,11 +24,19 @@ fs::path appDirectory() {
 } // namespace
 
 std::vector<fs::path> AppDelegate::allowedInstallDirectories() {
-    std::vector<fs::path> allowed{FileManager::standardized("/Applications")};
-    if (const auto user = FileManager::defaultManager().userApplicationsDirectory()) {
+    // The system's folder is where the package put the app: a packaged app never asks.
+    const FileManager& fileManager = FileManager::defaultManager();
+    std::vector<fs::path> allowed{
+        FileManager::standardized(fileManager.systemApplicationsDirectory())};
+    if (const auto user = fileManager.userApplicationsDirectory()) {
         allowed.push_back(FileManager::standardized(*user));
     }
     return allowed;
+}
+
+bool AppDelegate::isInstalledByPackage() {
+    return FileManager::standardized(appDirectory()) ==
+           FileManager::standardized(FileManager::defaultManager().systemApplicationsDirectory());
 }
 
 bool AppDelegate::checkInstallLocation() {

@@ -3,7 +3,9 @@
 # Finder extension's registration, the file manager's plug-in path (a running Dolphin keeps
 # the plug-ins until it ends), the app's defaults and caches (the badge images among them),
 # and (when it is still there) the app bundle, which goes to the Trash. The annotation store,
-# the badge queue and every file's tags, comment and other attributes are kept.
+# the badge queue and every file's tags, comment and other attributes are kept. A bundle that a
+# system package installed stays: the package manager removes it, and the script names the
+# command that does.
 #
 # Usage: uninstall.sh --self PID BUNDLE   as the app starts it: first waits for PID to end
 #        uninstall.sh BUNDLE              by hand, with the app not running
@@ -13,8 +15,8 @@
 # app moves itself to the Trash before this script gets going.
 #
 # Prints what it did; every "Removed" and "Moved" line is checked on disk first. Exits 0 when
-# everything is gone (also when nothing was left to do), 1 when something could not be removed
-# or BUNDLE was refused, 2 on wrong arguments.
+# everything is gone (also when nothing was left to do), 1 when something could not be removed,
+# BUNDLE was refused or belongs to a package, 2 on wrong arguments.
 set -uo pipefail
 
 identifier=com.scrivlet.Scrivlet
@@ -178,9 +180,29 @@ trash_once() { # path, trash folder
     fi
 }
 
+# The packages that installed a path, space-separated; nothing when none did (or there is no
+# package database to ask).
+owning_packages() { # path
+    command -v dpkg-query >/dev/null 2>&1 || return 0
+    dpkg-query -S -- "$1" 2>/dev/null | awk -v path="$1" '
+        /^diversion by / { next }
+        (n = index($0, ": ")) && substr($0, n + 2) == path {
+            list = substr($0, 1, n - 1); gsub(/:[a-z0-9]+/, "", list); gsub(/,/, "", list)
+            print list; exit
+        }'
+}
+
 trash_bundle() {
     is_there "$bundle" || return 0
-    local trash="$data_home/Trash" attempt=1
+    local trash="$data_home/Trash" attempt=1 packages
+    # Never moved, even by a user allowed to: the package manager would lose track of it.
+    packages=$(owning_packages "$bundle")
+    if [ -n "$packages" ]; then
+        echo "Left $bundle in place: the package manager installed it (package $packages)." \
+            "Remove it with: sudo apt remove $packages" >&2
+        status=1
+        return
+    fi
     if ! (umask 077 && mkdir -p -- "$trash/files" "$trash/info"); then
         echo "Could not move $bundle to the Trash: $trash cannot be made" >&2
         status=1

@@ -7,6 +7,13 @@ option(SCRIVLET_BUILD_FUZZERS "Build the libFuzzer targets (clang)" OFF)
 option(SCRIVLET_X11_DESKTOP "Build the X11 desktop backend (Qt 5 widgets, xcb)" ON)
 option(SCRIVLET_BUILD_DOLPHIN_PLUGINS
        "Build the extension's plug-ins for the KDE file manager (Qt 5, KDE Frameworks 5)" ON)
+# The system's Applications folder: the package installs the app bundle here, and the app
+# counts it as an install location of its own (beside ~/Applications).
+set(SCRIVLET_SYSTEM_APPLICATIONS_DIR "/usr/lib/scrivlet"
+    CACHE PATH "Folder the system package installs Scrivlet.app into (absolute)")
+if(NOT IS_ABSOLUTE "${SCRIVLET_SYSTEM_APPLICATIONS_DIR}")
+    message(FATAL_ERROR "SCRIVLET_SYSTEM_APPLICATIONS_DIR must be absolute")
+endif()
 
 # Warning flags live on an interface target so that only our own targets get them.
 add_library(scrivlet_warnings INTERFACE)

@@ -92,6 +92,10 @@ void FileManager::setDefaultManager(FileManager* manager) {
     installedManager = manager;
 }
 
+fs::path FileManager::systemApplicationsDirectory() const {
+    return SCRIVLET_SYSTEM_APPLICATIONS_DIR;
+}
+
 std::optional<fs::path> FileManager::userApplicationsDirectory() const {
     if (const std::optional<fs::path> home = knownHome()) {
         return *home / "Applications";

@@ -23,6 +23,10 @@ public:
     static FileManager& defaultManager();
     static void setDefaultManager(FileManager* manager);
 
+    // The system's Applications folder: the one folder the system's package installs the app
+    // bundle into (a build setting, /usr/lib/scrivlet by default). What is in it belongs to
+    // the package manager, not to the user.
+    virtual std::filesystem::path systemApplicationsDirectory() const;
     // The user's Applications folder (~/Applications), whether it exists or not; nothing
     // when the user's home cannot be determined.
     virtual std::optional<std::filesystem::path> userApplicationsDirectory() const;

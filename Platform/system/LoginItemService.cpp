@@ -267,6 +267,9 @@ std::string LoginItemService::entryContents() const {
            "\nType=Application\nName=" + escapeValue(displayName_) +
            "\nComment=" + escapeValue("Opens " + displayName_ + " when you log in") +
            "\nExec=" + execValue(executable_.native()) +
+           // A program that is gone (its package removed, its bundle deleted) is skipped
+           // rather than failing at every login.
+           "\nTryExec=" + escapeValue(executable_.native()) +
            "\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n";
 }
 

@@ -102,6 +102,10 @@ std::string desktopEntryText(const Application& application) {
            "Exec=" +
            DesktopEntry::escapeValue(exec) +
            "\n"
+           // Desktops pass over the handler once its program is gone (the package removed).
+           "TryExec=" +
+           DesktopEntry::escapeValue(application.executable.string()) +
+           "\n"
            "Terminal=false\n"
            "NoDisplay=true\n"
            "MimeType=" +

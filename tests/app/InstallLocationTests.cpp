@@ -3,6 +3,7 @@
 #include "Platform/base/Log.h"
 #include "Platform/control/DesktopControl.h"
 #include "Platform/desktop/Application.h"
+#include "Platform/system/FileManager.h"
 #include "Scrivlet/AppDelegate.h"
 #include "tests/support/AppSession.h"
 #include "tests/support/LogCapture.h"
@@ -36,11 +37,15 @@ struct Place {
 };
 
 TEST(InstallLocation, AsksOnlyOutsideAnApplicationsFolder) {
+    // The system's folder is the one the package installs into.
+    const fs::path system = FileManager().systemApplicationsDirectory();
     const std::vector<Place> places = {
-        {"the system's Applications folder", "/Applications/Scrivlet.app", false},
+        {"the system's Applications folder", system / "Scrivlet.app", false},
         {"the user's Applications folder", "Applications/Scrivlet.app", false},
         {"the user's folder, spelled the long way", "Applications//./Scrivlet.app", false},
-        {"a subfolder of the system's folder", "/Applications/Tools/Scrivlet.app", true},
+        {"the system's folder, spelled the long way", system / "." / "Scrivlet.app", false},
+        {"a subfolder of the system's folder", system / "Tools/Scrivlet.app", true},
+        {"the macOS folder, which means nothing here", "/Applications/Scrivlet.app", true},
         {"a subfolder of the user's folder", "Applications/Tools/Scrivlet.app", true},
         {"Downloads", "Downloads/Scrivlet.app", true},
         {"a link to the user's folder (not resolved)", "Linked/Scrivlet.app", true},
@@ -130,10 +135,10 @@ TEST(InstallLocation, AnUnansweredAlertIsReportedAndDoesNotHang) {
     EXPECT_FALSE(session.isTerminated()) << "no answer is not a choice to quit";
 }
 
-TEST(InstallLocation, AllowedFoldersAreTheSystemsThenTheUsersWhichIsNotCreated) {
+TEST(InstallLocation, AllowedFoldersAreThePackagesThenTheUsersWhichIsNotCreated) {
     AppSession session;
     fs::remove_all(session.home().path() / "Applications");
-    const std::vector<fs::path> expected = {"/Applications",
+    const std::vector<fs::path> expected = {FileManager().systemApplicationsDirectory(),
                                             session.home().path() / "Applications"};
     EXPECT_EQ(AppDelegate::allowedInstallDirectories(), expected);
     EXPECT_FALSE(fs::exists(session.home().path() / "Applications"));

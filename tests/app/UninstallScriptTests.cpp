@@ -244,4 +244,30 @@ TEST_F(UninstallScript, ATrashStepThatFailsIsNeverReportedAsDone) {
     EXPECT_EQ(real.output, "Moved " + bundle.string() + " to the Trash\n");
 }
 
+// A bundle the package manager installed is left to it: the per-user parts still go, the
+// bundle stays, and the script fails naming every package that owns it in the removal command.
+TEST_F(UninstallScript, APackagedBundleStaysAndTheScriptNamesThePackageCommand) {
+    const std::string path = bundle.string();
+    fs::permissions(home.makeFile("stand-ins/dpkg-query",
+                                  "#!/bin/sh\n[ \"$1 $3\" = '-S " + path + "' ] || exit 1\n" +
+                                      "echo 'diversion by other from: " + path + "'\n" +
+                                      "echo 'scrivlet, scrivlet-dolphin: " + path + "'\n"),
+                    fs::perms::owner_all);
+    const ScriptRun run = runScript({path}, home.path() / "stand-ins");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("installed it (package scrivlet scrivlet-dolphin). Remove it with: "
+                              "sudo apt remove scrivlet scrivlet-dolphin\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("Moved"), std::string::npos) << run.output;
+    EXPECT_TRUE(fs::exists(bundle / "Contents/MacOS/Scrivlet"));
+    EXPECT_FALSE(fs::exists(home.path() / ".local/share/Trash/files"));
+    for (const fs::path& removedPath : removed) {
+        EXPECT_FALSE(fs::exists(removedPath)) << removedPath;
+    }
+    for (const auto& [keptPath, contents] : kept) {
+        EXPECT_EQ(readWholeFile(keptPath), contents) << keptPath;
+    }
+}
+
 } // namespace

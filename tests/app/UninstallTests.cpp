@@ -45,6 +45,16 @@ public:
     }
 };
 
+// Counts the folder the test's bundle is in as the one the system's package installs into.
+class PackagedHere final : public FileManager {
+public:
+    explicit PackagedHere(fs::path folder) : folder_(std::move(folder)) {}
+    fs::path systemApplicationsDirectory() const override { return folder_; }
+
+private:
+    fs::path folder_;
+};
+
 // One run of the app with a bundle that holds a script, ready to be uninstalled.
 class UninstallHarness {
 public:
@@ -251,10 +261,13 @@ TEST_F(Uninstall, AFailedUnregisterStillTrashesAndQuits) {
     EXPECT_TRUE(session.isTerminated());
 }
 
-TEST_F(Uninstall, AFailedTrashIsLoggedAndTheAppStillQuits) {
+// The app cannot know whether the script's own attempt will succeed later: the user hears of
+// the bundle left behind, with what to do about it, before the app quits.
+TEST_F(Uninstall, AFailedTrashIsLoggedToldAndTheAppStillQuits) {
     session.launch();
     std::ofstream(UserDirectories::dataHome() / "Trash") << "not a folder";
     session.desktop().answerNextAlert("Uninstall");
+    session.desktop().answerNextAlert("OK");
     ASSERT_TRUE(session.desktop().openStatusMenu());
     session.log().clear();
     ASSERT_TRUE(session.desktop().chooseMenuItem("Uninstall Scrivlet\u2026"));
@@ -265,10 +278,46 @@ TEST_F(Uninstall, AFailedTrashIsLoggedAndTheAppStillQuits) {
     EXPECT_TRUE(records[0].message.starts_with(
         "Couldn't Trash bundle (script will retry): Could not move " + bundle.string()))
         << records[0].message;
+    const auto alerts = failureAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].messageText, "Scrivlet couldn't be moved to the Trash");
+    EXPECT_EQ(alerts[0].style, AlertStyle::warning);
+    for (const std::string& part : {bundle.string() + "\n", "Could not move " + bundle.string(),
+                                    std::string("sudo apt remove scrivlet")}) {
+        EXPECT_NE(alerts[0].informativeText.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(session.desktop().unansweredAlertCount(), 0u);
     EXPECT_TRUE(fs::exists(bundle));
     EXPECT_FALSE(fs::exists(autostart));
     EXPECT_TRUE(session.isTerminated());
     EXPECT_EQ(scriptArguments().size(), 3u);
+}
+
+// A packaged bundle is the package manager's: the per-user parts go, the bundle stays where
+// it is (not even tried, so a user who could move it does not take it from the package), and
+// the user learns the command that removes it.
+TEST_F(Uninstall, APackagedBundleStaysAndTheUserLearnsThePackageCommand) {
+    session.launch();
+    session.services().setFileManager(std::make_unique<PackagedHere>(bundle.parent_path()));
+    session.desktop().answerNextAlert("Uninstall");
+    session.desktop().answerNextAlert("OK");
+    ASSERT_TRUE(session.desktop().openStatusMenu());
+    session.log().clear();
+    ASSERT_TRUE(session.desktop().chooseMenuItem("Uninstall Scrivlet\u2026"));
+
+    EXPECT_EQ(session.log().messages("uninstall"),
+              std::vector<std::string>{"Bundle belongs to the system package; left in place"});
+    const auto alerts = failureAlerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].messageText, "Scrivlet's package is still installed");
+    EXPECT_NE(alerts[0].informativeText.find(bundle.string()), std::string::npos);
+    EXPECT_TRUE(alerts[0].informativeText.ends_with("\n\nsudo apt remove scrivlet"))
+        << alerts[0].informativeText;
+    EXPECT_TRUE(fs::exists(bundle / "Contents/MacOS/Scrivlet"));
+    EXPECT_FALSE(fs::exists(trashedBundle));
+    EXPECT_FALSE(fs::exists(autostart));
+    EXPECT_EQ(scriptArguments().size(), 3u) << "the script still removes the per-user parts";
+    EXPECT_TRUE(session.isTerminated());
 }
 
 } // namespace

@@ -65,11 +65,13 @@ TEST(LoginItemService, RegisterWritesAnAutostartEntryAndUnregisterRemovesIt) {
     ASSERT_FALSE(service.registerItem());
     const std::string text = readWholeFile(entry);
     EXPECT_TRUE(text.starts_with("[Desktop Entry]\n"));
-    for (const auto& [key, value] : {std::pair<std::string, std::string>{"Type=", "Application"},
-                                     {"Name=", "Scrivlet"},
-                                     {"Exec=", home.path().string() + "/opt/Scrivlet/bin/scrivlet"},
-                                     {"X-GNOME-Autostart-enabled=", "true"},
-                                     {"NoDisplay=", "true"}}) {
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"Type=", "Application"},
+          {"Name=", "Scrivlet"},
+          {"Exec=", home.path().string() + "/opt/Scrivlet/bin/scrivlet"},
+          {"TryExec=", home.path().string() + "/opt/Scrivlet/bin/scrivlet"},
+          {"X-GNOME-Autostart-enabled=", "true"},
+          {"NoDisplay=", "true"}}) {
         EXPECT_EQ(lineStarting(text, key), value);
     }
     EXPECT_EQ(service.status(), LoginItemService::Status::enabled);

@@ -60,6 +60,7 @@ TEST(DesktopEntry, WhatIsWrittenReadsBackWhateverThePathHoldsAndOnlyFromTheMainG
     const std::string text = URLSchemeRegistration::desktopEntryText(
         {"com.example.App", "Example", "/opt/back\\slash app/run", {"scrivlet"}});
     EXPECT_NE(text.find(R"(Exec="/opt/back\\\\slash app/run" %U)"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nTryExec=/opt/back\\\\slash app/run\n"), std::string::npos) << text;
 }
 
 class Registration : public ::testing::Test {

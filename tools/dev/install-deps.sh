@@ -9,6 +9,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev locales
     clang libclang-rt-14-dev
     sqlite3 xdg-utils
+    # The Debian packages (cpack -G DEB): dependencies, the icon's bitmaps, and their checks.
+    dpkg-dev file librsvg2-bin lintian desktop-file-utils
     # The X11 desktop backend and the file manager plug-ins (Qt 5 and KDE Frameworks 5).
     qtbase5-dev libqt5x11extras5-dev libxcb1-dev libxcb-ewmh-dev libatspi2.0-dev libxtst-dev
     extra-cmake-modules libkf5kio-dev libkf5coreaddons-dev libkf5i18n-dev
