@@ -1,6 +1,7 @@
 #include "Scrivcore/detail/StoreSchema.h"
 
 #include "Scrivcore/ScrivcoreLog.h"
+#include "Scrivcore/detail/QueryIndex.h"
 
 #include <array>
 #include <string>
@@ -138,6 +139,7 @@ void prepareSchema(SqliteConnection& connection) {
     connection.execute("PRAGMA synchronous=FULL");
     migrate(connection);
     ensureBadgeIndex(connection);
+    ensureQueryIndex(connection);
 }
 
 } // namespace scrivcore::detail
