@@ -80,7 +80,7 @@ public:
 
     const std::string& path() const { return path_; }
 
-    // Searching (AnnotationStoreSearch.cpp). `query` is a parsed query (query/QueryParser.h),
+    // Searching (AnnotationStoreSearch.cpp). `query` is a parsed query (QueryParser.h),
     // null for every record; `under` keeps only that folder and what lies below it. Answers
     // are ordered by path. A store without its search index (it could not be added, see
     // detail/QueryIndex.h) throws, as does a store that cannot be read.

@@ -5,7 +5,7 @@
 #include "Scrivcore/TagText.h"
 #include "Scrivcore/detail/QueryIndex.h"
 #include "Scrivcore/detail/SqliteConnection.h"
-#include "Scrivcore/query/QueryCompiler.h"
+#include "Scrivcore/QueryCompiler.h"
 
 #include <map>
 
@@ -42,12 +42,12 @@ std::unique_ptr<Statement> AnnotationStore::prepareSearch(const std::string& fie
     std::map<std::string, std::vector<std::string>> spellings;
     bool spellingsRead = false;
     const query::CompiledQuery compiled =
-        query::compileQuery(search.query, [&](const std::string& key) {
+        query::compileQuery(search.query, [&](const std::string& tag) {
             if (!spellingsRead) {
                 spellings = spellingsByKey(tagCounts());
                 spellingsRead = true;
             }
-            const auto found = spellings.find(key);
+            const auto found = spellings.find(TagText::folded(tag));
             return found == spellings.end() ? std::vector<std::string>() : found->second;
         });
     std::string sql = "SELECT " + fields + " FROM annotations WHERE (" + compiled.condition + ")";

@@ -1,6 +1,6 @@
 // The verbs that read by query: find, tags and export.
 #include "Scrivcore/AnnotationStore.h"
-#include "Scrivcore/query/QueryParser.h"
+#include "Scrivcore/QueryParser.h"
 #include "ScrivletCommand/RecordFormat.h"
 #include "ScrivletCommand/Verbs.h"
 

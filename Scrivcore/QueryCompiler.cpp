@@ -1,6 +1,4 @@
-#include "Scrivcore/query/QueryCompiler.h"
-
-#include "Scrivcore/TagText.h"
+#include "Scrivcore/QueryCompiler.h"
 
 #include <charconv>
 #include <ctime>
@@ -123,7 +121,7 @@ private:
     // Tags are kept as typed (case and all); which stored spellings match is found here, so
     // the lookup itself stays an exact one over the tag index.
     void emitTag(const Term& term) {
-        const std::vector<std::string> matching = storedTagsFor_(TagText::folded(term.value));
+        const std::vector<std::string> matching = storedTagsFor_(term.value);
         if (term.comparison == Comparison::notEqual) {
             out_.condition += "NOT ";
         }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Scrivcore/Export.h"
-#include "Scrivcore/query/QueryAST.h"
+#include "Scrivcore/QueryAST.h"
 
 #include <cstdint>
 #include <functional>
@@ -36,7 +36,7 @@ struct CompiledQuery {
     std::vector<Value> values;
 };
 
-// Given a tag's search key (TagText::folded), the stored tags that have it.
+// Given a tag as the query names it, the stored tags that it matches.
 using TagResolver = std::function<std::vector<std::string>(const std::string& foldedTag)>;
 
 // Compares against dates as "modified < 2026-11-01" means "before that day began", and

@@ -1,4 +1,4 @@
-#include "Scrivcore/query/QueryLexer.h"
+#include "Scrivcore/detail/QueryLexer.h"
 
 namespace scrivlet {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Scrivcore/Export.h"
-#include "Scrivcore/query/QueryAST.h"
+#include "Scrivcore/QueryAST.h"
 
 #include <memory>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Scrivcore/query/QueryAST.h"
+#include "Scrivcore/QueryAST.h"
 
 #include <string>
 #include <string_view>
