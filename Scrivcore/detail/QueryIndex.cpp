@@ -83,7 +83,23 @@ constexpr const char* backfill = R"sql(
         WHERE t.type = 'text';
 )sql";
 
+// What a step left that did not finish, or what outlived the records table it served.
+constexpr const char* leftovers = R"sql(
+    DROP TABLE IF EXISTS search_index_state;
+    DROP TABLE IF EXISTS annotation_tags;
+    DROP TABLE IF EXISTS annotation_keys;
+    DROP TABLE IF EXISTS annotation_words;
+    DROP TRIGGER IF EXISTS annotations_search_insert;
+    DROP TRIGGER IF EXISTS annotations_search_update;
+    DROP TRIGGER IF EXISTS annotations_search_delete;
+    DROP INDEX IF EXISTS annotations_status;
+    DROP INDEX IF EXISTS annotations_rating;
+    DROP INDEX IF EXISTS annotations_modified;
+    DROP INDEX IF EXISTS annotations_created;
+)sql";
+
 void addQueryIndex(SqliteConnection& connection) {
+    connection.execute(leftovers);
     connection.execute(additions);
     connection.execute(backfill);
     connection.execute(triggers());
@@ -99,11 +115,21 @@ bool hasQueryIndex(SqliteConnection& connection) {
     const std::string exists =
         std::string("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = '") +
         markerTable + "'";
-    if (connection.queryInt(exists) == 0) {
+    if (connection.queryInt(exists) == 0 ||
+        connection.queryInt(std::string("SELECT max(version) FROM ") + markerTable) <
+            searchIndexVersion) {
         return false;
     }
-    return connection.queryInt(std::string("SELECT max(version) FROM ") + markerTable) >=
-           searchIndexVersion;
+    // The triggers go with the records table: a table dropped and made again (by hand, or by
+    // a program that rebuilds it) leaves the index without them, stale from then on.
+    return connection.queryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'trigger' AND "
+                               "name GLOB 'annotations_search_*'") == 3;
+}
+
+std::string searchObjectCondition() {
+    return std::string("(name IN ('") + markerTable +
+           "', 'annotation_tags', 'annotation_tags_by_tag', 'annotation_keys', "
+           "'sqlite_autoindex_annotation_keys_1') OR name GLOB 'annotation_words*')";
 }
 
 void ensureQueryIndex(SqliteConnection& connection) {

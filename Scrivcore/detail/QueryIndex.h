@@ -2,6 +2,8 @@
 
 #include "Scrivcore/detail/SqliteConnection.h"
 
+#include <string>
+
 namespace scrivlet {
 
 namespace scrivcore::detail {
@@ -19,8 +21,12 @@ namespace scrivcore::detail {
 // opens without them (logged) and gets them next time; searching such a store throws.
 void ensureQueryIndex(SqliteConnection& connection);
 
-// Whether the marker of a finished addition is there.
+// Whether the marker of a finished addition is there, and the triggers that keep it right.
 bool hasQueryIndex(SqliteConnection& connection);
+
+// An SQL condition on sqlite_schema's `name` that holds for the objects added here that
+// outlive the records table: a store that has only these is still an empty store.
+std::string searchObjectCondition();
 
 inline constexpr const char* tagTableName = "annotation_tags";
 inline constexpr const char* wordTableName = "annotation_words";

@@ -145,4 +145,22 @@ TEST(SearchIndexMigration, AStepThatFailsPartWayLeavesTheStoreAsItWas) {
     EXPECT_EQ(find(store, "tag:x"), std::vector<std::string>{"/home/u/a"});
 }
 
+// The records table dropped and made again takes its triggers with it: the next open builds
+// the index anew rather than trust a marker that outlived them.
+TEST(SearchIndexMigration, ARebuiltRecordsTableGetsAFreshIndex) {
+    TempHome home;
+    const std::string path = home.storePath().string();
+    {
+        AnnotationStore store(path);
+        std::vector<Annotation> records{record("/home/u/a", 4, {"x"}, "alpha")};
+        store.saveAll(records);
+    }
+    runSql(path, "DROP TABLE annotations; PRAGMA user_version = 0;");
+    AnnotationStore store(path);
+    Annotation added = record("/home/u/b", 1, {"y"}, "beta");
+    store.save(added);
+    EXPECT_EQ(find(store, "tag:y beta rating:1"), std::vector<std::string>{"/home/u/b"});
+    EXPECT_EQ(find(store, "tag:x"), std::vector<std::string>{});
+}
+
 } // namespace
