@@ -19,15 +19,23 @@ namespace {
 constexpr const char* recordColumns = "id, path, file_name, file_extension, note, tags, rating, "
                                       "status, synced_tags, bookmark, created_at, modified_at";
 
-// Every stored spelling of each tag, by its search key. Read once per search: the number of
-// distinct tags is small beside the number of records.
+// Every stored spelling of each tag, by its search key. Read once per search, a seek in the
+// tag index for each distinct tag: there are few beside the records that carry them.
 std::map<std::string, std::vector<std::string>> spellingsByKey(
-    const std::vector<std::pair<std::string, std::int64_t>>& counts) {
+    scrivcore::detail::SqliteConnection& connection) {
+    auto next = connection.prepare(
+        "SELECT tag FROM annotation_tags WHERE tag > ?1 ORDER BY tag LIMIT 1");
     std::map<std::string, std::vector<std::string>> result;
-    for (const auto& [tag, count] : counts) {
+    std::string tag;
+    while (true) {
+        StatementScope scope(*next);
+        next->bind(1, tag);
+        if (!next->step()) {
+            return result;
+        }
+        tag = next->columnText(0);
         result[TagText::folded(tag)].push_back(tag);
     }
-    return result;
 }
 
 } // namespace
@@ -44,7 +52,7 @@ std::unique_ptr<Statement> AnnotationStore::prepareSearch(const std::string& fie
     const query::CompiledQuery compiled =
         query::compileQuery(search.query, [&](const std::string& tag) {
             if (!spellingsRead) {
-                spellings = spellingsByKey(tagCounts());
+                spellings = spellingsByKey(*connection_);
                 spellingsRead = true;
             }
             const auto found = spellings.find(TagText::folded(tag));
@@ -60,7 +68,9 @@ std::unique_ptr<Statement> AnnotationStore::prepareSearch(const std::string& fie
             values.push_back({true, 0, *search.under + end});
         }
     }
-    sql += " ORDER BY path";
+    // "+path": sorting the matches beats walking every record in key order to find them,
+    // which is what the planner would do to spare the sort.
+    sql += search.query ? " ORDER BY +path" : " ORDER BY path";
     auto statement = connection_->prepare(sql);
     int index = 1;
     for (const auto& value : values) {
