@@ -1,11 +1,11 @@
 // The searches of AnnotationStore: a parsed query compiled to SQL over the search index that
 // the schema keeps beside the records (detail/QueryIndex.h).
 #include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/QueryCompiler.h"
 #include "Scrivcore/ScrivcoreLog.h"
 #include "Scrivcore/TagText.h"
 #include "Scrivcore/detail/QueryIndex.h"
 #include "Scrivcore/detail/SqliteConnection.h"
-#include "Scrivcore/QueryCompiler.h"
 
 #include <map>
 
@@ -21,10 +21,10 @@ constexpr const char* recordColumns = "id, path, file_name, file_extension, note
 
 // Every stored spelling of each tag, by its search key. Read once per search, a seek in the
 // tag index for each distinct tag: there are few beside the records that carry them.
-std::map<std::string, std::vector<std::string>> spellingsByKey(
-    scrivcore::detail::SqliteConnection& connection) {
-    auto next = connection.prepare(
-        "SELECT tag FROM annotation_tags WHERE tag > ?1 ORDER BY tag LIMIT 1");
+std::map<std::string, std::vector<std::string>>
+spellingsByKey(scrivcore::detail::SqliteConnection& connection) {
+    auto next =
+        connection.prepare("SELECT tag FROM annotation_tags WHERE tag > ?1 ORDER BY tag LIMIT 1");
     std::map<std::string, std::vector<std::string>> result;
     std::string tag;
     while (true) {
@@ -117,8 +117,8 @@ std::vector<std::pair<std::string, std::int64_t>> AnnotationStore::tagCounts() {
                                                    " has no search index yet; open it once "
                                                    "with write access to add it.");
     }
-    auto statement = connection_->prepare(
-        "SELECT tag, count(*) FROM annotation_tags GROUP BY tag ORDER BY tag");
+    auto statement =
+        connection_->prepare("SELECT tag, count(*) FROM annotation_tags GROUP BY tag ORDER BY tag");
     std::vector<std::pair<std::string, std::int64_t>> counts;
     while (statement->step()) {
         counts.emplace_back(statement->columnText(0), statement->columnInt(1));

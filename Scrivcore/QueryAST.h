@@ -27,7 +27,7 @@ struct Term {
 struct Node {
     enum class Kind { term, allOf, anyOf, negation };
     Kind kind = Kind::term;
-    Term term;                                 // kind term
+    Term term;                                   // kind term
     std::vector<std::unique_ptr<Node>> operands; // allOf, anyOf: two or more; negation: one
 };
 

@@ -76,7 +76,8 @@ private:
     void emitTerm(const Term& term) {
         switch (term.field) {
         case Field::status:
-            out_.condition += term.comparison == Comparison::notEqual ? "status != ?" : "status = ?";
+            out_.condition +=
+                term.comparison == Comparison::notEqual ? "status != ?" : "status = ?";
             value(term.value);
             return;
         case Field::rating:
@@ -195,8 +196,8 @@ std::optional<DateSpan> parseDate(std::string_view text) {
     int month = 0;
     int day = 0;
     if (!readNumber(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || text[7] != '-' ||
-        !readNumber(text, 5, 2, month) || !readNumber(text, 8, 2, day) || month < 1 ||
-        month > 12 || day < 1 || year < 1000) {
+        !readNumber(text, 5, 2, month) || !readNumber(text, 8, 2, day) || month < 1 || month > 12 ||
+        day < 1 || year < 1000) {
         return std::nullopt;
     }
     fields.tm_year = year - 1900;

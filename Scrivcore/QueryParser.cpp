@@ -114,7 +114,8 @@ void checkValue(const Term& term, const Token& at) {
     case Field::created:
         if (!parseDate(term.value)) {
             throw QueryError(at.column, "expected a date as YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], "
-                                        "not " + describe(at));
+                                        "not " +
+                                            describe(at));
         }
         return;
     case Field::tag:
@@ -140,8 +141,8 @@ public:
             throw QueryError(peek().column, "')' without a '(' before it");
         }
         if (peek().kind != Token::Kind::end) {
-            throw QueryError(peek().column, "expected 'and', 'or' or the end, found " +
-                                                describe(peek()));
+            throw QueryError(peek().column,
+                             "expected 'and', 'or' or the end, found " + describe(peek()));
         }
         return root;
     }
@@ -200,9 +201,9 @@ private:
             take();
             auto inner = nested(token, [this] { return anyOf(); });
             if (peek().kind != Token::Kind::closeParen) {
-                throw QueryError(peek().column,
-                                 "expected ')' to close the '(' at column " +
-                                     std::to_string(token.column) + ", found " + describe(peek()));
+                throw QueryError(peek().column, "expected ')' to close the '(' at column " +
+                                                    std::to_string(token.column) + ", found " +
+                                                    describe(peek()));
             }
             take();
             return inner;
@@ -210,8 +211,7 @@ private:
         return term();
     }
 
-    template <typename Parse>
-    std::unique_ptr<Node> nested(const Token& at, Parse parse) {
+    template <typename Parse> std::unique_ptr<Node> nested(const Token& at, Parse parse) {
         if (++depth_ > deepestNesting) {
             throw QueryError(at.column, "the query nests too deeply");
         }
@@ -223,9 +223,8 @@ private:
     std::unique_ptr<Node> term() {
         const Token& first = take();
         const bool keyword = isKeyword(first, "and") || isKeyword(first, "or");
-        if (first.kind == Token::Kind::quoted ||
-            (first.kind == Token::Kind::word && !keyword &&
-             peek().kind != Token::Kind::comparison)) {
+        if (first.kind == Token::Kind::quoted || (first.kind == Token::Kind::word && !keyword &&
+                                                  peek().kind != Token::Kind::comparison)) {
             return noteWords(first);
         }
         if (first.kind != Token::Kind::word || keyword) {
@@ -242,8 +241,9 @@ private:
     }
 
     std::unique_ptr<Node> fieldTerm(const Token& name) {
-        const auto known = std::find_if(fields.begin(), fields.end(),
-                                        [&](const auto& f) { return f.first == lowered(name.text); });
+        const auto known = std::find_if(fields.begin(), fields.end(), [&](const auto& f) {
+            return f.first == lowered(name.text);
+        });
         if (known == fields.end()) {
             throw QueryError(name.column, "unknown field '" + name.text +
                                               "'; the fields are status, rating, tag, note, "
@@ -254,8 +254,7 @@ private:
         checkComparison(known->second, comparison, op);
         const Token& value = peek();
         if (value.kind != Token::Kind::word && value.kind != Token::Kind::quoted) {
-            throw QueryError(value.column,
-                             "expected a value after '" + name.text + op.text + "'");
+            throw QueryError(value.column, "expected a value after '" + name.text + op.text + "'");
         }
         take();
         auto node = std::make_unique<Node>();

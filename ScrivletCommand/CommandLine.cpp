@@ -26,8 +26,7 @@ Arguments::Arguments(std::vector<std::string> arguments) : arguments_(std::move(
 }
 
 bool Arguments::atOption() const {
-    return !done() && !optionsEnded_ && arguments_[next_].size() > 1 &&
-           arguments_[next_][0] == '-';
+    return !done() && !optionsEnded_ && arguments_[next_].size() > 1 && arguments_[next_][0] == '-';
 }
 
 std::string Arguments::take() {

@@ -147,8 +147,8 @@ int importVerb(Arguments& arguments) {
     }
     const Tally& tally = importer.tally();
     std::cout << (dryRun ? "would import: " : "imported: ") << tally.created << " new, "
-              << tally.changed << " changed, " << tally.unchanged << " unchanged, "
-              << tally.skipped << " skipped\n";
+              << tally.changed << " changed, " << tally.unchanged << " unchanged, " << tally.skipped
+              << " skipped\n";
     return tally.skipped > 0 ? exitRefused : exitOK;
 }
 

@@ -46,7 +46,8 @@ QueryArguments readQueryArguments(Arguments& arguments, const std::vector<std::s
             continue;
         }
         const std::string option = arguments.take();
-        if (option == "--under" && std::find(valued.begin(), valued.end(), option) != valued.end()) {
+        if (option == "--under" &&
+            std::find(valued.begin(), valued.end(), option) != valued.end()) {
             result.under = recordKey(arguments.takeValue(option));
         } else if (std::find(valued.begin(), valued.end(), option) != valued.end()) {
             result.options.push_back(option + "=" + arguments.takeValue(option));
@@ -64,7 +65,8 @@ std::unique_ptr<query::Node> parsedQuery(const std::string& text) {
         return query::parseQuery(text);
     } catch (const query::QueryError& error) {
         throw UsageError("bad query at column " + std::to_string(error.column()) + ": " +
-                         error.what() + "\n  " + text + "\n  " + caretLine(text, error.column()),
+                             error.what() + "\n  " + text + "\n  " +
+                             caretLine(text, error.column()),
                          false);
     }
 }

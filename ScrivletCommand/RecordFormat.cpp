@@ -60,8 +60,8 @@ int ratingOf(const Json& value, const char* name) {
 }
 
 Annotation::Status statusOf(const Json& value, const char* name) {
-    const auto status = value.is_string() ? statusFromRawValue(value.get<std::string>())
-                                          : std::nullopt;
+    const auto status =
+        value.is_string() ? statusFromRawValue(value.get<std::string>()) : std::nullopt;
     if (!status) {
         wrongField(name, "one of none, reviewed, flagged, approved, needs-work");
     }
@@ -111,9 +111,9 @@ std::string isoDate(Date date) {
     std::tm fields{};
     gmtime_r(&time, &fields);
     char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ",
-                  fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
-                  fields.tm_min, fields.tm_sec, static_cast<long long>(fraction));
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", fields.tm_year + 1900,
+                  fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec,
+                  static_cast<long long>(fraction));
     return text;
 }
 
@@ -129,8 +129,7 @@ std::optional<Date> parseIsoDate(std::string_view text) {
         !readInt(text, 5, 2, month) || text[7] != '-' || !readInt(text, 8, 2, day) ||
         text[10] != 'T' || !readInt(text, 11, 2, hour) || text[13] != ':' ||
         !readInt(text, 14, 2, minute) || text[16] != ':' || !readInt(text, 17, 2, second) ||
-        month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
-        second > 60) {
+        month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
         return std::nullopt;
     }
     int fraction = 0;
@@ -204,8 +203,8 @@ std::string csvHeader() {
 
 std::string csvRow(const Annotation& record) {
     return quotedCsv(record.path) + "," + std::to_string(record.rating) + "," +
-           std::string(rawValue(record.status)) + "," + quotedCsv(Json(record.tags).dump()) +
-           "," + quotedCsv(record.note) + "," + isoDate(record.createdAt) + "," +
+           std::string(rawValue(record.status)) + "," + quotedCsv(Json(record.tags).dump()) + "," +
+           quotedCsv(record.note) + "," + isoDate(record.createdAt) + "," +
            isoDate(record.modifiedAt);
 }
 

@@ -34,8 +34,8 @@ int showVerb(Arguments& arguments) {
             continue;
         }
         if (json) {
-            std::cout << (record ? recordJson(*record).dump(-1, ' ', false,
-                                                            nlohmann::json::error_handler_t::replace)
+            std::cout << (record ? recordJson(*record).dump(
+                                       -1, ' ', false, nlohmann::json::error_handler_t::replace)
                                  : "null")
                       << "\n";
         } else if (record) {

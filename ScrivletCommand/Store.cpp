@@ -16,7 +16,8 @@ std::optional<std::chrono::milliseconds> waitFromEnvironment() {
     }
     const std::string_view value(text);
     long milliseconds = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), milliseconds);
+    const auto [end, error] =
+        std::from_chars(value.data(), value.data() + value.size(), milliseconds);
     if (error != std::errc() || end != value.data() + value.size() || milliseconds < 0) {
         return std::nullopt;
     }

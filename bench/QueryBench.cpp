@@ -16,10 +16,10 @@ namespace {
 constexpr int recordCount = 100'000;
 
 Annotation recordFor(int i) {
-    Annotation record = Annotation::forFile("/home/user/Projects/project-" +
-                                                std::to_string(i % 97) + "/file-" +
-                                                std::to_string(i) + ".png",
-                                            Date(std::chrono::seconds(1'700'000'000 + i)));
+    Annotation record =
+        Annotation::forFile("/home/user/Projects/project-" + std::to_string(i % 97) + "/file-" +
+                                std::to_string(i) + ".png",
+                            Date(std::chrono::seconds(1'700'000'000 + i)));
     // One note in a hundred mentions the budget; every note has a dozen other words.
     record.note = "Reviewed colours and layout with the team, see ticket " + std::to_string(i) +
                   (i % 100 == 0 ? "; budget approved" : "; nothing else to add");

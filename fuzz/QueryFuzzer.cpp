@@ -26,8 +26,9 @@ std::size_t characters(std::string_view text) {
 }
 
 void checkCompiled(const scrivlet::query::Node* root) {
-    const auto compiled = scrivlet::query::compileQuery(
-        root, [](const std::string&) { return std::vector<std::string>{"Q3", "a\"b"}; });
+    const auto compiled = scrivlet::query::compileQuery(root, [](const std::string&) {
+        return std::vector<std::string>{"Q3", "a\"b"};
+    });
     const auto marks = std::count(compiled.condition.begin(), compiled.condition.end(), '?');
     if (static_cast<std::size_t>(marks) != compiled.values.size()) {
         std::fprintf(stderr, "%zu values for %s\n", compiled.values.size(),

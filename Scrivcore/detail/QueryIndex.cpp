@@ -44,14 +44,15 @@ constexpr const char* additions = R"sql(
 )sql";
 
 std::string triggers() {
-    const std::string insertTags = std::string("INSERT OR IGNORE INTO annotation_tags ") +
-                                   tagsOfNew + ";";
+    const std::string insertTags =
+        std::string("INSERT OR IGNORE INTO annotation_tags ") + tagsOfNew + ";";
     return std::string(R"sql(
     CREATE TRIGGER annotations_search_insert AFTER INSERT ON annotations BEGIN
         INSERT INTO annotation_keys (path) VALUES (new.path);
         INSERT INTO annotation_words (rowid, note)
             SELECT key, new.note FROM annotation_keys WHERE path = new.path;
-        )sql") + insertTags +
+        )sql") +
+           insertTags +
            R"sql(
     END;
     CREATE TRIGGER annotations_search_update AFTER UPDATE ON annotations BEGIN
@@ -61,7 +62,8 @@ std::string triggers() {
         INSERT INTO annotation_words (rowid, note)
             SELECT key, new.note FROM annotation_keys WHERE path = new.path;
         DELETE FROM annotation_tags WHERE path = old.path;
-        )sql" + insertTags +
+        )sql" +
+           insertTags +
            R"sql(
     END;
     CREATE TRIGGER annotations_search_delete AFTER DELETE ON annotations BEGIN
@@ -103,8 +105,7 @@ void addQueryIndex(SqliteConnection& connection) {
     connection.execute(additions);
     connection.execute(backfill);
     connection.execute(triggers());
-    connection.execute(std::string("CREATE TABLE ") + markerTable +
-                       " (version INTEGER NOT NULL)");
+    connection.execute(std::string("CREATE TABLE ") + markerTable + " (version INTEGER NOT NULL)");
     connection.execute(std::string("INSERT INTO ") + markerTable + " VALUES (" +
                        std::to_string(searchIndexVersion) + ")");
 }

@@ -42,8 +42,8 @@ private:
         const char c = text_[at_];
         if (c == '(' || c == ')') {
             advance();
-            return {c == '(' ? Token::Kind::openParen : Token::Kind::closeParen,
-                    std::string(1, c), column};
+            return {c == '(' ? Token::Kind::openParen : Token::Kind::closeParen, std::string(1, c),
+                    column};
         }
         if (c == '"') {
             return quoted(column);

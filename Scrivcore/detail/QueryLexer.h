@@ -13,8 +13,8 @@ namespace query {
 struct Token {
     enum class Kind { word, quoted, comparison, openParen, closeParen, end };
     Kind kind = Kind::end;
-    std::string text;          // a word or a quoted string's contents, or the operator
-    std::size_t column = 1;    // in characters, from 1
+    std::string text;       // a word or a quoted string's contents, or the operator
+    std::size_t column = 1; // in characters, from 1
 };
 
 // Splits a query into words, "quoted strings" (with \" and \\ inside), comparison operators

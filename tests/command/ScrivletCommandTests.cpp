@@ -75,14 +75,15 @@ protected:
 struct Invocation {
     const char* arguments;
     int status;
-    const char* out;  // the whole standard output
-    const char* err;  // a part of standard error ("" when it must be empty)
+    const char* out; // the whole standard output
+    const char* err; // a part of standard error ("" when it must be empty)
 };
 
 // Each runs after the same two records were set up.
 TEST_F(CommandTest, EveryVerbAndEachRefusal) {
     ASSERT_EQ(run("set report.txt --rating 4 --status flagged --tag 'Q3 2026' --note "
-                  "'Budget review'").status,
+                  "'Budget review'")
+                  .status,
               0);
     ASSERT_EQ(run("set budget.ods --rating 2 --tag ' q3 2026 ' --tag draft").status, 0);
     const std::string r = report.string();
@@ -130,10 +131,11 @@ TEST_F(CommandTest, EveryVerbAndEachRefusal) {
     EXPECT_EQ(run("find 'not (rating>3)'").out, b + "\n");
     EXPECT_EQ(run("find -0 'rating<5'").out, b + '\0' + r + '\0');
     EXPECT_EQ(run("find --under " + shellQuoted(home.path() / "Doc")).out, "");
-    EXPECT_EQ(run("show --json budget.ods").out.rfind("{\"path\":\"" + b +
-                                                         "\",\"rating\":2,\"status\":\"none\","
-                                                         "\"tags\":[\"q3 2026\",\"draft\"],",
-                                                     0),
+    EXPECT_EQ(run("show --json budget.ods")
+                  .out.rfind("{\"path\":\"" + b +
+                                 "\",\"rating\":2,\"status\":\"none\","
+                                 "\"tags\":[\"q3 2026\",\"draft\"],",
+                             0),
               0U);
     EXPECT_EQ(run("show --json " + shellQuoted(home.makeFile("Documents/plain.txt"))).out,
               "null\n");
@@ -197,8 +199,7 @@ TEST_F(CommandTest, ExportThenImportIntoAnEmptyStoreGivesTheSameRecords) {
     EXPECT_EQ(run("export").out, before);
     EXPECT_EQ(FinderTagSync::readTags(report), tagsBefore);
     EXPECT_EQ(FinderCommentSync::readComment(report), "line one\n\"quoted\", line two\n");
-    EXPECT_EQ(run("import -", before).out,
-              "imported: 0 new, 0 changed, 2 unchanged, 0 skipped\n");
+    EXPECT_EQ(run("import -", before).out, "imported: 0 new, 0 changed, 2 unchanged, 0 skipped\n");
     const std::string csv = run("export --format csv 'rating:5'").out;
     EXPECT_NE(csv.find("\"[\"\"Q3 2026\"\",\"\"é\"\"]\",\"line one\n\"\"quoted\"\", line two\n\""),
               std::string::npos)

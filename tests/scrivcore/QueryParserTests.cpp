@@ -13,9 +13,10 @@ namespace {
 
 std::string conditionOf(const std::string& text) {
     const auto root = parseQuery(text);
-    return compileQuery(root.get(), [](const std::string& tag) {
-               return std::vector<std::string>{tag, tag + "!"};
-           })
+    return compileQuery(root.get(),
+                        [](const std::string& tag) {
+                            return std::vector<std::string>{tag, tag + "!"};
+                        })
         .condition;
 }
 
@@ -23,8 +24,7 @@ TEST(QueryParser, PrecedenceImplicitAndAndKeywordsBecomeTheRightCondition) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {"", "1"},
         {"rating>=4", "rating >= ?"},
-        {"status:flagged or rating<2 rating>0",
-         "(status = ? OR (rating < ? AND rating > ?))"},
+        {"status:flagged or rating<2 rating>0", "(status = ? OR (rating < ? AND rating > ?))"},
         {"NOT (status!=none Or rating=5)", "NOT ((status != ? OR rating = ?))"},
         {"tag:\"Q3 2026\" and not tag!=x",
          "((path IN (SELECT path FROM annotation_tags WHERE tag IN (?, ?))) AND NOT (NOT (path "
