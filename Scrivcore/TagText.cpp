@@ -16,7 +16,7 @@ std::string mapped(std::string_view text, int options) {
         return std::string(text);
     }
     utf8proc_uint8_t* result = nullptr;
-    const std::string input(text);
+    std::string input(text);
     const utf8proc_ssize_t length =
         utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(input.c_str()), 0, &result,
                      static_cast<utf8proc_option_t>(options | UTF8PROC_NULLTERM));
@@ -56,6 +56,7 @@ std::vector<std::string> edited(const std::vector<std::string>& tags,
                                 const std::vector<std::string>& added,
                                 const std::vector<std::string>& removed) {
     std::vector<std::string> unwanted;
+    unwanted.reserve(removed.size());
     for (const std::string& tag : removed) {
         unwanted.push_back(normalized(tag));
     }
