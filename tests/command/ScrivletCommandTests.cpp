@@ -5,6 +5,7 @@
 #include "Scrivcore/BadgeXattr.h"
 #include "Scrivcore/FinderCommentSync.h"
 #include "Scrivcore/FinderTagSync.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FileFlags.h"
 #include "tests/support/TempHome.h"
 
@@ -14,6 +15,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace scrivlet;
 namespace fs = std::filesystem;
@@ -45,17 +47,19 @@ protected:
         budget = home.makeFile("Documents/budget.ods", "b");
     }
 
-    Outcome run(const std::string& arguments, const std::string& input = "") {
+    Outcome run(const std::string& arguments, const std::string& input = "",
+                int storeWaitMilliseconds = 50) {
         const fs::path in = home.path() / "stdin";
         const fs::path out = home.path() / "stdout";
         const fs::path err = home.path() / "stderr";
         std::FILE* file = std::fopen(in.c_str(), "w");
         std::fputs(input.c_str(), file);
         std::fclose(file);
-        const std::string line = "cd " + shellQuoted(documents.string()) +
-                                 " && TZ=UTC SCRIVLET_STORE_WAIT=50 " SCRIVLET_COMMAND " " +
-                                 arguments + " <" + in.string() + " >" + out.string() + " 2>" +
-                                 err.string();
+        const std::string line =
+            "cd " + shellQuoted(documents.string()) +
+            " && TZ=UTC SCRIVLET_STORE_WAIT=" + std::to_string(storeWaitMilliseconds) +
+            " " SCRIVLET_COMMAND " " + arguments + " <" + in.string() + " >" + out.string() +
+            " 2>" + err.string();
         const int status = std::system(line.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readWholeFile(out),
                 readWholeFile(err)};
@@ -259,6 +263,36 @@ TEST_F(CommandTest, ALockedStoreIsReportedAndLeftAlone) {
     EXPECT_NE(write.err.find("database is locked"), std::string::npos) << write.err;
     EXPECT_EQ(read.out, "1\n");
     EXPECT_EQ(stored(report)->rating, 2);
+}
+
+// A second writer that holds the store for a moment delays the tool; it does not fail it.
+TEST_F(CommandTest, AWriterThatLetsGoInTimeIsWaitedFor) {
+    ASSERT_EQ(run("set report.txt --rating 2").status, 0);
+    int locked[2];
+    ASSERT_EQ(::pipe(locked), 0);
+    const pid_t holder = runInChild([&] {
+        sqlite3* other = nullptr;
+        sqlite3_open(home.storePath().c_str(), &other);
+        const bool holds =
+            sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        const char told = holds ? 'y' : 'n';
+        if (::write(locked[1], &told, 1) != 1) {
+            return 1;
+        }
+        ::usleep(300'000);
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        return 0;
+    });
+    char told = 0;
+    ASSERT_EQ(::read(locked[0], &told, 1), 1);
+    ASSERT_EQ(told, 'y');
+    ::close(locked[0]);
+    ::close(locked[1]);
+    const Outcome write = run("set report.txt --rating 3", "", 5000);
+    EXPECT_EQ(waitForChild(holder), 0);
+    EXPECT_EQ(write.status, 0) << write.err;
+    EXPECT_EQ(stored(report)->rating, 3);
 }
 
 } // namespace
