@@ -40,6 +40,11 @@ private:
     Token next() {
         const std::size_t column = column_;
         const char c = text_[at_];
+        // The full-text engine reads its query up to the first NUL: what follows would vanish.
+        if (const std::size_t nul = text_.find('\0', at_); nul != std::string_view::npos) {
+            skipTo(nul);
+            throw QueryError(column_, "a query cannot hold a NUL character");
+        }
         if (c == '(' || c == ')') {
             advance();
             return {c == '(' ? Token::Kind::openParen : Token::Kind::closeParen, std::string(1, c),
@@ -99,12 +104,19 @@ private:
         throw QueryError(column, "the quoted text that starts here has no closing '\"'");
     }
 
-    // Columns count characters, not bytes: a continuation byte of UTF-8 starts none.
+    void skipTo(std::size_t position) {
+        while (at_ < position) {
+            advance();
+        }
+    }
+
+    // Columns count characters, not bytes: a continuation byte of UTF-8 starts none, so the
+    // column of a byte is one more than the number of characters begun before it.
     void advance() {
-        ++at_;
-        if (at_ >= text_.size() || (static_cast<unsigned char>(text_[at_]) & 0xC0) != 0x80) {
+        if ((static_cast<unsigned char>(text_[at_]) & 0xC0) != 0x80) {
             ++column_;
         }
+        ++at_;
     }
 
     std::string_view text_;

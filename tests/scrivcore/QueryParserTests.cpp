@@ -53,6 +53,7 @@ TEST(QueryParser, RefusalsPointAtTheColumn) {
         {"tag:\"open", 5, "has no closing"},
         {"modified>2026-02-30", 10, "expected a date"},
         {"rating!4", 7, "expected '!=' but found '!' alone"},
+        {std::string("note:a\0b", 8), 7, "cannot hold a NUL"},
         {std::string(100, '('), 65, "nests too deeply"},
     };
     for (const auto& [text, column, message] : cases) {
