@@ -9,9 +9,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace scrivlet {
+
+namespace query {
+struct Node;
+} // namespace query
 
 namespace scrivcore::detail {
 class SqliteConnection;
@@ -78,7 +83,25 @@ public:
 
     const std::string& path() const { return path_; }
 
+    // Searching (AnnotationStoreSearch.cpp). `query` is a parsed query (QueryParser.h),
+    // null for every record; `under` keeps only that folder and what lies below it. Answers
+    // are ordered by path. A store without its search index (it could not be added, see
+    // detail/QueryIndex.h) throws, as does a store that cannot be read.
+    struct Search {
+        const query::Node* query = nullptr;
+        std::optional<std::string> under;
+    };
+    std::vector<std::string> findPaths(const Search& search);
+    // Damaged records are logged and left out, as fetchAll does.
+    std::vector<Annotation> findRecords(const Search& search);
+    std::int64_t countMatching(const Search& search);
+    // Every tag in use with the number of records carrying it, ordered by tag.
+    std::vector<std::pair<std::string, std::int64_t>> tagCounts();
+
 private:
+    std::unique_ptr<scrivcore::detail::Statement> prepareSearch(const std::string& fields,
+                                                                const Search& search);
+
     void openForReading();
     void openForWriting();
     void prepareStatements();

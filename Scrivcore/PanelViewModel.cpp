@@ -1,11 +1,8 @@
 #include "Scrivcore/PanelViewModel.h"
 
-#include "Platform/system/FileBookmark.h"
 #include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/AnnotationWriter.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
-#include "Scrivcore/BadgeXattr.h"
-#include "Scrivcore/FinderCommentSync.h"
-#include "Scrivcore/FinderTagSync.h"
 #include "Scrivcore/ScrivcoreLog.h"
 #include "Scrivcore/TagRules.h"
 #include "Scrivcore/detail/EditMerge.h"
@@ -256,12 +253,7 @@ bool PanelViewModel::savePending() {
 
 PanelViewModel::SaveOutcome PanelViewModel::persist(Annotation& record) {
     record.modifiedAt = scheduler_.now();
-    if (!record.bookmarkData) {
-        // Every record gets its bookmark at its first save, so a moved file can be followed.
-        // A file we cannot stat gets none yet; the next save tries again.
-        std::error_code ignored;
-        record.bookmarkData = FileBookmark::create(record.path, ignored);
-    }
+    AnnotationWriter::addBookmarkIfMissing(record);
     try {
         store_->save(record);
     } catch (const StoreError& error) {
@@ -287,21 +279,7 @@ PanelViewModel::SaveOutcome PanelViewModel::persist(Annotation& record) {
 }
 
 void PanelViewModel::syncFileAttributes(Annotation& record) {
-    const fs::path file(record.path);
-    BadgeXattr::markAnnotated(file, record.isFlagged());
-    FinderCommentSync::syncComment(record.note, file);
-    std::vector<std::string> owned = FinderTagSync::syncTags(record.tags, record.syncedTags, file);
-    if (owned == record.syncedTags) {
-        return;
-    }
-    // The file's tags changed: remember which ones are ours so a removal takes only those.
-    record.syncedTags = std::move(owned);
-    try {
-        store_->save(record);
-    } catch (const StoreError& error) {
-        ScrivcoreLog::store().error("Failed to record the synced tags of %{private}s: %{public}s",
-                                    {record.path, error.what()});
-    }
+    AnnotationWriter::syncFileAttributes(*store_, record);
 }
 
 void PanelViewModel::armSaveTimer() {

@@ -7,10 +7,7 @@
 #include "Platform/desktop/RunningApplication.h"
 #include "Platform/desktop/Screen.h"
 #include "Scrivcore/AnnotationStore.h"
-#include "Scrivcore/BadgeRefreshNotifier.h"
-#include "Scrivcore/BadgeXattr.h"
-#include "Scrivcore/FinderCommentSync.h"
-#include "Scrivcore/FinderTagSync.h"
+#include "Scrivcore/AnnotationWriter.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "Scrivlet/AppLog.h"
@@ -69,26 +66,12 @@ void AppDelegate::annotateFromURL(const fs::path& target) {
 }
 
 void AppDelegate::removeAnnotationFromURL(const fs::path& target) {
-    const std::string path = target.string();
-    std::optional<Annotation> annotation;
     try {
-        annotation = store->fetch(path);
+        AnnotationWriter::remove(*store, target.string());
     } catch (const std::exception& error) {
         appLog(std::string("Failed to remove: ") + error.what());
         return;
     }
-    if (annotation) {
-        FinderCommentSync::clearComment(target);
-        FinderTagSync::clearSyncedTags(annotation->syncedTags, target);
-    }
-    BadgeXattr::clearAnnotated(target);
-    try {
-        store->deleteByPath(path);
-    } catch (const std::exception& error) {
-        appLog(std::string("Failed to remove: ") + error.what());
-        return;
-    }
-    BadgeRefreshNotifier::notifyChange(path);
     // Unsaved panel edits of this file would write the record, its badge and tags back.
     viewModel->discardUnsavedEdits(target);
     viewModel->selectFile(std::nullopt);

@@ -1,6 +1,7 @@
 #include "Scrivcore/detail/StoreSchema.h"
 
 #include "Scrivcore/ScrivcoreLog.h"
+#include "Scrivcore/detail/QueryIndex.h"
 
 #include <array>
 #include <string>
@@ -106,7 +107,9 @@ void verifyStoreFile(SqliteConnection& connection) {
     requireIntact(connection);
     const std::int64_t version = connection.queryInt("PRAGMA user_version");
     refuseNewerFormat(connection, version);
-    if (version == 0 && objectCount > 0) {
+    if (version == 0 && objectCount > 0 &&
+        connection.queryInt("SELECT count(*) FROM sqlite_schema WHERE NOT " +
+                            searchObjectCondition()) > 0) {
         throw StoreError(StoreError::Kind::notADatabase,
                          "The file at " + connection.path() +
                              " is a database of another program, not an annotation store.");
@@ -138,6 +141,7 @@ void prepareSchema(SqliteConnection& connection) {
     connection.execute("PRAGMA synchronous=FULL");
     migrate(connection);
     ensureBadgeIndex(connection);
+    ensureQueryIndex(connection);
 }
 
 } // namespace scrivcore::detail

@@ -19,7 +19,7 @@ void verifyStoreFile(SqliteConnection& connection);
 void verifyReadableStore(SqliteConnection& connection);
 
 // Switches to write-ahead logging, runs the forward migrations up to the current version and
-// adds the badge index where it is missing.
+// adds the badge index and the search index where they are missing.
 void prepareSchema(SqliteConnection& connection);
 
 // The index that answers a badge from its own pages: path, status and the two tag lists the

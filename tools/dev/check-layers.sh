@@ -30,13 +30,14 @@ qt                 Platform/backends/qt/            base platform
 glib               Platform/backends/glib/          base platform
 control            Platform/control/                base system desktop ui services platform simulated
 scrivcore          Scrivcore/                       base system desktop ui platform
+command            ScrivletCommand/                 base system desktop ui platform scrivcore
 extension          ScrivletFinderSync/              base system desktop ui services platform scrivcore simulated filemanager qt glib
 app                Scrivlet/                        base system desktop ui services platform scrivcore simulated x11 control
 support            tests/support/                   base system desktop ui services platform scrivcore simulated control app extension
 tools              tools/                           base system desktop ui services platform scrivcore simulated atspi control app extension support
 fuzz               fuzz/                            base system desktop ui services platform scrivcore app
 bench              bench/                           base system desktop ui services platform scrivcore simulated filemanager qt glib control app extension support
-tests              tests/                           base system desktop ui services platform scrivcore simulated x11 atspi filemanager qt glib control app extension support tools
+tests              tests/                           base system desktop ui services platform scrivcore command simulated x11 atspi filemanager qt glib control app extension support tools
 EOF
 
 # Includes as "include FILE INCLUDED" and links as "link FOLDER TARGET FOLDER TARGET" lines,

@@ -7,10 +7,10 @@ cd "$(dirname "$0")/../.."
 seconds="${1:-60}"
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target url_command_fuzzer
+cmake --build --preset fuzz --target url_command_fuzzer query_fuzzer
 # Absolute paths: a fuzzer may change its current directory (the path check reads it).
 root="$PWD"
-fuzzers=(url_command)
+fuzzers=(url_command query)
 for fuzzer in "${fuzzers[@]}"; do
     corpus="$root/build/fuzz/corpus/$fuzzer"
     findings="$root/build/fuzz/findings/$fuzzer"

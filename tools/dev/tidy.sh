@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs clang-tidy (checks in .clang-tidy) over the shipped code: the platform layer, Scrivcore,
-# the app and the extension. Needs a configured build folder for its compile commands.
+# the app, the extension and the command. Needs a configured build folder for its compile commands.
 # Usage: tools/dev/tidy.sh [build-folder] [file...]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -10,6 +10,6 @@ if [ "$#" -gt 0 ]; then
     files=("$@")
 else
     mapfile -t files < <(git ls-files -- 'Platform/*.cpp' 'Scrivcore/*.cpp' 'Scrivlet/*.cpp' \
-        'ScrivletFinderSync/*.cpp')
+        'ScrivletFinderSync/*.cpp' 'ScrivletCommand/*.cpp')
 fi
 run-clang-tidy -quiet -p "$build" -j "$(nproc)" "${files[@]}"

@@ -1,0 +1,145 @@
+#include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/AnnotationWriter.h"
+#include "Scrivcore/TagText.h"
+#include "ScrivletCommand/Verbs.h"
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+namespace scrivlet::command {
+
+namespace {
+
+struct Changes {
+    std::optional<int> rating;
+    std::optional<Annotation::Status> status;
+    std::optional<std::string> note;
+    std::vector<std::string> added;
+    std::vector<std::string> removed;
+    bool clearTags = false;
+
+    bool any() const {
+        return rating || status || note || !added.empty() || !removed.empty() || clearTags;
+    }
+
+    void applyTo(Annotation& record) const {
+        if (rating) {
+            record.rating = *rating;
+        }
+        if (status) {
+            record.status = *status;
+        }
+        if (note) {
+            record.note = *note;
+        }
+        if (clearTags) {
+            record.tags.clear();
+        }
+        if (clearTags || !added.empty() || !removed.empty()) {
+            record.tags = TagText::edited(record.tags, added, removed);
+        }
+    }
+};
+
+std::string readNoteFile(const std::string& name) {
+    std::ostringstream text;
+    if (name == "-") {
+        text << std::cin.rdbuf();
+        return text.str();
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file) {
+        throw UsageError("cannot read the note file " + name);
+    }
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string tagArgument(Arguments& arguments, const std::string& option) {
+    std::string tag = TagText::normalized(arguments.takeValue(option));
+    if (tag.empty()) {
+        throw UsageError(option + " needs a tag that is not empty");
+    }
+    return tag;
+}
+
+void readOption(const std::string& option, Arguments& arguments, Changes& changes) {
+    if (option == "--rating") {
+        const std::string value = arguments.takeValue(option);
+        changes.rating = parseRating(value);
+        if (!changes.rating) {
+            throw UsageError("a rating is a whole number from 0 to 5, not '" + value + "'");
+        }
+    } else if (option == "--status") {
+        const std::string value = arguments.takeValue(option);
+        changes.status = statusFromRawValue(value);
+        if (!changes.status) {
+            throw UsageError("unknown status '" + value +
+                             "'; the statuses are none, reviewed, flagged, approved, needs-work");
+        }
+    } else if (option == "--note" || option == "--note-file") {
+        if (changes.note) {
+            throw UsageError("give the note once, with --note or --note-file");
+        }
+        const std::string value = arguments.takeValue(option);
+        changes.note = option == "--note" ? value : readNoteFile(value);
+    } else if (option == "--tag") {
+        changes.added.push_back(tagArgument(arguments, option));
+    } else if (option == "--untag") {
+        changes.removed.push_back(tagArgument(arguments, option));
+    } else if (option == "--clear-tags") {
+        changes.clearTags = true;
+    } else {
+        throw UsageError("unknown option " + option);
+    }
+}
+
+} // namespace
+
+int setVerb(Arguments& arguments) {
+    Changes changes;
+    std::vector<std::string> files;
+    while (!arguments.done()) {
+        if (arguments.atOption()) {
+            const std::string option = arguments.take();
+            readOption(option, arguments, changes);
+        } else {
+            files.push_back(arguments.take());
+        }
+    }
+    if (files.empty()) {
+        throw UsageError("name at least one file");
+    }
+    if (!changes.any()) {
+        throw UsageError("nothing to set: give --rating, --status, --note, --tag, --untag "
+                         "or --clear-tags");
+    }
+    const auto store = openStore(StoreUse::write);
+    int status = exitOK;
+    for (const std::string& file : files) {
+        const std::string key = recordKey(file);
+        if (!fileExists(key)) {
+            complain(file + ": no such file; nothing was written for it");
+            status = exitRefused;
+            continue;
+        }
+        const Date now = std::chrono::system_clock::now();
+        Annotation record = store->fetch(key).value_or(Annotation::forFile(key, now));
+        changes.applyTo(record);
+        record.modifiedAt = now;
+        try {
+            AnnotationWriter::save(*store, record);
+        } catch (const StoreError& error) {
+            if (error.kind() != StoreError::Kind::invalidRecord) {
+                throw;
+            }
+            complain(file + ": " + error.what());
+            status = exitRefused;
+        }
+    }
+    return status;
+}
+
+} // namespace scrivlet::command
