@@ -221,6 +221,7 @@ struct X11Desktop::State {
 
     void refreshFocus() {
         focusWindow = ewmh->activeWindow();
+        followFrontFileManager();
         const FocusChange change = nextFocus(focus, focusWindow, clients, fileManager);
         focus = change.state;
         if (change.activated) {
@@ -306,16 +307,40 @@ struct X11Desktop::State {
         }
         applications.push_back(std::move(known));
         if (isFileManager({info.bundleIdentifier, info.localizedName}) && !fileManager) {
-            fileManager = pid;
-            if (selection) {
-                selection->follow(pid, [this, pid] {
-                    postAccessibility(AXUIElement{pid, 0}, "AXSelectedRowsChanged");
-                });
-            }
+            follow(pid);
         }
         post(desktop->workspace_.notificationCenter(),
              {NSWorkspaceDidLaunchApplicationNotification,
               RunningApplication(info.bundleIdentifier, pid, info.localizedName)});
+    }
+
+    void follow(pid_t pid) {
+        fileManager = pid;
+        focus.fileManagerWindow.reset();
+        fileManagerFrames.clear();
+        if (selection) {
+            selection->follow(pid, [this, pid] {
+                postAccessibility(AXUIElement{pid, 0}, "AXSelectedRowsChanged");
+            });
+        }
+    }
+
+    // The file manager opens each new window in a process of its own: the process followed
+    // is the one whose window came to the front last, as the user sees the one file manager.
+    void followFrontFileManager() {
+        const ClientWindow* active = focusWindow ? client(*focusWindow) : nullptr;
+        if (active == nullptr || !active->pid || *active->pid <= 0 || active->pid == fileManager) {
+            return;
+        }
+        const pid_t owner = *active->pid;
+        const bool ownerIsFileManager =
+            std::any_of(applications.begin(), applications.end(), [owner](const auto& known) {
+                return known.info.processIdentifier == owner &&
+                       isFileManager({known.info.bundleIdentifier, known.info.localizedName});
+            });
+        if (ownerIsFileManager) {
+            follow(owner);
+        }
     }
 
     void forgetExit(KnownApplication& known) {
