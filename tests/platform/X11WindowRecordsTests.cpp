@@ -85,6 +85,31 @@ TEST(X11GeometryTest, ScreensTurnIntoBottomLeftFramesWithThePrimaryFirst) {
     EXPECT_EQ(screensFromGeometry(twoMonitors, 9)[0].frame, CGRect(0, 0, 1280, 1024));
 }
 
+// Monitors set by hand on one wide X screen: the work area (a panel along the top of the whole
+// screen) is cut to each monitor, and a monitor the work area misses keeps all of itself.
+TEST(X11GeometryTest, MonitorsBecomeScreensWithTheirShareOfTheWorkArea) {
+    const std::vector<MonitorRecord> monitors = {{CGRect(0, 0, 1600, 1000), false},
+                                                 {CGRect(1600, 0, 1280, 800), true},
+                                                 {CGRect(2880, 0, 400, 400), false}};
+    const std::vector<ScreenGeometry> screens =
+        screensOfMonitors(monitors, CGRect(0, 30, 2880, 970));
+    ASSERT_EQ(screens.size(), 3u);
+    EXPECT_EQ(screens[0].geometry, CGRect(0, 0, 1600, 1000));
+    EXPECT_EQ(screens[0].available, CGRect(0, 30, 1600, 970));
+    EXPECT_EQ(screens[1].available, CGRect(1600, 30, 1280, 770));
+    EXPECT_EQ(screens[2].available, CGRect(2880, 0, 400, 400));
+    EXPECT_EQ(screensOfMonitors(monitors, std::nullopt)[1].available, monitors[1].frame);
+
+    EXPECT_EQ(primaryMonitorIndex(monitors), 1u);
+    EXPECT_EQ(primaryMonitorIndex({monitors[0], monitors[2]}), 0u);
+    // The primary (second) monitor comes first, at the origin; the first monitor lies left of
+    // it and reaches 200 pixels below its bottom edge.
+    const std::vector<Screen> converted =
+        screensFromGeometry(screens, primaryMonitorIndex(monitors));
+    EXPECT_EQ(converted[0].frame, CGRect(0, 0, 1280, 800));
+    EXPECT_EQ(converted[1].frame, CGRect(-1600, -200, 1600, 1000));
+}
+
 TEST(X11WindowListTest, ClientsBecomeEntriesFrontToBackWithVisibility) {
     ClientWindow desktop = window(10, 900, CGRect(1280, 100, 1920, 1080), WindowKind::desktop);
     ClientWindow browser = window(11, fileManagerPID, CGRect(1300, 140, 800, 600));

@@ -89,6 +89,19 @@ std::vector<Screen> screensFromGeometry(const std::vector<ScreenGeometry>& scree
 CoordinateSpace coordinateSpaceOf(const std::vector<ScreenGeometry>& screens,
                                   std::size_t primaryIndex);
 
+// A monitor as RandR names it: a part of the X screen, often one output, but any rectangle a
+// user set (xrandr --setmonitor), in the X screen's pixels.
+struct MonitorRecord {
+    CGRect frame;
+    bool primary = false;
+};
+// One screen per monitor; its available part is the monitor within the window manager's work
+// area, or the whole monitor when the work area leaves none of it (or is not known).
+std::vector<ScreenGeometry> screensOfMonitors(const std::vector<MonitorRecord>& monitors,
+                                              std::optional<CGRect> workArea);
+// The primary monitor, else the first.
+std::size_t primaryMonitorIndex(const std::vector<MonitorRecord>& monitors);
+
 // The window server's list, front to back, from the clients bottom to top
 // (_NET_CLIENT_LIST_STACKING order). A window is on screen when it is not hidden and shows on
 // `currentDesktop` (or that is unknown).

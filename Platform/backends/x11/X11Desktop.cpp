@@ -68,6 +68,8 @@ struct X11Desktop::State {
     FocusState focus;
     std::optional<std::uint32_t> focusWindow;          // _NET_ACTIVE_WINDOW
     std::map<std::uint32_t, CGRect> fileManagerFrames; // as last reported
+    std::vector<MonitorRecord> monitors;
+    std::optional<CGRect> workArea;
     struct KnownApplication {
         RunningApplicationInfo info;
         FileHandle exitDescriptor; // a pidfd: readable once the process ends
@@ -102,7 +104,19 @@ struct X11Desktop::State {
 
     CoordinateSpace space() const { return coordinateSpaceOf(screenGeometry(), primaryIndex()); }
 
-    static std::vector<ScreenGeometry> screenGeometry() {
+    // The toolkit knows the outputs only; a monitor set by hand over part of one (or over
+    // several) is known to RandR alone. Read at the start and whenever the screens change.
+    void readMonitors() {
+        if (ewmh && !ewmh->hasFailed()) {
+            monitors = ewmh->monitors();
+            workArea = ewmh->workArea();
+        }
+    }
+
+    std::vector<ScreenGeometry> screenGeometry() const {
+        if (!monitors.empty()) {
+            return screensOfMonitors(monitors, workArea);
+        }
         std::vector<ScreenGeometry> geometry;
         for (const QScreen* screen : QGuiApplication::screens()) {
             const QRect frame = screen->geometry();
@@ -114,7 +128,10 @@ struct X11Desktop::State {
         return geometry;
     }
 
-    static std::size_t primaryIndex() {
+    std::size_t primaryIndex() const {
+        if (!monitors.empty()) {
+            return primaryMonitorIndex(monitors);
+        }
         const auto screens = QGuiApplication::screens();
         const auto found =
             std::find(screens.begin(), screens.end(), QGuiApplication::primaryScreen());
@@ -209,6 +226,7 @@ struct X11Desktop::State {
             const auto desktopNow = ewmh->currentDesktop();
             if (desktopNow != currentDesktop) {
                 currentDesktop = desktopNow;
+                workArea = ewmh->workArea(); // each desktop has its own
                 post(desktop->workspace_.notificationCenter(),
                      {NSWorkspaceActiveSpaceDidChangeNotification, std::nullopt});
             }
@@ -419,12 +437,14 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
     s->ewmhSource =
         loop.addFileDescriptorSource(s->ewmh->fileDescriptor(), [s] { s->readEvents(false); });
     s->currentDesktop = s->ewmh->currentDesktop();
+    s->readMonitors();
     s->clients = s->ewmh->describe(s->ewmh->stacking());
     s->refreshApplications();
     s->refreshFocus();
     s->reportFileManagerGeometry();
 
     const auto screensChanged = [s] {
+        s->readMonitors();
         s->post(s->desktop->defaultCenter_,
                 {NSApplicationDidChangeScreenParametersNotification, std::nullopt});
     };
@@ -446,7 +466,7 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
 }
 
 std::vector<Screen> X11Desktop::screens() const {
-    return screensFromGeometry(State::screenGeometry(), State::primaryIndex());
+    return screensFromGeometry(state_->screenGeometry(), state_->primaryIndex());
 }
 
 std::optional<Screen> X11Desktop::mainScreen() const {
