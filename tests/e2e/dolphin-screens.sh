@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The panel beside Dolphin on the screens a user may have, each on an X11 session of its own
-# (Xvfb, openbox, a private session bus with a stand-in tray); each case checks which file the
+# The panel beside Dolphin on the screens a user may have, on an X11 session of its own (Xvfb
+# with one wide screen, openbox, a private session bus with a stand-in tray); each case checks which file the
 # app showed the panel for (its debug log) and where the panel went, and keeps a screenshot:
 #   1. two monitors side by side on one wide X screen (RandR monitors), the second smaller:
 #      with Dolphin on the second, the panel stays on that monitor, beside the window, slid up
 #      to fit its height; with Dolphin at the right edge of the first, the panel goes to the
-#      window's left rather than onto the other monitor.
+#      window's left rather than onto the other monitor;
+#   2. HiDPI (QT_SCALE_FACTOR=2 for both programs): the panel sits beside the window and is
+#      drawn at twice its size in pixels.
 # Usage: dolphin-screens.sh PATH/TO/Scrivlet PATH/TO/tray-host [SCREENSHOT-FOLDER]
 # Skipped (exit 77) when the session's programs are not installed.
 set -euo pipefail
@@ -79,8 +81,9 @@ panel_inside() { # x y width height
         [ $((py + ph)) -le $(($2 + $4)) ]
 }
 
-# 1. Two monitors: 1600x1000 at the left, 1280x800 at its right, top-aligned.
 x11_screen_size=2880x1000x24 start_session
+
+# 1. Two monitors: 1600x1000 at the left, 1280x800 at its right, top-aligned.
 xrandr --setmonitor left 1600/423x1000/265+0+0 screen >/dev/null
 xrandr --setmonitor right 1280/338x800/212+1600+0 none >/dev/null
 [ "$(xrandr --listmonitors | head -n 1)" = "Monitors: 2" ] || fail "the monitors were not set"
@@ -102,7 +105,23 @@ wait_for "the panel left of the window" panel_beside "$dolphin_window" left
 panel_inside 0 0 1600 1000 || fail "the panel is not on the first monitor: $(geometry_of "$(panel_window)")"
 import -display "$DISPLAY" -window root "$shots/6-first-monitor-edge.png" 2>/dev/null || true
 echo "ok: at the first monitor's right edge the panel goes left of the window"
-stop_programs
-stop_x11_session
 
+# 2. HiDPI: both programs drawn at twice the size (QT_SCALE_FACTOR=2), started again on the
+# same X screen, now one monitor.
+stop_programs
+xrandr --delmonitor left >/dev/null
+xrandr --delmonitor right >/dev/null
+export QT_SCALE_FACTOR=2
+start_file_manager "$files"
+xdotool windowmove --sync "$dolphin_window" 40 60
+xdotool windowsize --sync "$dolphin_window" 1000 700
+start_app
+mark_log
+select_until_shown "$files/f3.txt" "$dolphin_window" End
+expect_panel 5-hidpi "$files/f3.txt" "$dolphin_window"
+# The panel is 300 units wide, drawn with two pixels to a unit: 600 pixels, not a small panel
+# blown up, nor one at its unscaled size.
+read -r _ _ pw ph <<<"$(geometry_of "$(panel_window)")"
+[ "$pw" -eq 600 ] || fail "the panel is $pw pixels wide at a scale of 2, not 600"
+echo "ok: at a scale factor of 2 the panel sits beside the window, ${pw}x$ph pixels"
 echo "all cases passed in $((SECONDS - started)) s (screenshots: $shots)"

@@ -110,6 +110,16 @@ TEST(X11GeometryTest, MonitorsBecomeScreensWithTheirShareOfTheWorkArea) {
     EXPECT_EQ(converted[1].frame, CGRect(-1600, -200, 1600, 1000));
 }
 
+// At a scale factor of 2 a window read from X in device pixels lands in the toolkit's units,
+// its decorations included; at 1 (or an unreadable ratio) it stays as read.
+TEST(X11GeometryTest, ScaledDisplaysCountInToolkitUnits) {
+    ClientWindow decorated = window(7, 100, CGRect(200, 100, 800, 600));
+    decorated.frame = FrameExtents{4, 4, 28, 4};
+    EXPECT_EQ(outerFrame(inToolkitUnits(decorated, 2)), CGRect(98, 36, 404, 316));
+    EXPECT_EQ(inToolkitUnits(decorated, 1), decorated);
+    EXPECT_EQ(inToolkitUnits(decorated, 0), decorated);
+}
+
 TEST(X11WindowListTest, ClientsBecomeEntriesFrontToBackWithVisibility) {
     ClientWindow desktop = window(10, 900, CGRect(1280, 100, 1920, 1080), WindowKind::desktop);
     ClientWindow browser = window(11, fileManagerPID, CGRect(1300, 140, 800, 600));

@@ -124,6 +124,24 @@ CoordinateSpace coordinateSpaceOf(const std::vector<ScreenGeometry>& screens,
     return CoordinateSpace{screens[primaryIndex < screens.size() ? primaryIndex : 0].geometry};
 }
 
+CGRect inToolkitUnits(const CGRect& rect, double pixelRatio) {
+    if (!(pixelRatio > 0) || pixelRatio == 1) {
+        return rect;
+    }
+    return CGRect(rect.minX() / pixelRatio, rect.minY() / pixelRatio, rect.width() / pixelRatio,
+                  rect.height() / pixelRatio);
+}
+
+ClientWindow inToolkitUnits(ClientWindow window, double pixelRatio) {
+    if (!(pixelRatio > 0) || pixelRatio == 1) {
+        return window;
+    }
+    window.clientRect = inToolkitUnits(window.clientRect, pixelRatio);
+    window.frame = FrameExtents{window.frame.left / pixelRatio, window.frame.right / pixelRatio,
+                                window.frame.top / pixelRatio, window.frame.bottom / pixelRatio};
+    return window;
+}
+
 std::vector<ScreenGeometry> screensOfMonitors(const std::vector<MonitorRecord>& monitors,
                                               std::optional<CGRect> workArea) {
     std::vector<ScreenGeometry> screens;

@@ -66,6 +66,12 @@ struct ClientWindow {
 // The window with its decorations, in root coordinates.
 CGRect outerFrame(const ClientWindow& window);
 
+// X counts device pixels; the toolkit, and with it the app, counts device-independent ones: at
+// a scale factor of 2, half as many. Windows, monitors and work areas are read from X in the
+// first and turned into the second.
+CGRect inToolkitUnits(const CGRect& rect, double pixelRatio);
+ClientWindow inToolkitUnits(ClientWindow window, double pixelRatio);
+
 // Between X's root coordinates and the app's two spaces: the window server's (origin at the
 // top left of the primary screen, y down) and the screens' (origin at the bottom left of the
 // primary screen, y up).

@@ -108,9 +108,31 @@ struct X11Desktop::State {
     // several) is known to RandR alone. Read at the start and whenever the screens change.
     void readMonitors() {
         if (ewmh && !ewmh->hasFailed()) {
+            const double ratio = pixelRatio();
             monitors = ewmh->monitors();
+            for (MonitorRecord& monitor : monitors) {
+                monitor.frame = inToolkitUnits(monitor.frame, ratio);
+            }
             workArea = ewmh->workArea();
+            if (workArea) {
+                workArea = inToolkitUnits(*workArea, ratio);
+            }
         }
+    }
+
+    // Device pixels per toolkit unit (QT_SCALE_FACTOR and the like); one for the whole X screen.
+    static double pixelRatio() {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        return screen != nullptr ? screen->devicePixelRatio() : 1.0;
+    }
+
+    std::vector<ClientWindow> describe(const std::vector<std::uint32_t>& windows) const {
+        std::vector<ClientWindow> described = ewmh->describe(windows);
+        const double ratio = pixelRatio();
+        for (ClientWindow& window : described) {
+            window = inToolkitUnits(std::move(window), ratio);
+        }
+        return described;
     }
 
     std::vector<ScreenGeometry> screenGeometry() const {
@@ -204,7 +226,7 @@ struct X11Desktop::State {
 
     void apply(const EwmhConnection::Changes& changes) {
         if (changes.clientList) {
-            clients = ewmh->describe(ewmh->stacking());
+            clients = describe(ewmh->stacking());
             refreshApplications();
         } else if (!changes.windows.empty()) {
             std::vector<std::uint32_t> changed;
@@ -213,7 +235,7 @@ struct X11Desktop::State {
                     changed.push_back(id);
                 }
             }
-            for (ClientWindow& fresh : ewmh->describe(changed)) {
+            for (ClientWindow& fresh : describe(changed)) {
                 for (ClientWindow& known : clients) {
                     if (known.id == fresh.id) {
                         known = std::move(fresh);
@@ -226,7 +248,7 @@ struct X11Desktop::State {
             const auto desktopNow = ewmh->currentDesktop();
             if (desktopNow != currentDesktop) {
                 currentDesktop = desktopNow;
-                workArea = ewmh->workArea(); // each desktop has its own
+                readMonitors(); // each desktop has its own work area
                 post(desktop->workspace_.notificationCenter(),
                      {NSWorkspaceActiveSpaceDidChangeNotification, std::nullopt});
             }
@@ -438,7 +460,7 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
         loop.addFileDescriptorSource(s->ewmh->fileDescriptor(), [s] { s->readEvents(false); });
     s->currentDesktop = s->ewmh->currentDesktop();
     s->readMonitors();
-    s->clients = s->ewmh->describe(s->ewmh->stacking());
+    s->clients = s->describe(s->ewmh->stacking());
     s->refreshApplications();
     s->refreshFocus();
     s->reportFileManagerGeometry();
