@@ -136,6 +136,7 @@ TEST(X11WindowListTest, ClientsBecomeEntriesFrontToBackWithVisibility) {
                             coordinateSpaceOf(twoMonitors, primaryOfTwo), std::uint32_t{0});
     ASSERT_EQ(entries.size(), 5u);
     std::vector<std::uint32_t> order;
+    order.reserve(entries.size());
     for (const WindowServerEntry& entry : entries) {
         order.push_back(entry.windowNumber);
     }
