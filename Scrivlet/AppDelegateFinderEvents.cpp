@@ -3,6 +3,7 @@
 // to Space changes.
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/Accessibility.h"
+#include "Platform/desktop/RunningApplication.h"
 #include "Platform/system/Bundle.h"
 #include "Platform/system/DarwinNotifyObservation.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
@@ -137,6 +138,9 @@ void AppDelegate::handleSelection(const std::optional<URL>& url) {
     }
     if (const auto finder = focusedFinderFrame()) {
         panelController->show(finder->frame, finder->isFullscreen);
+        // Which file the panel was shown for, for whoever reads the log at debug level.
+        AppLog::app().debug("Panel shown for %{public}s",
+                            {url ? url->fileSystemPath().value_or("") : ""});
     } else {
         panelController->hide();
     }
@@ -182,6 +186,16 @@ void AppDelegate::activeAppChanged(const Notification& notification) {
         return; // the app's own activation changes nothing
     }
     finderIsActive = identifier == finderBundleIdentifier;
+    // Another process of the file manager in front (one of its windows that runs apart): its
+    // selection is the one the user works with.
+    const pid_t front = notification.application->processIdentifier();
+    if (finderIsActive && front > 0 && selectionTracker->finderPID &&
+        *selectionTracker->finderPID != front) {
+        if (selectionTracker->start(front)) {
+            appLog("AX observer moved to the Finder window in front (PID " + std::to_string(front) +
+                   ")");
+        }
+    }
     updatePanelVisibility();
 }
 
@@ -192,7 +206,10 @@ void AppDelegate::activeSpaceChanged(const Notification& /*notification*/) {
 
 void AppDelegate::finderTerminated(const Notification& notification) {
     RunLoop::main().checkOwnerThread("AppDelegate::finderTerminated:");
-    if (!isFinder(notification)) {
+    // Another process of the file manager than the one followed changes nothing.
+    if (!isFinder(notification) ||
+        (selectionTracker->finderPID &&
+         notification.application->processIdentifier() != *selectionTracker->finderPID)) {
         return;
     }
     appLog("Finder terminated \u2014 stopping AX observer");
@@ -204,11 +221,23 @@ void AppDelegate::finderTerminated(const Notification& notification) {
     }
     panelController->hide();
     finderIsActive = false;
+    // Another of its processes still runs (a window of its own): that one is followed now.
+    const pid_t ended = notification.application->processIdentifier();
+    for (const RunningApplication& other :
+         RunningApplication::runningApplicationsWithBundleIdentifier(finderBundleIdentifier)) {
+        if (other.processIdentifier() != ended &&
+            selectionTracker->start(other.processIdentifier())) {
+            appLog("AX observer moved to another Finder process (PID " +
+                   std::to_string(other.processIdentifier()) + ")");
+            break;
+        }
+    }
 }
 
 void AppDelegate::finderLaunched(const Notification& notification) {
     RunLoop::main().checkOwnerThread("AppDelegate::finderLaunched:");
-    if (!isFinder(notification)) {
+    // One more process of the file manager while one is followed: followed once in front.
+    if (!isFinder(notification) || selectionTracker->finderPID) {
         return;
     }
     appLog("Finder launched \u2014 rebuilding AX observer");

@@ -56,7 +56,7 @@ SelectionTracker::SelectionTracker() = default;
 
 SelectionTracker::~SelectionTracker() = default;
 
-bool SelectionTracker::start() {
+bool SelectionTracker::start(std::optional<pid_t> preferredPID) {
     stop();
     const auto finders =
         RunningApplication::runningApplicationsWithBundleIdentifier(fileManagerBundleIdentifier);
@@ -65,6 +65,11 @@ bool SelectionTracker::start() {
         return false;
     }
     finderPID = finders.front().processIdentifier();
+    for (const RunningApplication& finder : finders) {
+        if (finder.processIdentifier() == preferredPID) {
+            finderPID = preferredPID;
+        }
+    }
     finderApp = AXUIElementCreateApplication(*finderPID);
     AXObserverRef created;
     if (AXObserverCreate(*finderPID, &SelectionTracker::observerCallback, created) !=

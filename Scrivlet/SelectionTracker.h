@@ -36,7 +36,9 @@ public:
     std::function<void()> onGeometryChange;
     std::optional<std::string> lastPath;
 
-    bool start();
+    // Follows the running file manager with the given process (on a desktop where each of its
+    // windows may be a process of its own), else the first one running.
+    bool start(std::optional<pid_t> preferredPID = std::nullopt);
     void stop();
 
     std::optional<AXUIElement> focusedStandardWindow() const;

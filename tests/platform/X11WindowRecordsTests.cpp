@@ -86,6 +86,41 @@ TEST(X11GeometryTest, ScreensTurnIntoBottomLeftFramesWithThePrimaryFirst) {
     EXPECT_EQ(screensFromGeometry(twoMonitors, 9)[0].frame, CGRect(0, 0, 1280, 1024));
 }
 
+// Monitors set by hand on one wide X screen: the work area (a panel along the top of the whole
+// screen) is cut to each monitor, and a monitor the work area misses keeps all of itself.
+TEST(X11GeometryTest, MonitorsBecomeScreensWithTheirShareOfTheWorkArea) {
+    const std::vector<MonitorRecord> monitors = {{CGRect(0, 0, 1600, 1000), false},
+                                                 {CGRect(1600, 0, 1280, 800), true},
+                                                 {CGRect(2880, 0, 400, 400), false}};
+    const std::vector<ScreenGeometry> screens =
+        screensOfMonitors(monitors, CGRect(0, 30, 2880, 970));
+    ASSERT_EQ(screens.size(), 3u);
+    EXPECT_EQ(screens[0].geometry, CGRect(0, 0, 1600, 1000));
+    EXPECT_EQ(screens[0].available, CGRect(0, 30, 1600, 970));
+    EXPECT_EQ(screens[1].available, CGRect(1600, 30, 1280, 770));
+    EXPECT_EQ(screens[2].available, CGRect(2880, 0, 400, 400));
+    EXPECT_EQ(screensOfMonitors(monitors, std::nullopt)[1].available, monitors[1].frame);
+
+    EXPECT_EQ(primaryMonitorIndex(monitors), 1u);
+    EXPECT_EQ(primaryMonitorIndex({monitors[0], monitors[2]}), 0u);
+    // The primary (second) monitor comes first, at the origin; the first monitor lies left of
+    // it and reaches 200 pixels below its bottom edge.
+    const std::vector<Screen> converted =
+        screensFromGeometry(screens, primaryMonitorIndex(monitors));
+    EXPECT_EQ(converted[0].frame, CGRect(0, 0, 1280, 800));
+    EXPECT_EQ(converted[1].frame, CGRect(-1600, -200, 1600, 1000));
+}
+
+// At a scale factor of 2 a window read from X in device pixels lands in the toolkit's units,
+// its decorations included; at 1 (or an unreadable ratio) it stays as read.
+TEST(X11GeometryTest, ScaledDisplaysCountInToolkitUnits) {
+    ClientWindow decorated = window(7, 100, CGRect(200, 100, 800, 600));
+    decorated.frame = FrameExtents{4, 4, 28, 4};
+    EXPECT_EQ(outerFrame(inToolkitUnits(decorated, 2)), CGRect(98, 36, 404, 316));
+    EXPECT_EQ(inToolkitUnits(decorated, 1), decorated);
+    EXPECT_EQ(inToolkitUnits(decorated, 0), decorated);
+}
+
 TEST(X11WindowListTest, ClientsBecomeEntriesFrontToBackWithVisibility) {
     ClientWindow desktop = window(10, 900, CGRect(1280, 100, 1920, 1080), WindowKind::desktop);
     ClientWindow browser = window(11, fileManagerPID, CGRect(1300, 140, 800, 600));
@@ -102,6 +137,7 @@ TEST(X11WindowListTest, ClientsBecomeEntriesFrontToBackWithVisibility) {
                             coordinateSpaceOf(twoMonitors, primaryOfTwo), std::uint32_t{0});
     ASSERT_EQ(entries.size(), 5u);
     std::vector<std::uint32_t> order;
+    order.reserve(entries.size());
     for (const WindowServerEntry& entry : entries) {
         order.push_back(entry.windowNumber);
     }

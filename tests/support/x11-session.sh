@@ -43,7 +43,8 @@ tray() {
 
 # Starts Xvfb (on a free display it picks itself), the session bus, openbox and, when given
 # one, the tray host; exports DISPLAY, DBUS_SESSION_BUS_ADDRESS and a home and runtime folder
-# under $work. Args: [tray-host program].
+# under $work. Args: [tray-host program]. The screen is 1600x1000 unless $x11_screen_size
+# (WxHxDEPTH) says otherwise.
 start_x11_session() {
     tray_host="${1:-}"
     mkdir -p "$work/home" "$work/run" "$work/files"
@@ -56,7 +57,7 @@ start_x11_session() {
     unset AT_SPI_BUS_ADDRESS QT_ACCESSIBILITY QT_LINUX_ACCESSIBILITY_ALWAYS_ON NO_AT_BRIDGE
 
     exec 5>"$work/display"
-    Xvfb -displayfd 5 -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    Xvfb -displayfd 5 -screen 0 "${x11_screen_size:-1600x1000x24}" -nolisten tcp >"$work/xvfb.log" 2>&1 &
     session_pids+=($!)
     exec 5>&-
     wait_for "the X server" test -s "$work/display"

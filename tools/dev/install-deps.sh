@@ -12,10 +12,10 @@ packages=(
     # The Debian packages (cpack -G DEB): dependencies, the icon's bitmaps, and their checks.
     dpkg-dev file librsvg2-bin lintian desktop-file-utils
     # The X11 desktop backend and the file manager plug-ins (Qt 5 and KDE Frameworks 5).
-    qtbase5-dev libqt5x11extras5-dev libxcb1-dev libxcb-ewmh-dev libatspi2.0-dev libxtst-dev
+    qtbase5-dev libqt5x11extras5-dev libxcb1-dev libxcb-ewmh-dev libxcb-randr0-dev libatspi2.0-dev libxtst-dev
     extra-cmake-modules libkf5kio-dev libkf5coreaddons-dev libkf5i18n-dev
     # Their end-to-end tests: a headless X server, a window manager and the file manager.
-    dolphin xvfb openbox xdotool x11-utils dbus-x11 at-spi2-core qdbus-qt5
+    dolphin xvfb openbox xdotool x11-utils x11-xserver-utils dbus-x11 at-spi2-core qdbus-qt5
     breeze-icon-theme imagemagick
     # The extension's module for the GTK file manager, and that file manager for its tests.
     libnautilus-extension-dev nautilus

@@ -534,6 +534,7 @@ private:
         navigator_.reset();
         statusLabel_.reset();
         focusedCell_.reset();
+        focusLookedFor_.reset();
         viewStale_ = true;
         confirmations_.clear();
         confirmedClues_.reset();
@@ -651,9 +652,18 @@ private:
         }
     }
 
-    // The view that has the keyboard focus (split views show two): the one whose pane holds
-    // the focus, else the first.
-    static FoundView focusedView(std::vector<FoundView>& views) {
+    // The view that has the keyboard focus (split views show two): the one that holds the
+    // item (or is the view) the last focus event named, else the one whose pane holds the
+    // focus, else the first.
+    FoundView focusedView(std::vector<FoundView>& views) const {
+        if (focusedCell_ && views.size() > 1) {
+            const Accessible parent = parentOf(focusedCell_.get());
+            for (FoundView& view : views) {
+                if (view.table.get() == focusedCell_.get() || view.table.get() == parent.get()) {
+                    return std::move(view);
+                }
+            }
+        }
         for (FoundView& view : views) {
             if (view.paneFocused) {
                 return std::move(view);
@@ -837,7 +847,7 @@ private:
         }
         // Another tab or view mode brings another view: its showing and children events
         // mark the one found stale.
-        if (viewStale_ || frame.get() != frame_.get() || !viewIsUsable()) {
+        if (viewStale_ || frame.get() != frame_.get() || !viewIsUsable() || focusLeftView()) {
             findView(std::move(frame));
         }
         if (!table_) {
@@ -866,6 +876,18 @@ private:
             report_.confirmedByStatusBar = true;
         }
         return look;
+    }
+
+    // Whether the focus went to an object outside the view found, such as the other pane of a
+    // split view, which no event of the view tells of. Each such object is looked for once.
+    bool focusLeftView() {
+        if (!focusedCell_ || focusedCell_.get() == table_.get() ||
+            focusedCell_.get() == focusLookedFor_.get() ||
+            parentOf(focusedCell_.get()).get() == table_.get()) {
+            return false;
+        }
+        focusLookedFor_ = retained(focusedCell_.get());
+        return true;
     }
 
     // The item that has the keyboard focus, as its last focus event named it.
@@ -1012,6 +1034,7 @@ private:
 
     Accessible statusLabel_;
     Accessible focusedCell_;
+    Accessible focusLookedFor_; // the last focused object outside the view, looked for
     std::optional<Look> look_;
     std::optional<OutwardScan> scan_;
     std::optional<RunLoop::TimerID> scanTimer_;

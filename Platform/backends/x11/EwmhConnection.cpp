@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <utility>
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
@@ -213,6 +214,56 @@ std::optional<std::uint32_t> EwmhConnection::currentDesktop() {
         return std::nullopt;
     }
     return desktop;
+}
+
+std::vector<MonitorRecord> EwmhConnection::monitors() {
+    xcb_connection_t* c = state_->connection;
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_randr_id);
+    if (extension == nullptr || extension->present == 0) {
+        return {};
+    }
+    // Monitors came with RandR 1.5; an older server answers the request with an error.
+    xcb_randr_query_version_reply_t* version = xcb_randr_query_version_reply(
+        c, xcb_randr_query_version(c, XCB_RANDR_MAJOR_VERSION, XCB_RANDR_MINOR_VERSION), nullptr);
+    const bool hasMonitors =
+        version != nullptr && (version->major_version > 1 ||
+                               (version->major_version == 1 && version->minor_version >= 5));
+    std::free(version);
+    if (!hasMonitors) {
+        return {};
+    }
+    xcb_randr_get_monitors_reply_t* reply =
+        xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, state_->root, 1), nullptr);
+    if (reply == nullptr) {
+        return {};
+    }
+    std::vector<MonitorRecord> found;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem > 0;
+         xcb_randr_monitor_info_next(&it)) {
+        const xcb_randr_monitor_info_t& info = *it.data;
+        if (info.width > 0 && info.height > 0) {
+            found.push_back({CGRect(info.x, info.y, info.width, info.height), info.primary != 0});
+        }
+    }
+    std::free(reply);
+    return found;
+}
+
+std::optional<CGRect> EwmhConnection::workArea() {
+    const std::optional<std::uint32_t> desktop = currentDesktop();
+    xcb_ewmh_get_workarea_reply_t areas{};
+    if (xcb_ewmh_get_workarea_reply(&state_->ewmh, xcb_ewmh_get_workarea(&state_->ewmh, 0), &areas,
+                                    nullptr) == 0) {
+        return std::nullopt;
+    }
+    std::optional<CGRect> area;
+    const std::uint32_t index = desktop.value_or(0);
+    if (index < areas.workarea_len) {
+        const xcb_ewmh_geometry_t& geometry = areas.workarea[index];
+        area = CGRect(geometry.x, geometry.y, geometry.width, geometry.height);
+    }
+    xcb_ewmh_get_workarea_reply_wipe(&areas);
+    return area;
 }
 
 std::vector<ClientWindow> EwmhConnection::describe(const std::vector<std::uint32_t>& windows) {

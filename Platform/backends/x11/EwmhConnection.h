@@ -49,6 +49,11 @@ public:
     // window described is watched for moves and state changes from then on.
     std::vector<ClientWindow> describe(const std::vector<std::uint32_t>& windows);
 
+    // The X screen's monitors (RandR 1.5); none when the server does not tell of them.
+    std::vector<MonitorRecord> monitors();
+    // The part of the X screen the window manager leaves to windows on the current desktop.
+    std::optional<CGRect> workArea();
+
     // Asks the window manager to activate the window (as a pager would).
     void requestActivation(std::uint32_t window);
 

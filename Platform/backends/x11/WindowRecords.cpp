@@ -126,6 +126,48 @@ CoordinateSpace coordinateSpaceOf(const std::vector<ScreenGeometry>& screens,
     return CoordinateSpace{screens[primaryIndex < screens.size() ? primaryIndex : 0].geometry};
 }
 
+CGRect inToolkitUnits(const CGRect& rect, double pixelRatio) {
+    if (!(pixelRatio > 0) || pixelRatio == 1) {
+        return rect;
+    }
+    return CGRect(rect.minX() / pixelRatio, rect.minY() / pixelRatio, rect.width() / pixelRatio,
+                  rect.height() / pixelRatio);
+}
+
+ClientWindow inToolkitUnits(ClientWindow window, double pixelRatio) {
+    if (!(pixelRatio > 0) || pixelRatio == 1) {
+        return window;
+    }
+    window.clientRect = inToolkitUnits(window.clientRect, pixelRatio);
+    window.frame = FrameExtents{window.frame.left / pixelRatio, window.frame.right / pixelRatio,
+                                window.frame.top / pixelRatio, window.frame.bottom / pixelRatio};
+    return window;
+}
+
+std::vector<ScreenGeometry> screensOfMonitors(const std::vector<MonitorRecord>& monitors,
+                                              std::optional<CGRect> workArea) {
+    std::vector<ScreenGeometry> screens;
+    screens.reserve(monitors.size());
+    for (const MonitorRecord& monitor : monitors) {
+        CGRect available = monitor.frame;
+        if (workArea && workArea->intersects(monitor.frame)) {
+            const double minX = std::max(monitor.frame.minX(), workArea->minX());
+            const double minY = std::max(monitor.frame.minY(), workArea->minY());
+            const double maxX = std::min(monitor.frame.maxX(), workArea->maxX());
+            const double maxY = std::min(monitor.frame.maxY(), workArea->maxY());
+            available = CGRect(minX, minY, maxX - minX, maxY - minY);
+        }
+        screens.push_back({monitor.frame, available});
+    }
+    return screens;
+}
+
+std::size_t primaryMonitorIndex(const std::vector<MonitorRecord>& monitors) {
+    const auto primary = std::find_if(monitors.begin(), monitors.end(),
+                                      [](const MonitorRecord& monitor) { return monitor.primary; });
+    return primary == monitors.end() ? 0 : static_cast<std::size_t>(primary - monitors.begin());
+}
+
 std::vector<Screen> screensFromGeometry(const std::vector<ScreenGeometry>& screens,
                                         std::size_t primaryIndex) {
     const CoordinateSpace space = coordinateSpaceOf(screens, primaryIndex);

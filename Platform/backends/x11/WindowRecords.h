@@ -67,6 +67,12 @@ struct ClientWindow {
 // The window with its decorations, in root coordinates.
 CGRect outerFrame(const ClientWindow& window);
 
+// X counts device pixels; the toolkit, and with it the app, counts device-independent ones: at
+// a scale factor of 2, half as many. Windows, monitors and work areas are read from X in the
+// first and turned into the second.
+CGRect inToolkitUnits(const CGRect& rect, double pixelRatio);
+ClientWindow inToolkitUnits(ClientWindow window, double pixelRatio);
+
 // Between X's root coordinates and the app's two spaces: the window server's (origin at the
 // top left of the primary screen, y down) and the screens' (origin at the bottom left of the
 // primary screen, y up).
@@ -89,6 +95,19 @@ std::vector<Screen> screensFromGeometry(const std::vector<ScreenGeometry>& scree
                                         std::size_t primaryIndex);
 CoordinateSpace coordinateSpaceOf(const std::vector<ScreenGeometry>& screens,
                                   std::size_t primaryIndex);
+
+// A monitor as RandR names it: a part of the X screen, often one output, but any rectangle a
+// user set (xrandr --setmonitor), in the X screen's pixels.
+struct MonitorRecord {
+    CGRect frame;
+    bool primary = false;
+};
+// One screen per monitor; its available part is the monitor within the window manager's work
+// area, or the whole monitor when the work area leaves none of it (or is not known).
+std::vector<ScreenGeometry> screensOfMonitors(const std::vector<MonitorRecord>& monitors,
+                                              std::optional<CGRect> workArea);
+// The primary monitor, else the first.
+std::size_t primaryMonitorIndex(const std::vector<MonitorRecord>& monitors);
 
 // The window server's list, front to back, from the clients bottom to top
 // (_NET_CLIENT_LIST_STACKING order). A window is on screen when it is not hidden and shows on

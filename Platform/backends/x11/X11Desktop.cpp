@@ -74,6 +74,8 @@ struct X11Desktop::State {
     FocusState focus;
     std::optional<std::uint32_t> focusWindow;          // _NET_ACTIVE_WINDOW
     std::map<std::uint32_t, CGRect> fileManagerFrames; // as last reported
+    std::vector<MonitorRecord> monitors;
+    std::optional<CGRect> workArea;
     struct KnownApplication {
         RunningApplicationInfo info;
         FileHandle exitDescriptor; // a pidfd: readable once the process ends
@@ -108,7 +110,41 @@ struct X11Desktop::State {
 
     CoordinateSpace space() const { return coordinateSpaceOf(screenGeometry(), primaryIndex()); }
 
-    static std::vector<ScreenGeometry> screenGeometry() {
+    // The toolkit knows the outputs only; a monitor set by hand over part of one (or over
+    // several) is known to RandR alone. Read at the start and whenever the screens change.
+    void readMonitors() {
+        if (ewmh && !ewmh->hasFailed()) {
+            const double ratio = pixelRatio();
+            monitors = ewmh->monitors();
+            for (MonitorRecord& monitor : monitors) {
+                monitor.frame = inToolkitUnits(monitor.frame, ratio);
+            }
+            workArea = ewmh->workArea();
+            if (workArea) {
+                workArea = inToolkitUnits(*workArea, ratio);
+            }
+        }
+    }
+
+    // Device pixels per toolkit unit (QT_SCALE_FACTOR and the like); one for the whole X screen.
+    static double pixelRatio() {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        return screen != nullptr ? screen->devicePixelRatio() : 1.0;
+    }
+
+    std::vector<ClientWindow> describe(const std::vector<std::uint32_t>& windows) const {
+        std::vector<ClientWindow> described = ewmh->describe(windows);
+        const double ratio = pixelRatio();
+        for (ClientWindow& window : described) {
+            window = inToolkitUnits(std::move(window), ratio);
+        }
+        return described;
+    }
+
+    std::vector<ScreenGeometry> screenGeometry() const {
+        if (!monitors.empty()) {
+            return screensOfMonitors(monitors, workArea);
+        }
         std::vector<ScreenGeometry> geometry;
         for (const QScreen* screen : QGuiApplication::screens()) {
             const QRect frame = screen->geometry();
@@ -120,7 +156,10 @@ struct X11Desktop::State {
         return geometry;
     }
 
-    static std::size_t primaryIndex() {
+    std::size_t primaryIndex() const {
+        if (!monitors.empty()) {
+            return primaryMonitorIndex(monitors);
+        }
         const auto screens = QGuiApplication::screens();
         const auto found =
             std::find(screens.begin(), screens.end(), QGuiApplication::primaryScreen());
@@ -193,7 +232,7 @@ struct X11Desktop::State {
 
     void apply(const EwmhConnection::Changes& changes) {
         if (changes.clientList) {
-            clients = ewmh->describe(ewmh->stacking());
+            clients = describe(ewmh->stacking());
             refreshApplications();
         } else if (!changes.windows.empty()) {
             std::vector<std::uint32_t> changed;
@@ -202,7 +241,7 @@ struct X11Desktop::State {
                     changed.push_back(id);
                 }
             }
-            for (ClientWindow& fresh : ewmh->describe(changed)) {
+            for (ClientWindow& fresh : describe(changed)) {
                 for (ClientWindow& known : clients) {
                     if (known.id == fresh.id) {
                         known = std::move(fresh);
@@ -215,6 +254,7 @@ struct X11Desktop::State {
             const auto desktopNow = ewmh->currentDesktop();
             if (desktopNow != currentDesktop) {
                 currentDesktop = desktopNow;
+                readMonitors(); // each desktop has its own work area
                 post(desktop->workspace_.notificationCenter(),
                      {NSWorkspaceActiveSpaceDidChangeNotification, std::nullopt});
             }
@@ -227,6 +267,7 @@ struct X11Desktop::State {
 
     void refreshFocus() {
         focusWindow = ewmh->activeWindow();
+        followFrontFileManager();
         const FocusChange change = nextFocus(focus, focusWindow, clients, fileManager);
         focus = change.state;
         if (change.activated) {
@@ -312,16 +353,40 @@ struct X11Desktop::State {
         }
         applications.push_back(std::move(known));
         if (isFileManager({info.bundleIdentifier, info.localizedName}) && !fileManager) {
-            fileManager = pid;
-            if (selection) {
-                selection->follow(pid, [this, pid] {
-                    postAccessibility(AXUIElement{pid, 0}, "AXSelectedRowsChanged");
-                });
-            }
+            follow(pid);
         }
         post(desktop->workspace_.notificationCenter(),
              {NSWorkspaceDidLaunchApplicationNotification,
               RunningApplication(info.bundleIdentifier, pid, info.localizedName)});
+    }
+
+    void follow(pid_t pid) {
+        fileManager = pid;
+        focus.fileManagerWindow.reset();
+        fileManagerFrames.clear();
+        if (selection) {
+            selection->follow(pid, [this, pid] {
+                postAccessibility(AXUIElement{pid, 0}, "AXSelectedRowsChanged");
+            });
+        }
+    }
+
+    // The file manager opens each new window in a process of its own: the process followed
+    // is the one whose window came to the front last, as the user sees the one file manager.
+    void followFrontFileManager() {
+        const ClientWindow* active = focusWindow ? client(*focusWindow) : nullptr;
+        if (active == nullptr || !active->pid || *active->pid <= 0 || active->pid == fileManager) {
+            return;
+        }
+        const pid_t owner = *active->pid;
+        const bool ownerIsFileManager =
+            std::any_of(applications.begin(), applications.end(), [owner](const auto& known) {
+                return known.info.processIdentifier == owner &&
+                       isFileManager({known.info.bundleIdentifier, known.info.localizedName});
+            });
+        if (ownerIsFileManager) {
+            follow(owner);
+        }
     }
 
     void forgetExit(KnownApplication& known) {
@@ -404,12 +469,14 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
     s->ewmhSource =
         loop.addFileDescriptorSource(s->ewmh->fileDescriptor(), [s] { s->readEvents(false); });
     s->currentDesktop = s->ewmh->currentDesktop();
-    s->clients = s->ewmh->describe(s->ewmh->stacking());
+    s->readMonitors();
+    s->clients = s->describe(s->ewmh->stacking());
     s->refreshApplications();
     s->refreshFocus();
     s->reportFileManagerGeometry();
 
     const auto screensChanged = [s] {
+        s->readMonitors();
         s->post(s->desktop->defaultCenter_,
                 {NSApplicationDidChangeScreenParametersNotification, std::nullopt});
     };
@@ -431,7 +498,7 @@ std::unique_ptr<X11Desktop> X11Desktop::open(RunLoop& loop,
 }
 
 std::vector<Screen> X11Desktop::screens() const {
-    return screensFromGeometry(State::screenGeometry(), State::primaryIndex());
+    return screensFromGeometry(state_->screenGeometry(), state_->primaryIndex());
 }
 
 std::optional<Screen> X11Desktop::mainScreen() const {
