@@ -257,6 +257,15 @@ wait_for "the emblem gone" emblem_is "$photo" none
 wait_for "the panel closed with the record" panel_hidden
 moment annotation-removed "record gone (store); no emblem (plug-in); panel closed (X server)"
 
+# 9. From a terminal: `scrivlet set` flags another file, and Dolphin's emblem turns orange
+# through the same notice the app's own saves post.
+"$HOME/Applications/Scrivlet.app/Contents/MacOS/scrivlet" set "$notes" --status flagged \
+    --tag "Q3 2026" >"$work/command.log" 2>&1 || fail "scrivlet set failed: $(cat "$work/command.log")"
+wait_for "the command's flag in the store" record_is "$notes" "0|flagged|"
+wait_for "the change heard by the plug-in" traced changed flagged "$notes"
+wait_for "the orange emblem" emblem_is "$notes" flagged
+moment command-line "scrivlet set --status flagged: stored (store); orange emblem (plug-in)"
+
 sheet="$out/contact-sheet.png"
 labelled=()
 for index in "${!moments[@]}"; do
