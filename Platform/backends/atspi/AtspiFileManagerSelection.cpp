@@ -1,5 +1,6 @@
 #include "Platform/backends/atspi/AtspiFileManagerSelection.h"
 
+#include "Platform/backends/atspi/CellStateRequests.h"
 #include "Platform/backends/atspi/GLibContextPump.h"
 #include "Platform/backends/atspi/SelectionRules.h"
 #include "Platform/backends/atspi/SessionBus.h"
@@ -429,6 +430,8 @@ private:
             if (!table_ ||
                 (event.source != table_.get() && event.source->accessible_parent != table_.get())) {
                 viewStale_ = true;
+            } else {
+                cellPaths_.clear();
             }
             requestRescan(false);
             return;
@@ -532,7 +535,7 @@ private:
         frame_.reset();
         table_.reset();
         navigator_.reset();
-        statusLabel_.reset();
+        cellPaths_.clear();
         focusedCell_.reset();
         viewStale_ = true;
         confirmations_.clear();
@@ -567,11 +570,10 @@ private:
         return fallback;
     }
 
-    // A file view, the status bar of its pane, and whether its pane has the keyboard focus.
+    // A file view and whether its pane has the keyboard focus.
     // The view names no parent over the bus: all of it is learnt on the way down.
     struct FoundView {
         Accessible table;
-        Accessible statusLabel;
         bool paneFocused = false;
     };
 
@@ -581,23 +583,22 @@ private:
         Accessible navigator;
     };
 
-    // Finds the file views (tables), the status bar of each (the object that holds a slider
-    // and a label: the first label after the view) and the location bar (the object that
-    // holds a combo box, a check box and the path's buttons) among the showing objects of a
-    // window.
+    // Finds the file views (tables) and the location bar (the object that holds a combo box,
+    // a check box and the path's buttons) among the showing objects of a window, passing over
+    // the status bars (which hold a slider and a label).
     static void walk(AtspiAccessible* node, AtspiRole role, bool focused, Walk& found) {
         if (--found.budget < 0) {
             return;
         }
         if (role == ATSPI_ROLE_TABLE) {
-            found.views.push_back({retained(node), nullptr, focused});
+            found.views.push_back({retained(node), focused});
             return;
         }
         const int count = childCount(node);
         bool hasCombo = false;
         bool hasCheck = false;
         bool hasSlider = false;
-        Accessible firstLabel;
+        bool hasLabel = false;
         std::vector<std::pair<Accessible, AtspiRole>> children;
         for (int index = 0; index < count; ++index) {
             Accessible child = childAt(node, index);
@@ -611,19 +612,14 @@ private:
             hasCombo = hasCombo || *childRole == ATSPI_ROLE_COMBO_BOX;
             hasCheck = hasCheck || *childRole == ATSPI_ROLE_CHECK_BOX;
             hasSlider = hasSlider || *childRole == ATSPI_ROLE_SLIDER;
-            if (*childRole == ATSPI_ROLE_LABEL && !firstLabel) {
-                firstLabel = retained(child.get());
-            }
+            hasLabel = hasLabel || *childRole == ATSPI_ROLE_LABEL;
             children.emplace_back(std::move(child), *childRole);
         }
         if (hasCombo && hasCheck && !found.navigator) {
             found.navigator = retained(node);
             return;
         }
-        if (hasSlider && firstLabel) {
-            if (!found.views.empty() && !found.views.back().statusLabel) {
-                found.views.back().statusLabel = std::move(firstLabel);
-            }
+        if (hasSlider && hasLabel) { // the status bar
             return;
         }
         for (auto& [child, childRole] : children) {
@@ -675,7 +671,7 @@ private:
         walk(frame.get(), ATSPI_ROLE_FRAME, false, found);
         FoundView view = focusedView(found.views);
         table_ = std::move(view.table);
-        statusLabel_ = std::move(view.statusLabel);
+        cellPaths_.clear();
         navigator_ = std::move(found.navigator);
         frame_ = std::move(frame);
         viewStale_ = false;
@@ -781,9 +777,9 @@ private:
         });
     }
 
-    // One look at the selection: what costs a handful of calls is read at once; the items
-    // of the view are read a slice at a time on later turns of the loop, so that no view,
-    // however large, holds the main thread.
+    // One look at the selection: what costs a handful of calls is read at once; the items of
+    // the view are then asked for their states many at a time, and their answers taken as
+    // the loop dispatches them, so that no view, however large, holds the main thread.
     void rescan() {
         schedule_.noteRescan();
         stopScan();
@@ -795,6 +791,7 @@ private:
             // descriptor tells of it: the events among it are taken on the next turn.
             pump_->pumpSoon();
         }
+        noteHeld(lookStarted_);
         if (!look) {
             finishLook(std::nullopt);
             return;
@@ -807,7 +804,7 @@ private:
                                       *look_->focusedName) == answer_)) {
             publish(std::nullopt);
         }
-        continueScan();
+        startReading();
     }
 
     struct Look {
@@ -816,12 +813,10 @@ private:
         std::optional<std::size_t> focusedIndex;
         std::optional<std::string> focusedName;
         bool focusedSelected = false;
-        bool large = false;
     };
 
     // Everything but the items: the window, its view, its folder and the focused item. A
-    // view too large to read item by item is looked at only when its status bar says one
-    // item, the focused one, is selected; its neighbourhood is then read for a second.
+    // view of more items than the cap is not read: no answer rather than one not confirmed.
     std::optional<Look> beginLook() {
         if (!pid_ || !available_) {
             return std::nullopt;
@@ -851,20 +846,12 @@ private:
         Look look;
         look.cellCount = static_cast<std::size_t>(count);
         report_.cellsInView = look.cellCount;
+        if (look.cellCount > options_.cellCap) {
+            return std::nullopt;
+        }
         look.clues.title = folderFromTitle(*title, applicationName);
         readLocationBar(look.clues);
         readFocusedItem(look);
-        look.large = look.cellCount > options_.cellCap;
-        if (look.large) {
-            const std::optional<std::string> status =
-                statusLabel_ ? nameOf(statusLabel_.get()) : std::nullopt;
-            if (!status || !look.focusedName || !look.focusedSelected ||
-                readStatusText(*status) != StatusSays::one ||
-                !statusNames(*status, *look.focusedName)) {
-                return std::nullopt;
-            }
-            report_.confirmedByStatusBar = true;
-        }
         return look;
     }
 
@@ -888,52 +875,91 @@ private:
         look.focusedName = nameOf(focusedCell_.get());
     }
 
-    void continueScan() {
-        if (!look_) {
+    // The items' paths are asked for once per view (one question, however many items) and
+    // kept until its items change.
+    void startReading() {
+        readingStarted_ = std::chrono::steady_clock::now();
+        scan_.emplace(look_->cellCount, look_->focusedIndex.value_or(0));
+        requests_ = std::make_unique<CellStateRequests>(
+            [this](std::size_t index, std::optional<bool> selected) { takeState(index, selected); },
+            callTimeoutMilliseconds);
+        if (scan_->isDone()) {
+            finishLook(pathOfScan());
             return;
         }
-        if (!scan_) {
-            scan_.emplace(look_->cellCount, look_->focusedIndex.value_or(0),
-                          look_->large ? options_.neighbourhood : look_->cellCount);
-        }
-        const auto sliceStarted = std::chrono::steady_clock::now();
-        const auto sliceEnd = sliceStarted + std::chrono::duration<double>(options_.sliceSeconds);
-        const bool done = scan_->advance(
-            [this](std::size_t index) {
-                const Accessible cell = childAt(table_.get(), static_cast<int>(index));
-                const std::optional<States> states =
-                    cell ? statesOf(cell.get()) : std::optional<States>();
-                return states ? std::optional<bool>(states->selected) : std::nullopt;
-            },
-            [&] { return std::chrono::steady_clock::now() < sliceEnd; });
-        const double slice =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - sliceStarted).count();
-        report_.cellSeconds += slice;
-        report_.longestSliceSeconds = std::max(report_.longestSliceSeconds, slice);
-        if (pump_) {
-            pump_->pumpSoon();
-        }
-        if (!done) {
-            scanTimer_ = loop_.addTimer(0, false, [this, alive = std::weak_ptr<bool>(alive_)] {
-                if (const auto still = alive.lock(); still && *still) {
-                    scanTimer_.reset();
-                    continueScan();
-                }
-            });
+        if (cellPaths_.size() == look_->cellCount) {
+            askMoreStates();
             return;
         }
-        finishLook(pathOfScan());
+        const bool sent =
+            requests_->askChildren(applicationBusName_, ATSPI_OBJECT(table_.get())->path,
+                                   [this](std::optional<std::vector<std::string>> paths) {
+                                       const auto started = std::chrono::steady_clock::now();
+                                       // A view whose items changed since it was counted is looked
+                                       // at again on the event that tells of the change; until then
+                                       // it has no answer.
+                                       if (!paths || paths->size() != look_->cellCount) {
+                                           finishLook(std::nullopt);
+                                       } else {
+                                           cellPaths_ = std::move(*paths);
+                                           askMoreStates();
+                                       }
+                                       noteHeld(started);
+                                   });
+        if (!sent) {
+            finishLook(std::nullopt);
+        }
     }
 
+    // Keeps `inFlight` questions out: enough to hide the round trips, few enough that the
+    // file manager goes on answering its user between them and that one dispatch of the
+    // answers stays short.
+    void askMoreStates() {
+        while (requests_->outstanding() < options_.inFlight) {
+            const std::optional<std::size_t> index = scan_->nextToAsk();
+            if (!index) {
+                break;
+            }
+            if (!requests_->askSelected(applicationBusName_, cellPaths_[*index], *index)) {
+                scan_->record(*index, std::nullopt);
+                break;
+            }
+        }
+        if (scan_->isDone()) {
+            finishLook(pathOfScan());
+        }
+    }
+
+    void takeState(std::size_t index, std::optional<bool> selected) {
+        const auto started = std::chrono::steady_clock::now();
+        scan_->record(index, selected);
+        if (scan_->isDone()) {
+            finishLook(pathOfScan());
+        } else {
+            askMoreStates();
+        }
+        noteHeld(started);
+    }
+
+    void noteHeld(std::chrono::steady_clock::time_point started) {
+        const double held =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        report_.longestSliceSeconds = std::max(report_.longestSliceSeconds, held);
+    }
+
+    // The one selected item's name is read from the very object found selected, not from its
+    // place in the view, which another item may have taken meanwhile.
     std::optional<std::string> pathOfScan() {
         const CellScanResult& result = scan_->result();
         report_.cellsRead = result.cellsRead;
-        if (result.count != SelectedCount::one ||
-            (look_->large && result.selectedIndex != look_->focusedIndex)) {
+        if (result.count == SelectedCount::unknown) {
+            cellPaths_.clear(); // an item gone: the paths are asked for again next time
+        }
+        if (result.count != SelectedCount::one || result.selectedIndex >= cellPaths_.size()) {
             return std::nullopt;
         }
-        const Accessible cell = childAt(table_.get(), static_cast<int>(result.selectedIndex));
-        const std::optional<std::string> name = cell ? nameOf(cell.get()) : std::nullopt;
+        const std::optional<std::string> name = nameAtPath(
+            applicationBusName_, cellPaths_[result.selectedIndex], callTimeoutMilliseconds);
         if (!name) {
             return std::nullopt;
         }
@@ -944,6 +970,15 @@ private:
     void finishLook(const std::optional<std::string>& path) {
         report_.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - lookStarted_).count();
+        if (scan_) {
+            report_.cellSeconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - readingStarted_)
+                    .count();
+        }
+        // Called from inside an answer of the requests: they are let go once the loop moved on.
+        if (requests_) {
+            loop_.async([done = std::shared_ptr<CellStateRequests>(std::move(requests_))] {});
+        }
         scan_.reset();
         look_.reset();
         if (options_.onScan) {
@@ -964,10 +999,7 @@ private:
     }
 
     void stopScan() {
-        if (scanTimer_) {
-            loop_.invalidateTimer(*scanTimer_);
-            scanTimer_.reset();
-        }
+        requests_.reset();
         scan_.reset();
         look_.reset();
     }
@@ -1010,13 +1042,14 @@ private:
     std::optional<std::string> confirmedClues_;
     std::map<std::string, bool> confirmations_;
 
-    Accessible statusLabel_;
     Accessible focusedCell_;
     std::optional<Look> look_;
     std::optional<OutwardScan> scan_;
-    std::optional<RunLoop::TimerID> scanTimer_;
+    std::unique_ptr<CellStateRequests> requests_;
+    std::vector<std::string> cellPaths_;
     ScanReport report_;
     std::chrono::steady_clock::time_point lookStarted_;
+    std::chrono::steady_clock::time_point readingStarted_;
 
     std::optional<RunLoop::TimerID> rescanTimer_;
     std::optional<RunLoop::TimerID> retryTimer_;
