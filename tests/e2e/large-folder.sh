@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The file manager's selection in large folders, read through AT-SPI from the real Dolphin in
-# a headless session of its own: a folder of 300 items, read a slice at a time. In each: keyboard navigation gives the one file, Ctrl+A and
+# a headless session of its own: a folder of 2,000 items, its items asked many at a time. In each: keyboard navigation gives the one file, Ctrl+A and
 # Escape give none, a shift-selection gives none, each through the probe's report of every
 # change; and no look at the view holds the main thread for long (the probe's longest slice).
 # Usage: large-folder.sh PATH/TO/scrivlet-atspi-probe
@@ -40,8 +40,8 @@ if [ -n "$missing_programs" ]; then
 fi
 # shellcheck disable=SC2119  # no tray: the probe shows none
 start_x11_session
-mkdir -p "$HOME/.config" "$HOME/medium"
-for i in $(seq -w 1 300); do : >"$HOME/medium/item$i.txt"; done
+mkdir -p "$HOME/.config" "$HOME/large"
+for i in $(seq -w 1 2000); do : >"$HOME/large/item$i.txt"; done
 cat >"$HOME/.config/dolphinrc" <<'RC'
 [General]
 ShowFullPathInTitlebar=true
@@ -65,7 +65,7 @@ expect_selection() { # path|none [seconds]
     fail "no report of '$wanted'"
 }
 
-start_file_manager "$HOME/medium"
+start_file_manager "$HOME/large"
 "$probe" --pid "$dolphin_pid" --scans >"$out" 2>"$work/probe.err" &
 probe_pid=$!
 expect_selection none 15
@@ -73,16 +73,16 @@ expect_selection none 15
 check_folder() { # folder
     local folder="$1" names
     mapfile -t names < <(cd "$folder" && printf '%s\n' *)
-    file_manager_select "$folder/${names[149]}"
+    file_manager_select "$folder/${names[999]}"
     # The keys move from the item the file manager made current: wait until it has.
-    expect_selection "$folder/${names[149]}" 20
+    expect_selection "$folder/${names[999]}" 20
     xdotool key Right
-    expect_selection "$folder/${names[150]}" 20
+    expect_selection "$folder/${names[1000]}" 20
     xdotool key ctrl+a
     expect_selection none
     xdotool key Escape
     xdotool key Left
-    expect_selection "$folder/${names[149]}" 20
+    expect_selection "$folder/${names[999]}" 20
     xdotool key shift+Left
     expect_selection none
     # Nothing else is reported once the selection of two has settled in the status bar.
@@ -93,12 +93,12 @@ check_folder() { # folder
     xdotool key Escape
     sleep 0.6
     xdotool key Left
-    expect_selection "$folder/${names[147]}" 20
+    expect_selection "$folder/${names[997]}" 20
     xdotool key Escape
     expect_selection none 5
 }
 
-check_folder "$HOME/medium"
-echo "ok: 300 items: keyboard, select-all, clear, shift-selection"
+check_folder "$HOME/large"
+echo "ok: 2,000 items: keyboard, select-all, clear, shift-selection"
 longest=$(awk '/ scan / { split($7, s, "="); if (s[2] > max) max = s[2] } END { printf "%.1f", max * 1000 }' "$out")
 echo "longest slice of a look at the view: $longest ms"

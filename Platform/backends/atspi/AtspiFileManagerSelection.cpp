@@ -4,6 +4,7 @@
 #include "Platform/backends/atspi/GLibContextPump.h"
 #include "Platform/backends/atspi/SelectionRules.h"
 #include "Platform/backends/atspi/SessionBus.h"
+#include "Platform/backends/atspi/StallMeter.h"
 #include "Platform/base/Log.h"
 #include "Platform/system/Process.h"
 
@@ -273,7 +274,8 @@ class AtspiFileManagerSelection final : public FileManagerSelection {
 public:
     AtspiFileManagerSelection(RunLoop& loop, AtspiSelectionOptions options)
         : loop_(loop), options_(std::move(options)),
-          schedule_(options_.coalesceSeconds, options_.maxCoalesceSeconds) {
+          schedule_(options_.coalesceSeconds, options_.maxCoalesceSeconds),
+          stallMeter_(StallMeter::fromEnvironment(loop_)) {
         sessionBus_ = SessionBus::connect();
         if (sessionBus_ && options_.enableAccessibility) {
             enableAccessibility(*sessionBus_);
@@ -1059,6 +1061,8 @@ private:
     bool answered_ = false;
     std::optional<std::string> answer_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // For the benchmarks: the main thread's stalls while the selection is followed.
+    std::unique_ptr<StallMeter> stallMeter_;
 };
 
 } // namespace
