@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The file manager's selection in large folders, read through AT-SPI from the real Dolphin in
-# a headless session of its own: a folder of 2,000 items, its items asked many at a time. In each: keyboard navigation gives the one file, Ctrl+A and
-# Escape give none, a shift-selection gives none, each through the probe's report of every
-# change; and no look at the view holds the main thread for long (the probe's longest slice).
+# a headless session of its own: a folder of 2,000 items, its items asked many at a time.
+# Keyboard navigation gives the one file, Ctrl+A and Escape give none, a shift-selection gives
+# none, each through the probe's report of every change; and it prints the longest the main
+# thread was held at once by a look at the view (the probe's longest slice).
 # Usage: large-folder.sh PATH/TO/scrivlet-atspi-probe
 # Skips (exit 77) when the session's programs are not installed.
 set -euo pipefail
