@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/backends/atspi/ViewReader.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/FileManagerSelection.h"
 
@@ -9,19 +10,10 @@
 
 namespace scrivlet::atspi {
 
-// One look at the file manager's view, for measurements and diagnostics.
-struct ScanReport {
-    std::size_t cellsInView = 0;
-    std::size_t cellsRead = 0;
-    double seconds = 0;             // the whole look, from its start to its answer
-    double cellSeconds = 0;         // from the first question about an item to the answer
-    double longestSliceSeconds = 0; // the longest the main thread was held at once
-};
-
 struct AtspiSelectionOptions {
     // Views of more items than this get no answer: every item is read to confirm a single
     // selection, and at about 0.2 ms an item (questions sent many at once) a larger view
-    // would take seconds to answer.
+    // would take seconds to answer (on the reader's thread, but the answer would be late).
     std::size_t cellCap = 20000;
     // How many questions about items are out at once.
     std::size_t inFlight = 64;
