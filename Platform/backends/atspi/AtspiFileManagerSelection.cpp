@@ -10,7 +10,6 @@
 
 #include <atspi/atspi.h>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -397,11 +396,14 @@ private:
         }
         const auto started = std::chrono::steady_clock::now();
         if (news.kind == LookNews::Kind::focus) {
-            // The answer shown stays while the items are read only when the focused item
-            // still is that file and still selected; anything else takes it back at once.
-            if (answer_ && !(news.focusedSelected && news.focusedName &&
-                             pathInFolder(std::filesystem::path(*answer_).parent_path(),
-                                          *news.focusedName) == answer_)) {
+            // The answer shown stays while the items are read when the focused item still is
+            // that file and still selected, or when the focus left the view's items (the
+            // window coming to the front focuses its view first), which tells nothing of the
+            // selection; an item of the view focused that is not that file takes it back at once.
+            if (answer_ && news.focusOnItem &&
+                !(news.focusedSelected && news.focusedName &&
+                  pathInFolder(std::filesystem::path(*answer_).parent_path(), *news.focusedName) ==
+                      answer_)) {
                 publish(std::nullopt);
             }
             return;

@@ -15,27 +15,27 @@ namespace {
 // Hands a message over whole: its address goes through the pipe, and with it its ownership.
 // A pointer's bytes are far fewer than a pipe writes at once, so no reader sees half of one.
 template <typename T> void handOver(int fd, std::unique_ptr<T> message) {
-    T* raw = message.release();
+    void* address = message.release();
     ssize_t written = 0;
     do {
-        written = ::write(fd, static_cast<const void*>(&raw), sizeof raw);
+        written = ::write(fd, static_cast<const void*>(&address), sizeof address);
     } while (written < 0 && errno == EINTR);
-    if (written != static_cast<ssize_t>(sizeof raw)) {
-        delete raw;
+    if (written != static_cast<ssize_t>(sizeof address)) {
+        delete static_cast<T*>(address);
     }
 }
 
 // The next message, waiting for one; nothing at the end of the pipe. A null message says stop.
 template <typename T> std::optional<std::unique_ptr<T>> takeOver(int fd) {
-    T* raw = nullptr;
+    void* address = nullptr;
     ssize_t got = 0;
     do {
-        got = ::read(fd, static_cast<void*>(&raw), sizeof raw);
+        got = ::read(fd, static_cast<void*>(&address), sizeof address);
     } while (got < 0 && errno == EINTR);
-    if (got != static_cast<ssize_t>(sizeof raw)) {
+    if (got != static_cast<ssize_t>(sizeof address)) {
         return std::nullopt;
     }
-    return std::unique_ptr<T>(raw);
+    return std::unique_ptr<T>(static_cast<T*>(address));
 }
 
 bool readable(int fd) {

@@ -414,6 +414,7 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
         const std::optional<StateBits> states = bus_->states({*request.focused}).front();
         if (index && *index >= 0 && states && !hasState(states, ATSPI_STATE_DEFUNCT)) {
             focusedIndex = static_cast<std::size_t>(*index);
+            focus.focusOnItem = true;
             focus.focusedSelected = hasState(states, ATSPI_STATE_SELECTED);
             focus.focusedName = bus_->names({*request.focused}).front();
         }

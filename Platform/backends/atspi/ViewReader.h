@@ -45,7 +45,8 @@ struct LookNews {
     enum class Kind { focus, answer };
     Kind kind = Kind::answer;
     std::uint64_t generation = 0;
-    // focus
+    // focus: whether an item of the view has it, its name, whether it is selected
+    bool focusOnItem = false;
     std::optional<std::string> focusedName;
     bool focusedSelected = false;
     // answer
