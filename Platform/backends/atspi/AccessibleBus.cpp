@@ -114,6 +114,24 @@ std::optional<std::string> stringProperty(DBusMessage* reply) {
     return std::string(text != nullptr ? text : "");
 }
 
+std::optional<std::int32_t> int32Property(DBusMessage* reply) {
+    std::optional<DBusMessageIter> value = variantOf(reply, DBUS_TYPE_INT32);
+    if (!value) {
+        return std::nullopt;
+    }
+    dbus_int32_t number = 0;
+    dbus_message_iter_get_basic(&*value, &number);
+    return number;
+}
+
+std::optional<ObjectRef> objectProperty(DBusMessage* reply) {
+    std::optional<DBusMessageIter> value = variantOf(reply, DBUS_TYPE_STRUCT);
+    if (!value) {
+        return std::nullopt;
+    }
+    return objectIn(*value);
+}
+
 // AT-SPI's address for its bus: the environment's, else the one the session's launcher tells.
 std::optional<std::string> accessibilityBusAddress(int timeoutMilliseconds) {
     if (const char* address = std::getenv("AT_SPI_BUS_ADDRESS");
@@ -265,28 +283,7 @@ AccessibleBus::names(const std::vector<ObjectRef>& objects) {
 }
 
 std::optional<std::int32_t> AccessibleBus::childCount(const ObjectRef& object) {
-    const Message reply = connection_->ask(propertyGet(object, "ChildCount"));
-    std::optional<DBusMessageIter> value = variantOf(reply.get(), DBUS_TYPE_INT32);
-    if (!value) {
-        return std::nullopt;
-    }
-    dbus_int32_t count = 0;
-    dbus_message_iter_get_basic(&*value, &count);
-    return count;
-}
-
-std::optional<std::int32_t> AccessibleBus::indexInParent(const ObjectRef& object) {
-    const Message reply = connection_->ask(methodCall(object, "GetIndexInParent"));
-    return basicIn<dbus_int32_t>(reply.get(), "i");
-}
-
-std::optional<ObjectRef> AccessibleBus::parent(const ObjectRef& object) {
-    const Message reply = connection_->ask(propertyGet(object, "Parent"));
-    std::optional<DBusMessageIter> value = variantOf(reply.get(), DBUS_TYPE_STRUCT);
-    if (!value) {
-        return std::nullopt;
-    }
-    return objectIn(*value);
+    return int32Property(connection_->ask(propertyGet(object, "ChildCount")).get());
 }
 
 std::optional<std::uint32_t> AccessibleBus::processOf(const std::string& busName) {
@@ -300,6 +297,57 @@ std::optional<std::uint32_t> AccessibleBus::processOf(const std::string& busName
     }
     const Message reply = connection_->ask(question);
     return basicIn<dbus_uint32_t>(reply.get(), "u");
+}
+
+std::vector<AccessibleBus::Answers>
+AccessibleBus::askAbout(const std::vector<std::pair<ObjectRef, unsigned>>& objects) {
+    // The questions in a fixed order for each object, answered in the same order.
+    using Make = Message (*)(const ObjectRef&);
+    static const std::pair<unsigned, Make> kinds[] = {
+        {askName, [](const ObjectRef& object) { return propertyGet(object, "Name"); }},
+        {askStates, [](const ObjectRef& object) { return methodCall(object, "GetState"); }},
+        {askRole, [](const ObjectRef& object) { return methodCall(object, "GetRole"); }},
+        {askCount, [](const ObjectRef& object) { return propertyGet(object, "ChildCount"); }},
+        {askIndex, [](const ObjectRef& object) { return methodCall(object, "GetIndexInParent"); }},
+        {askParent, [](const ObjectRef& object) { return propertyGet(object, "Parent"); }},
+    };
+    std::vector<Message> questions;
+    for (const auto& [object, mask] : objects) {
+        for (const auto& [kind, make] : kinds) {
+            if ((mask & kind) != 0) {
+                questions.push_back(make(object));
+            }
+        }
+    }
+    const std::vector<Message> replies = connection_->askAll(questions);
+    std::vector<Answers> answers(objects.size());
+    std::size_t next = 0;
+    for (std::size_t index = 0; index < objects.size(); ++index) {
+        const unsigned mask = objects[index].second;
+        Answers& answer = answers[index];
+        const auto take = [&](unsigned kind) -> DBusMessage* {
+            return (mask & kind) != 0 ? replies[next++].get() : nullptr;
+        };
+        if (DBusMessage* reply = take(askName)) {
+            answer.name = stringProperty(reply);
+        }
+        if (DBusMessage* reply = take(askStates)) {
+            answer.states = statesIn(reply);
+        }
+        if (DBusMessage* reply = take(askRole)) {
+            answer.role = basicIn<dbus_uint32_t>(reply, "u");
+        }
+        if (DBusMessage* reply = take(askCount)) {
+            answer.count = int32Property(reply);
+        }
+        if (DBusMessage* reply = take(askIndex)) {
+            answer.index = basicIn<dbus_int32_t>(reply, "i");
+        }
+        if (DBusMessage* reply = take(askParent)) {
+            answer.parent = objectProperty(reply);
+        }
+    }
+    return answers;
 }
 
 void AccessibleBus::streamStates(

@@ -44,10 +44,29 @@ public:
     std::vector<std::optional<StateBits>> states(const std::vector<ObjectRef>& objects);
     std::vector<std::optional<std::string>> names(const std::vector<ObjectRef>& objects);
     std::optional<std::int32_t> childCount(const ObjectRef& object);
-    std::optional<std::int32_t> indexInParent(const ObjectRef& object);
-    std::optional<ObjectRef> parent(const ObjectRef& object);
     // The process that owns a bus name, by the bus's own word.
     std::optional<std::uint32_t> processOf(const std::string& busName);
+
+    // Several unrelated questions at once, for one round trip: each answers as its own call
+    // would, nothing for an object that did not answer.
+    struct Answers {
+        std::optional<std::string> name;
+        std::optional<StateBits> states;
+        std::optional<std::uint32_t> role;
+        std::optional<std::int32_t> count;
+        std::optional<std::int32_t> index;
+        std::optional<ObjectRef> parent;
+    };
+    enum Question : unsigned {
+        askName = 1,
+        askStates = 2,
+        askRole = 4,
+        askCount = 8,
+        askIndex = 16,
+        askParent = 32
+    };
+    // For each object, the questions its mask asks.
+    std::vector<Answers> askAbout(const std::vector<std::pair<ObjectRef, unsigned>>& objects);
 
     // Asks for many objects' states with up to `inFlight` questions out at once; `next` hands
     // out the index to ask next (nothing when done), `take` gets each answer as it comes.

@@ -217,23 +217,23 @@ std::optional<ObjectRef> ViewReader::activeFrame() {
         forgetApplication();
         return std::nullopt;
     }
-    std::vector<ObjectRef> frames;
+    std::vector<std::pair<ObjectRef, unsigned>> questions;
     for (const ObjectRef& child : *children) {
-        frames.push_back(child);
+        questions.emplace_back(child, AccessibleBus::askRole | AccessibleBus::askStates);
     }
-    const std::vector<std::optional<std::uint32_t>> roles = bus_->roles(frames);
-    const std::vector<std::optional<StateBits>> states = bus_->states(frames);
+    const std::vector<AccessibleBus::Answers> answers = bus_->askAbout(questions);
     std::optional<ObjectRef> fallback;
-    for (std::size_t index = 0; index < frames.size(); ++index) {
-        if (!hasRole(roles[index], ATSPI_ROLE_FRAME)) {
+    for (std::size_t index = 0; index < answers.size(); ++index) {
+        const ObjectRef& frame = questions[index].first;
+        if (!hasRole(answers[index].role, ATSPI_ROLE_FRAME)) {
             continue;
         }
-        if (hasState(states[index], ATSPI_STATE_ACTIVE)) {
-            return frames[index];
+        if (hasState(answers[index].states, ATSPI_STATE_ACTIVE)) {
+            return frame;
         }
-        const bool usedLast = frame_ == frames[index];
-        if (usedLast || (!fallback && isShowing(states[index]))) {
-            fallback = frames[index];
+        const bool usedLast = frame_ == frame;
+        if (usedLast || (!fallback && isShowing(answers[index].states))) {
+            fallback = frame;
         }
     }
     return fallback;
@@ -246,15 +246,6 @@ void ViewReader::findView(const ObjectRef& frame) {
     navigator_ = found.navigator;
     frame_ = frame;
     cellPaths_.clear();
-}
-
-bool ViewReader::viewIsUsable() {
-    if (!table_) {
-        return false;
-    }
-    const std::vector<ObjectRef> objects = {*table_};
-    return isShowing(bus_->states(objects).front()) &&
-           hasRole(bus_->roles(objects).front(), ATSPI_ROLE_TABLE);
 }
 
 // The location bar's buttons (those after its check box that show) and, when it shows none
@@ -283,15 +274,17 @@ void ViewReader::readLocationBar(FolderClues& clues) {
             combo = (*children)[index];
         }
     }
-    const std::vector<std::optional<StateBits>> states = bus_->states(buttons);
-    const std::vector<std::optional<std::string>> names = bus_->names(buttons);
-    for (std::size_t index = 0; index < buttons.size(); ++index) {
-        if (!states[index] || !names[index]) {
+    std::vector<std::pair<ObjectRef, unsigned>> questions;
+    for (const ObjectRef& button : buttons) {
+        questions.emplace_back(button, AccessibleBus::askStates | AccessibleBus::askName);
+    }
+    for (const AccessibleBus::Answers& button : bus_->askAbout(questions)) {
+        if (!button.states || !button.name) {
             clues.breadcrumb.clear();
             return;
         }
-        if (isShowing(states[index])) {
-            clues.breadcrumb.push_back(*names[index]);
+        if (isShowing(button.states)) {
+            clues.breadcrumb.push_back(*button.name);
         }
     }
     if (clues.breadcrumb.empty() && combo) {
@@ -377,17 +370,38 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
         return;
     }
     const std::optional<ObjectRef> frame = activeFrame();
-    const std::optional<std::string> title = frame ? bus_->names({*frame}).front() : std::nullopt;
+    if (!frame) {
+        finish(std::nullopt);
+        return;
+    }
+    // The window's title, the view found last (still usable? how many items?) and the
+    // focused item, in one round trip.
+    const bool sameWindow = frame == frame_ && table_;
+    std::vector<std::pair<ObjectRef, unsigned>> questions = {{*frame, AccessibleBus::askName}};
+    if (sameWindow) {
+        questions.emplace_back(*table_, AccessibleBus::askStates | AccessibleBus::askRole |
+                                            AccessibleBus::askCount);
+    }
+    if (request.focused) {
+        questions.emplace_back(*request.focused,
+                               AccessibleBus::askParent | AccessibleBus::askIndex |
+                                   AccessibleBus::askStates | AccessibleBus::askName);
+    }
+    const std::vector<AccessibleBus::Answers> answers = bus_->askAbout(questions);
+    const std::optional<std::string>& title = answers.front().name;
     if (!title || superseded()) {
         finish(std::nullopt);
         return;
     }
+    std::optional<std::int32_t> count;
     // Another tab or view mode brings another view: its showing and children events mark
     // the one found stale.
-    if (frame != frame_ || !viewIsUsable()) {
+    if (sameWindow && isShowing(answers[1].states) && hasRole(answers[1].role, ATSPI_ROLE_TABLE)) {
+        count = answers[1].count;
+    } else {
         findView(*frame);
+        count = table_ ? bus_->childCount(*table_) : std::nullopt;
     }
-    const std::optional<std::int32_t> count = table_ ? bus_->childCount(*table_) : std::nullopt;
     if (!count || *count < 0) {
         frame_.reset();
         finish(std::nullopt);
@@ -409,14 +423,14 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
     LookNews focus;
     focus.kind = LookNews::Kind::focus;
     focus.generation = request.generation;
-    if (request.focused && bus_->parent(*request.focused) == table_) {
-        const std::optional<std::int32_t> index = bus_->indexInParent(*request.focused);
-        const std::optional<StateBits> states = bus_->states({*request.focused}).front();
-        if (index && *index >= 0 && states && !hasState(states, ATSPI_STATE_DEFUNCT)) {
-            focusedIndex = static_cast<std::size_t>(*index);
+    if (request.focused && answers.back().parent == table_) {
+        const AccessibleBus::Answers& focused = answers.back();
+        if (focused.index && *focused.index >= 0 && focused.states &&
+            !hasState(focused.states, ATSPI_STATE_DEFUNCT)) {
+            focusedIndex = static_cast<std::size_t>(*focused.index);
             focus.focusOnItem = true;
-            focus.focusedSelected = hasState(states, ATSPI_STATE_SELECTED);
-            focus.focusedName = bus_->names({*request.focused}).front();
+            focus.focusedSelected = hasState(focused.states, ATSPI_STATE_SELECTED);
+            focus.focusedName = focused.name;
         }
     }
     send(std::move(focus));

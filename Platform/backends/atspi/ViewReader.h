@@ -77,7 +77,6 @@ private:
     bool findApplication(pid_t pid);
     std::optional<ObjectRef> activeFrame();
     void findView(const ObjectRef& frame);
-    bool viewIsUsable();
     void readLocationBar(FolderClues& clues);
     bool fileManagerShows(pid_t pid, const std::string& folder);
     std::optional<std::string> folderShown(pid_t pid, const FolderClues& clues,
