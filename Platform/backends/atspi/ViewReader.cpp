@@ -218,6 +218,7 @@ std::optional<ObjectRef> ViewReader::activeFrame() {
         return std::nullopt;
     }
     std::vector<std::pair<ObjectRef, unsigned>> questions;
+    questions.reserve(children->size());
     for (const ObjectRef& child : *children) {
         questions.emplace_back(child, AccessibleBus::askRole | AccessibleBus::askStates);
     }
@@ -275,6 +276,7 @@ void ViewReader::readLocationBar(FolderClues& clues) {
         }
     }
     std::vector<std::pair<ObjectRef, unsigned>> questions;
+    questions.reserve(buttons.size());
     for (const ObjectRef& button : buttons) {
         questions.emplace_back(button, AccessibleBus::askStates | AccessibleBus::askName);
     }
