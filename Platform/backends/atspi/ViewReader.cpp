@@ -294,22 +294,32 @@ void ViewReader::readLocationBar(FolderClues& clues) {
     }
 }
 
-// Whether the file manager shows `folder` in one of its windows, by its own D-Bus word.
-bool ViewReader::fileManagerShows(pid_t pid, const std::string& folder) {
+// Whether the file manager shows `folder` in one of its windows, by its own D-Bus word;
+// nothing when it did not say (busy past the timeout, or no window listed), which is no "no".
+std::optional<bool> ViewReader::fileManagerShows(pid_t pid, const std::string& folder) {
     if (!sessionBus_) {
         return false;
     }
     const std::string service = "org.kde.dolphin-" + std::to_string(pid);
     const std::string url = "file://" + percentEncodedPath(folder);
-    for (const std::string& window : sessionBus_->childObjects(service, "/dolphin")) {
+    const std::vector<std::string> windows = sessionBus_->childObjects(service, "/dolphin");
+    std::optional<bool> shown;
+    if (!windows.empty()) {
+        shown = false;
+    }
+    for (const std::string& window : windows) {
         for (const std::string& form : {url, folder == "/" ? url : url + "/"}) {
-            if (sessionBus_->callBoolean(service, "/dolphin/" + window,
-                                         "org.kde.dolphin.MainWindow", "isUrlOpen", form) == true) {
+            const std::optional<bool> open = sessionBus_->callBoolean(
+                service, "/dolphin/" + window, "org.kde.dolphin.MainWindow", "isUrlOpen", form);
+            if (open == true) {
                 return true;
+            }
+            if (!open) {
+                shown.reset();
             }
         }
     }
-    return false;
+    return shown;
 }
 
 // The folder shown, when exactly one reading of the clues is both on disk (holding the
@@ -340,9 +350,12 @@ std::optional<std::string> ViewReader::folderShown(pid_t pid, const FolderClues&
         if (known != confirmations_.end()) {
             return known->second;
         }
-        const bool shown = fileManagerShows(pid, folder);
-        confirmations_[folder] = shown;
-        return shown;
+        // Only a definite answer is kept: a busy moment must not deny the folder for good.
+        const std::optional<bool> shown = fileManagerShows(pid, folder);
+        if (shown) {
+            confirmations_[folder] = *shown;
+        }
+        return shown.value_or(false);
     });
 }
 

@@ -78,7 +78,7 @@ private:
     std::optional<ObjectRef> activeFrame();
     void findView(const ObjectRef& frame);
     void readLocationBar(FolderClues& clues);
-    bool fileManagerShows(pid_t pid, const std::string& folder);
+    std::optional<bool> fileManagerShows(pid_t pid, const std::string& folder);
     std::optional<std::string> folderShown(pid_t pid, const FolderClues& clues,
                                            const std::string& name);
     void forgetApplication();
