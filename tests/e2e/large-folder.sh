@@ -109,10 +109,15 @@ highlight_box() {
     xdotool mousemove "$((wx + ww / 2))" "$((wy - 10))" # no hover highlight
     # Above the status bar, whose zoom slider has the same colour.
     box=$(import -window root -crop "${ww}x$((wh - 40))+$wx+$wy" png:- |
-        convert - +repage -fuzz 5% -fill black +opaque '#2F8BC4' -format '%@' info:)
+        convert - +repage -fuzz 5% -fill black +opaque '#2F8BC4' -format '%@' info: 2>/dev/null)
     # WxH+X+Y
-    [[ "$box" =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || return 1
+    [[ "$box" =~ ^([1-9][0-9]*)x([1-9][0-9]*)\+([0-9]+)\+([0-9]+)$ ]] || return 1
     echo "$((wx + BASH_REMATCH[3])) $((wy + BASH_REMATCH[4])) ${BASH_REMATCH[1]} ${BASH_REMATCH[2]}"
+}
+# Sets $highlighted once the file manager has painted the selection on a row other than
+# $1's (the highlight lags the selection it reports).
+highlight_painted() { # [top to differ from]
+    highlighted=$(highlight_box) && [ "$(echo "$highlighted" | cut -d ' ' -f 2)" != "${1:-}" ]
 }
 # A rubber band dragged with the mouse from one point to another, in steps as a hand moves.
 rubber_band() { # x1 y1 x2 y2
@@ -150,10 +155,12 @@ echo "ok: 2,000 items: keyboard, select-all, clear, shift-selection"
 names=("$HOME"/large/*)
 xdotool key End
 expect_selection "${names[1999]}" 20
-read -r left top width _ <<<"$(highlight_box)" || fail "no highlighted item on the screen"
+wait_for "the last item highlighted" highlight_painted
+read -r left top width _ <<<"$highlighted"
 xdotool key Up
 expect_selection "${names[1995]}" 20
-read -r _ top_above _ _ <<<"$(highlight_box)" || fail "no highlighted item on the screen"
+wait_for "the item above highlighted" highlight_painted "$top"
+read -r _ top_above _ _ <<<"$highlighted"
 row=$((top - top_above))
 centre=$((left + width / 2))
 xdotool key Escape
