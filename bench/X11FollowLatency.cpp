@@ -66,10 +66,11 @@ void writeSelection(const std::string& file, const std::string& path) {
     std::rename(temporary.c_str(), file.c_str());
 }
 
-// Waits up to two seconds for `done`; answers whether it came.
+// Waits up to ten seconds for `done` (a view of thousands of items takes seconds to read);
+// answers whether it came.
 template <typename Done> bool waitFor(Done done) {
     const Clock::time_point start = Clock::now();
-    while (Clock::now() - start < std::chrono::seconds(2)) {
+    while (Clock::now() - start < std::chrono::seconds(10)) {
         if (done()) {
             return true;
         }

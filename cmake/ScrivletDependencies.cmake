@@ -12,7 +12,7 @@ if(SCRIVLET_X11_DESKTOP)
     find_package(Qt5 5.15 REQUIRED COMPONENTS Widgets DBus X11Extras)
     pkg_check_modules(xcb REQUIRED IMPORTED_TARGET xcb xcb-ewmh xcb-randr)
     # The file manager's selection on that desktop.
-    pkg_check_modules(atspi REQUIRED IMPORTED_TARGET GLOBAL atspi-2 gobject-2.0)
+    pkg_check_modules(atspi REQUIRED IMPORTED_TARGET GLOBAL atspi-2 gobject-2.0 dbus-1)
 endif()
 
 if(SCRIVLET_BUILD_TESTS)

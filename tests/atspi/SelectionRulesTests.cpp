@@ -1,5 +1,6 @@
 #include "Platform/backends/atspi/SelectionRules.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <gtest/gtest.h>
 
@@ -114,30 +115,57 @@ TEST(OutwardScanTest, AReachReadsOnlyTheNeighbourhood) {
     EXPECT_EQ(view.asked, (std::vector<std::size_t>{50, 51, 49, 52, 48}));
 }
 
-TEST(StatusTextTest, CountedLinesSayNoneOrSeveralAndAnythingElseIsOneItem) {
-    EXPECT_EQ(readStatusText("300 Files (0 B)"), StatusSays::none);
-    EXPECT_EQ(readStatusText("10,000 Files (0 B)"), StatusSays::none);
-    EXPECT_EQ(readStatusText("2 Folders, 1 File (12 KiB)"), StatusSays::none);
-    EXPECT_EQ(readStatusText("1 Folder"), StatusSays::none);
-    EXPECT_EQ(readStatusText("2 Files selected (0 B)"), StatusSays::several);
-    EXPECT_EQ(readStatusText("1 Folder, 2 Files selected (4 B)"), StatusSays::several);
-    EXPECT_EQ(readStatusText("10.000 Files selected"), StatusSays::several);
-    EXPECT_EQ(readStatusText("report.txt (Plain text document, 3 B)"), StatusSays::one);
-    EXPECT_EQ(readStatusText("file005.txt \u2026cument, 0 B)"), StatusSays::one);
-    // A file named like a count is read as a count: no single selection, never a wrong one.
-    EXPECT_EQ(readStatusText("3 Files (Plain text document, 0 B)"), StatusSays::none);
+// Many questions out at once, answered in reverse order of asking, as a busy bus may.
+CellScanResult scanPipelined(const FakeView& view, std::size_t start, std::size_t inFlight,
+                             std::vector<std::size_t>* asked = nullptr) {
+    OutwardScan scan(view.selected.size(), start);
+    std::vector<std::size_t> out;
+    while (!scan.isDone()) {
+        while (out.size() < inFlight) {
+            const std::optional<std::size_t> index = scan.nextToAsk();
+            if (!index) {
+                break;
+            }
+            out.push_back(*index);
+            if (asked != nullptr) {
+                asked->push_back(*index);
+            }
+        }
+        if (out.empty()) {
+            break;
+        }
+        const std::size_t index = out.back();
+        out.pop_back();
+        scan.record(index, view.selected.at(index));
+    }
+    return scan.result();
 }
 
-TEST(StatusTextTest, AOneItemLineNamesAnItemByItsWholeNameUpToTheEllipsis) {
-    EXPECT_TRUE(statusNames("report.txt (Plain text document, 3 B)", "report.txt"));
-    EXPECT_FALSE(statusNames("report.txt (Plain text document, 3 B)", "report"));
-    EXPECT_FALSE(statusNames("report.txt.bak (Plain text document, 3 B)", "report.txt"));
-    EXPECT_TRUE(statusNames("file005.txt \u2026cument, 0 B)", "file005.txt"));
-    EXPECT_FALSE(statusNames("file005.txt \u2026cument, 0 B)", "file006.txt"));
-    // Shortened inside the name: its start must agree.
-    EXPECT_TRUE(statusNames("a very long na\u2026 B)", "a very long name.txt"));
-    EXPECT_FALSE(statusNames("a very long na\u2026 B)", "another name.txt"));
-    EXPECT_FALSE(statusNames("\u2026 B)", "x.txt"));
+TEST(OutwardScanTest, AnswersInAnyOrderGiveTheSameCountAsReadingInTurn) {
+    FakeView one{std::vector<std::optional<bool>>(50, false), {}};
+    one.selected[3] = true;
+    std::vector<std::size_t> asked;
+    const CellScanResult single = scanPipelined(one, 40, 8, &asked);
+    EXPECT_EQ(single.count, SelectedCount::one);
+    EXPECT_EQ(single.selectedIndex, 3U);
+    // Every item asked once: a single selection is confirmed only by all of them.
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked.size(), 50U);
+    EXPECT_EQ(std::adjacent_find(asked.begin(), asked.end()), asked.end());
+
+    // The second selected item far from the first, whichever answers first.
+    FakeView two = one;
+    two.selected[49] = true;
+    EXPECT_EQ(scanPipelined(two, 40, 8).count, SelectedCount::several);
+    EXPECT_EQ(scanPipelined(two, 0, 64).count, SelectedCount::several);
+
+    FakeView none{std::vector<std::optional<bool>>(50, false), {}};
+    EXPECT_EQ(scanPipelined(none, 10, 8).count, SelectedCount::none);
+
+    // One item that does not answer, among answers that would make a single selection.
+    FakeView silent = one;
+    silent.selected[20] = std::nullopt;
+    EXPECT_EQ(scanPipelined(silent, 40, 8).count, SelectedCount::unknown);
 }
 
 TEST(FolderTitleTest, TheApplicationsNameIsTakenOffWhateverTheSeparator) {

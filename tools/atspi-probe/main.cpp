@@ -2,7 +2,7 @@
 //   <wall-clock milliseconds> selection <path>|none
 // and with --scans one line per look at the view:
 //   <wall-clock milliseconds> scan cells=<in view> read=<asked> seconds=<rescan>
-//   cell-seconds=<items> longest-slice=<seconds> status-bar=<0|1>
+//   cell-seconds=<items> longest-slice=<seconds>
 // Usage: scrivlet-atspi-probe [--pid PID] [--cap N] [--scans]
 // Without --pid it follows the first running process named "dolphin" (waiting for one).
 #include "Platform/backends/atspi/AtspiFileManagerSelection.h"
@@ -73,10 +73,9 @@ int main(int argc, char** argv) {
     if (printScans) {
         options.onScan = [](const atspi::ScanReport& report) {
             std::printf("%lld scan cells=%zu read=%zu seconds=%.6f cell-seconds=%.6f "
-                        "longest-slice=%.6f status-bar=%d\n",
+                        "longest-slice=%.6f\n",
                         wallMilliseconds(), report.cellsInView, report.cellsRead, report.seconds,
-                        report.cellSeconds, report.longestSliceSeconds,
-                        report.confirmedByStatusBar ? 1 : 0);
+                        report.cellSeconds, report.longestSliceSeconds);
             std::fflush(stdout);
         };
     }

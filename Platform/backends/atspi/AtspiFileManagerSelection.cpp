@@ -1,26 +1,22 @@
 #include "Platform/backends/atspi/AtspiFileManagerSelection.h"
 
 #include "Platform/backends/atspi/GLibContextPump.h"
+#include "Platform/backends/atspi/SelectionReaderThread.h"
 #include "Platform/backends/atspi/SelectionRules.h"
 #include "Platform/backends/atspi/SessionBus.h"
+#include "Platform/backends/atspi/StallMeter.h"
 #include "Platform/base/Log.h"
 #include "Platform/system/Process.h"
 
 #include <atspi/atspi.h>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <thread>
 
 namespace scrivlet::atspi {
 
 namespace {
 
-constexpr const char* applicationName = "Dolphin";
 constexpr const char* a11yBusService = "org.a11y.Bus";
 const std::vector<const char*> bundledLaunchers = {
     "/usr/libexec/at-spi-bus-launcher",
@@ -37,9 +33,6 @@ constexpr const char* watchedEvents[] = {
     "window:activate",
     "window:deactivate",
 };
-// A window's tree holds a few hundred objects; the view and the location bar lie in its
-// first hundred or so, in the order walked. The rest is not worth the calls.
-constexpr int walkBudget = 400;
 // How long a call to the file manager may take, and to one that started in the last moments.
 constexpr int callTimeoutMilliseconds = 500;
 constexpr int startupCallTimeoutMilliseconds = 1000;
@@ -57,104 +50,8 @@ const Logger& accessibilityLog() {
     return logger;
 }
 
-struct ObjectUnref {
-    void operator()(void* object) const { g_object_unref(object); }
-};
-using Accessible = std::unique_ptr<AtspiAccessible, ObjectUnref>;
-
-Accessible retained(AtspiAccessible* accessible) {
-    if (accessible != nullptr) {
-        g_object_ref(accessible);
-    }
-    return Accessible(accessible);
-}
-
-// Each reader answers nothing when the call failed (the object is gone, the bus timed out).
-std::optional<AtspiRole> roleOf(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    const AtspiRole role = atspi_accessible_get_role(accessible, &error);
-    if (error != nullptr) {
-        g_error_free(error);
-        return std::nullopt;
-    }
-    return role;
-}
-
-std::optional<std::string> nameOf(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    gchar* name = atspi_accessible_get_name(accessible, &error);
-    if (error != nullptr) {
-        g_error_free(error);
-        g_free(name);
-        return std::nullopt;
-    }
-    std::string text = name != nullptr ? name : "";
-    g_free(name);
-    return text;
-}
-
-int childCount(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    const gint count = atspi_accessible_get_child_count(accessible, &error);
-    if (error != nullptr) {
-        g_error_free(error);
-        return -1;
-    }
-    return count;
-}
-
-Accessible childAt(AtspiAccessible* accessible, int index) {
-    GError* error = nullptr;
-    AtspiAccessible* child = atspi_accessible_get_child_at_index(accessible, index, &error);
-    if (error != nullptr) {
-        g_error_free(error);
-        if (child != nullptr) {
-            g_object_unref(child);
-        }
-        return nullptr;
-    }
-    return Accessible(child);
-}
-
-Accessible parentOf(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    AtspiAccessible* parent = atspi_accessible_get_parent(accessible, &error);
-    if (error != nullptr) {
-        g_error_free(error);
-        if (parent != nullptr) {
-            g_object_unref(parent);
-        }
-        return nullptr;
-    }
-    return Accessible(parent);
-}
-
-// The states asked for, or nothing when the object did not answer.
-struct States {
-    bool showing = false;
-    bool active = false;
-    bool focused = false;
-    bool selected = false;
-};
-
-std::optional<States> statesOf(AtspiAccessible* accessible) {
-    AtspiStateSet* set = atspi_accessible_get_state_set(accessible);
-    if (set == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<States> states;
-    if (atspi_state_set_contains(set, ATSPI_STATE_DEFUNCT) == FALSE) {
-        states = States{atspi_state_set_contains(set, ATSPI_STATE_SHOWING) != FALSE,
-                        atspi_state_set_contains(set, ATSPI_STATE_ACTIVE) != FALSE,
-                        atspi_state_set_contains(set, ATSPI_STATE_FOCUSED) != FALSE,
-                        atspi_state_set_contains(set, ATSPI_STATE_SELECTED) != FALSE};
-    }
-    g_object_unref(set);
-    return states;
-}
-
-// The unique name on the accessibility bus of the application an object belongs to. Read
-// from the object itself: no call is made, so it is safe for objects of any process.
+// The unique name on the accessibility bus of the application an object belongs to, and the
+// object's path. Read from the object itself: no call is made.
 std::string busNameOf(AtspiAccessible* accessible) {
     if (accessible == nullptr) {
         return {};
@@ -166,44 +63,10 @@ std::string busNameOf(AtspiAccessible* accessible) {
     return object->app->bus_name;
 }
 
-std::string percentEncodedPath(const std::string& path) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (const char character : path) {
-        const auto byte = static_cast<unsigned char>(character);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-            (byte >= '0' && byte <= '9') || byte == '/' || byte == '-' || byte == '_' ||
-            byte == '.' || byte == '~') {
-            encoded += character;
-        } else {
-            encoded += '%';
-            encoded += digits[byte >> 4U];
-            encoded += digits[byte & 0xFU];
-        }
-    }
-    return encoded;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// The places the file manager lists, from the user's places file.
-std::vector<Place> userPlaces() {
-    std::filesystem::path dataHome;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {
-        dataHome = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
-        dataHome = std::filesystem::path(home) / ".local/share";
-    }
-    std::vector<Place> places;
-    if (!dataHome.empty()) {
-        places = placesFromBookmarks(readFile(dataHome / "user-places.xbel"));
-    }
-    return places;
+std::string pathOf(AtspiAccessible* accessible) {
+    return accessible != nullptr && ATSPI_OBJECT(accessible)->path != nullptr
+               ? ATSPI_OBJECT(accessible)->path
+               : std::string();
 }
 
 // GLib's context, the accessibility bus and libatspi's state are per process; they are set
@@ -227,9 +90,8 @@ struct AtspiRuntime {
         context = g_main_context_new();
         initialized = atspi_init() >= 0;
         atspi_set_main_context(context);
-        // Every call to the file manager blocks the main thread until it answers. libatspi
-        // waits 15 s for an application that started recently: far too long for a frozen
-        // file manager to hold the app. Its answers take well under a millisecond.
+        // The main thread calls nothing of the file manager's, but libatspi may while it
+        // takes an event in: 15 s for an application that started recently is far too long.
         atspi_set_timeout(callTimeoutMilliseconds, startupCallTimeoutMilliseconds);
         return initialized;
     }
@@ -272,7 +134,8 @@ class AtspiFileManagerSelection final : public FileManagerSelection {
 public:
     AtspiFileManagerSelection(RunLoop& loop, AtspiSelectionOptions options)
         : loop_(loop), options_(std::move(options)),
-          schedule_(options_.coalesceSeconds, options_.maxCoalesceSeconds) {
+          schedule_(options_.coalesceSeconds, options_.maxCoalesceSeconds),
+          stallMeter_(StallMeter::fromEnvironment(loop_)) {
         sessionBus_ = SessionBus::connect();
         if (sessionBus_ && options_.enableAccessibility) {
             enableAccessibility(*sessionBus_);
@@ -284,6 +147,8 @@ public:
         if (available_) {
             pump_ = std::make_unique<GLibContextPump>(loop_, AtspiRuntime::shared().context);
             pump_->pump();
+            reader_ = std::make_unique<SelectionReaderThread>(
+                loop_, [this](const LookNews& news) { takeNews(news); }, callTimeoutMilliseconds);
         }
     }
 
@@ -325,7 +190,7 @@ public:
             reannounceTimer_.reset();
         }
         cancelRescan();
-        stopScan();
+        ++generation_; // news of a look already asked for is dropped
         if (settleTimer_) {
             loop_.invalidateTimer(*settleTimer_);
             settleTimer_.reset();
@@ -336,7 +201,6 @@ public:
         }
         pid_.reset();
         onChange_ = nullptr;
-        application_.reset();
         applicationBusName_.clear();
         forgetView();
         answer_.reset();
@@ -402,9 +266,8 @@ private:
         g_boxed_free(ATSPI_TYPE_EVENT, event);
     }
 
-    // Runs inside the GLib context's dispatch. No call goes to the event's sender here: it
-    // may be this very process, whose main thread would then wait on itself until the
-    // bus timed out. The sender is told apart by its bus name alone.
+    // Runs inside the GLib context's dispatch. No call is made here: the main thread waits
+    // on no one. The sender is told apart by its bus name alone, an object by its path.
     void handleEvent(const AtspiEvent& event) {
         if (!pid_ || event.type == nullptr) {
             return;
@@ -426,9 +289,12 @@ private:
         case EventEffect::refindView:
             // Items coming and going inside the view found keep that view; anything else
             // may have brought another one. The parent libatspi already knows costs no call.
-            if (!table_ ||
-                (event.source != table_.get() && event.source->accessible_parent != table_.get())) {
+            if (tablePath_.empty() || (pathOf(event.source) != tablePath_ &&
+                                       (event.source == nullptr ||
+                                        pathOf(event.source->accessible_parent) != tablePath_))) {
                 viewStale_ = true;
+            } else {
+                itemsChanged_ = true;
             }
             requestRescan(false);
             return;
@@ -437,7 +303,7 @@ private:
             // belongs to the view is asked when the selection is looked at.
             if (event.detail1 != 0 && event.source != nullptr &&
                 std::string_view(event.type).starts_with("object:state-changed:focused")) {
-                focusedCell_ = retained(event.source);
+                focusedCell_ = ObjectRef{sender, pathOf(event.source)};
             }
             requestRescan(false);
             return;
@@ -495,483 +361,71 @@ private:
         });
     }
 
-    // The followed process's application on the accessibility bus. Asks the registry for
-    // the applications and the bus for each one's process, never an application itself.
-    bool findApplication() {
-        if (application_) {
-            return true;
-        }
-        AtspiAccessible* desktop = atspi_get_desktop(0);
-        if (desktop == nullptr) {
-            return false;
-        }
-        const int count = childCount(desktop);
-        for (int index = 0; index < count && !application_; ++index) {
-            Accessible candidate = childAt(desktop, index);
-            if (!candidate) {
-                continue;
-            }
-            GError* error = nullptr;
-            const guint processIdentifier =
-                atspi_accessible_get_process_id(candidate.get(), &error);
-            if (error != nullptr) {
-                g_error_free(error);
-                continue;
-            }
-            if (static_cast<pid_t>(processIdentifier) == *pid_) {
-                applicationBusName_ = busNameOf(candidate.get());
-                application_ = std::move(candidate);
-                reannounceEvents();
-            }
-        }
-        g_object_unref(desktop);
-        return application_ != nullptr;
-    }
-
     void forgetView() {
-        frame_.reset();
-        table_.reset();
-        navigator_.reset();
-        statusLabel_.reset();
+        tablePath_.clear();
         focusedCell_.reset();
-        focusLookedFor_.reset();
         viewStale_ = true;
-        confirmations_.clear();
-        confirmedClues_.reset();
     }
 
-    // The window the user works in: the active main window, else the one used last.
-    Accessible activeFrame() {
-        const int count = childCount(application_.get());
-        if (count < 0) {
-            application_.reset();
-            applicationBusName_.clear();
-            forgetView();
-            return nullptr;
-        }
-        Accessible fallback;
-        for (int index = 0; index < count; ++index) {
-            Accessible child = childAt(application_.get(), index);
-            if (!child || roleOf(child.get()) != ATSPI_ROLE_FRAME) {
-                continue;
-            }
-            const std::optional<States> states = statesOf(child.get());
-            if (states && states->active) {
-                return child;
-            }
-            // libatspi hands out one object per accessible: pointers compare.
-            const bool usedLast = frame_ && child.get() == frame_.get();
-            if (usedLast || (!fallback && states && states->showing)) {
-                fallback = std::move(child);
-            }
-        }
-        return fallback;
-    }
-
-    // A file view, the status bar of its pane, and whether its pane has the keyboard focus.
-    // The view names no parent over the bus: all of it is learnt on the way down.
-    struct FoundView {
-        Accessible table;
-        Accessible statusLabel;
-        bool paneFocused = false;
-    };
-
-    struct Walk {
-        int budget = walkBudget;
-        std::vector<FoundView> views;
-        Accessible navigator;
-    };
-
-    // Finds the file views (tables), the status bar of each (the object that holds a slider
-    // and a label: the first label after the view) and the location bar (the object that
-    // holds a combo box, a check box and the path's buttons) among the showing objects of a
-    // window.
-    static void walk(AtspiAccessible* node, AtspiRole role, bool focused, Walk& found) {
-        if (--found.budget < 0) {
-            return;
-        }
-        if (role == ATSPI_ROLE_TABLE) {
-            found.views.push_back({retained(node), nullptr, focused});
-            return;
-        }
-        const int count = childCount(node);
-        bool hasCombo = false;
-        bool hasCheck = false;
-        bool hasSlider = false;
-        Accessible firstLabel;
-        std::vector<std::pair<Accessible, AtspiRole>> children;
-        for (int index = 0; index < count; ++index) {
-            Accessible child = childAt(node, index);
-            if (!child) {
-                continue;
-            }
-            const std::optional<AtspiRole> childRole = roleOf(child.get());
-            if (!childRole) {
-                continue;
-            }
-            hasCombo = hasCombo || *childRole == ATSPI_ROLE_COMBO_BOX;
-            hasCheck = hasCheck || *childRole == ATSPI_ROLE_CHECK_BOX;
-            hasSlider = hasSlider || *childRole == ATSPI_ROLE_SLIDER;
-            if (*childRole == ATSPI_ROLE_LABEL && !firstLabel) {
-                firstLabel = retained(child.get());
-            }
-            children.emplace_back(std::move(child), *childRole);
-        }
-        if (hasCombo && hasCheck && !found.navigator) {
-            found.navigator = retained(node);
-            return;
-        }
-        if (hasSlider && firstLabel) {
-            if (!found.views.empty() && !found.views.back().statusLabel) {
-                found.views.back().statusLabel = std::move(firstLabel);
-            }
-            return;
-        }
-        for (auto& [child, childRole] : children) {
-            switch (childRole) {
-            // Menus, tab bars, lists (places, completions) and docked panels hold neither.
-            case ATSPI_ROLE_MENU_BAR:
-            case ATSPI_ROLE_POPUP_MENU:
-            case ATSPI_ROLE_MENU:
-            case ATSPI_ROLE_PAGE_TAB_LIST:
-            case ATSPI_ROLE_LIST:
-            case ATSPI_ROLE_FRAME:
-            case ATSPI_ROLE_PUSH_BUTTON:
-            case ATSPI_ROLE_CHECK_BOX:
-            case ATSPI_ROLE_LABEL:
-            case ATSPI_ROLE_SLIDER:
-                continue;
-            default:
-                break;
-            }
-            const std::optional<States> states = statesOf(child.get());
-            if (!states || !states->showing) {
-                continue;
-            }
-            walk(child.get(), childRole, states->focused, found);
-        }
-    }
-
-    // The view that has the keyboard focus (split views show two): the one that holds the
-    // item (or is the view) the last focus event named, else the one whose pane holds the
-    // focus, else the first.
-    FoundView focusedView(std::vector<FoundView>& views) const {
-        if (focusedCell_ && views.size() > 1) {
-            const Accessible parent = parentOf(focusedCell_.get());
-            for (FoundView& view : views) {
-                if (view.table.get() == focusedCell_.get() || view.table.get() == parent.get()) {
-                    return std::move(view);
-                }
-            }
-        }
-        for (FoundView& view : views) {
-            if (view.paneFocused) {
-                return std::move(view);
-            }
-        }
-        return views.empty() ? FoundView() : std::move(views.front());
-    }
-
-    bool viewIsUsable() const {
-        if (!table_) {
-            return false;
-        }
-        const std::optional<States> states = statesOf(table_.get());
-        return states && states->showing && roleOf(table_.get()) == ATSPI_ROLE_TABLE;
-    }
-
-    void findView(Accessible frame) {
-        Walk found;
-        walk(frame.get(), ATSPI_ROLE_FRAME, false, found);
-        FoundView view = focusedView(found.views);
-        table_ = std::move(view.table);
-        statusLabel_ = std::move(view.statusLabel);
-        navigator_ = std::move(found.navigator);
-        frame_ = std::move(frame);
-        viewStale_ = false;
-    }
-
-    // The location bar's buttons and, when it shows none (while edited), its text.
-    void readLocationBar(FolderClues& clues) const {
-        clues.breadcrumb = breadcrumb();
-        if (!clues.breadcrumb.empty() || !navigator_) {
-            return;
-        }
-        const int count = childCount(navigator_.get());
-        for (int index = 0; index < count; ++index) {
-            Accessible child = childAt(navigator_.get(), index);
-            if (child && roleOf(child.get()) == ATSPI_ROLE_COMBO_BOX) {
-                clues.locationText = nameOf(child.get()).value_or(std::string());
-                return;
-            }
-        }
-    }
-
-    std::vector<std::string> breadcrumb() const {
-        std::vector<std::string> names;
-        if (!navigator_) {
-            return names;
-        }
-        const int count = childCount(navigator_.get());
-        bool afterCheckBox = false;
-        for (int index = 0; index < count; ++index) {
-            Accessible child = childAt(navigator_.get(), index);
-            if (!child) {
-                return {};
-            }
-            const std::optional<AtspiRole> role = roleOf(child.get());
-            if (role == ATSPI_ROLE_CHECK_BOX) {
-                afterCheckBox = true;
-                continue;
-            }
-            if (!afterCheckBox || role != ATSPI_ROLE_PUSH_BUTTON) {
-                continue;
-            }
-            const std::optional<States> states = statesOf(child.get());
-            const std::optional<std::string> name = nameOf(child.get());
-            if (!states || !name) {
-                return {};
-            }
-            if (states->showing) {
-                names.push_back(*name);
-            }
-        }
-        return names;
-    }
-
-    // Whether the file manager shows `folder` in one of its windows, by its own D-Bus word.
-    bool fileManagerShows(const std::string& folder) {
-        if (!sessionBus_ || !pid_) {
-            return false;
-        }
-        const std::string service = "org.kde.dolphin-" + std::to_string(*pid_);
-        const std::string url = "file://" + percentEncodedPath(folder);
-        for (const std::string& window : sessionBus_->childObjects(service, "/dolphin")) {
-            for (const std::string& form : {url, folder == "/" ? url : url + "/"}) {
-                if (sessionBus_->callBoolean(service, "/dolphin/" + window,
-                                             "org.kde.dolphin.MainWindow", "isUrlOpen",
-                                             form) == true) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    // The folder shown, when exactly one reading of the clues is both on disk (holding the
-    // selected item) and confirmed: an absolute title is the file manager's own statement;
-    // a rebuilt path must also be open in one of its windows.
-    std::optional<std::string> folderShown(const FolderClues& clues, const std::string& name) {
-        std::string cluesKey = clues.title + '\n' + clues.locationText + '\n';
-        for (const std::string& part : clues.breadcrumb) {
-            cluesKey += part + '\n';
-        }
-        if (confirmedClues_ != cluesKey) {
-            confirmations_.clear();
-            confirmedClues_ = cluesKey;
-            places_ = userPlaces(); // the user may have added one since
-        }
-        return chooseFolder(folderCandidates(clues, places_), [&](const std::string& folder) {
-            std::error_code error;
-            const std::optional<std::string> path = pathInFolder(folder, name);
-            if (!path || !std::filesystem::is_directory(folder, error) ||
-                !std::filesystem::exists(std::filesystem::symlink_status(*path, error))) {
-                return false;
-            }
-            if (folder == clues.title) {
-                return true;
-            }
-            const auto known = confirmations_.find(folder);
-            if (known != confirmations_.end()) {
-                return known->second;
-            }
-            const bool shown = fileManagerShows(folder);
-            confirmations_[folder] = shown;
-            return shown;
-        });
-    }
-
-    // One look at the selection: what costs a handful of calls is read at once; the items
-    // of the view are read a slice at a time on later turns of the loop, so that no view,
-    // however large, holds the main thread.
+    // One look at the selection, made on the reader's thread: the main thread only asks and,
+    // later, takes the news.
     void rescan() {
         schedule_.noteRescan();
-        stopScan();
-        report_ = ScanReport();
-        lookStarted_ = std::chrono::steady_clock::now();
-        const std::optional<Look> look = beginLook();
-        if (pump_) {
-            // The calls read whatever else came in meanwhile into libatspi's queue, where no
-            // descriptor tells of it: the events among it are taken on the next turn.
-            pump_->pumpSoon();
-        }
-        if (!look) {
-            finishLook(std::nullopt);
-            return;
-        }
-        look_ = *look;
-        // The answer shown stays while the items are read only when the focused item still
-        // is that file and still selected; anything else takes it back at once.
-        if (answer_ && !(look_->focusedSelected && look_->focusedName &&
-                         pathInFolder(std::filesystem::path(*answer_).parent_path(),
-                                      *look_->focusedName) == answer_)) {
+        ++generation_;
+        if (!pid_ || !reader_) {
             publish(std::nullopt);
+            return;
         }
-        continueScan();
+        LookRequest request;
+        request.generation = generation_;
+        request.pid = *pid_;
+        request.focused = focusedCell_;
+        request.viewStale = viewStale_;
+        request.itemsChanged = itemsChanged_;
+        request.cellCap = options_.cellCap;
+        request.inFlight = options_.inFlight;
+        viewStale_ = false;
+        itemsChanged_ = false;
+        reader_->ask(request);
     }
 
-    struct Look {
-        FolderClues clues;
-        std::size_t cellCount = 0;
-        std::optional<std::size_t> focusedIndex;
-        std::optional<std::string> focusedName;
-        bool focusedSelected = false;
-        bool large = false;
-    };
-
-    // Everything but the items: the window, its view, its folder and the focused item. A
-    // view too large to read item by item is looked at only when its status bar says one
-    // item, the focused one, is selected; its neighbourhood is then read for a second.
-    std::optional<Look> beginLook() {
-        if (!pid_ || !available_) {
-            return std::nullopt;
+    void takeNews(const LookNews& news) {
+        loop_.assertOwnerThread("FileManagerSelection news");
+        if (!pid_ || news.generation != generation_) {
+            return; // a look given up, or one for a process no longer followed
         }
-        if (!findApplication()) {
-            noteSilentApplication();
-            return std::nullopt;
-        }
-        Accessible frame = activeFrame();
-        const std::optional<std::string> title = frame ? nameOf(frame.get()) : std::nullopt;
-        if (!title) {
-            return std::nullopt;
-        }
-        // Another tab or view mode brings another view: its showing and children events
-        // mark the one found stale.
-        if (viewStale_ || frame.get() != frame_.get() || !viewIsUsable() || focusLeftView()) {
-            findView(std::move(frame));
-        }
-        if (!table_) {
-            return std::nullopt;
-        }
-        const int count = childCount(table_.get());
-        if (count < 0) {
-            viewStale_ = true;
-            return std::nullopt;
-        }
-        Look look;
-        look.cellCount = static_cast<std::size_t>(count);
-        report_.cellsInView = look.cellCount;
-        look.clues.title = folderFromTitle(*title, applicationName);
-        readLocationBar(look.clues);
-        readFocusedItem(look);
-        look.large = look.cellCount > options_.cellCap;
-        if (look.large) {
-            const std::optional<std::string> status =
-                statusLabel_ ? nameOf(statusLabel_.get()) : std::nullopt;
-            if (!status || !look.focusedName || !look.focusedSelected ||
-                readStatusText(*status) != StatusSays::one ||
-                !statusNames(*status, *look.focusedName)) {
-                return std::nullopt;
+        const auto started = std::chrono::steady_clock::now();
+        if (news.kind == LookNews::Kind::focus) {
+            // The answer shown stays while the items are read when the focused item still is
+            // that file and still selected, or when the focus left the view's items (the
+            // window coming to the front focuses its view first), which tells nothing of the
+            // selection; an item of the view focused that is not that file takes it back at once.
+            if (answer_ && news.focusOnItem &&
+                !(news.focusedSelected && news.focusedName &&
+                  pathInFolder(std::filesystem::path(*answer_).parent_path(), *news.focusedName) ==
+                      answer_)) {
+                publish(std::nullopt);
             }
-            report_.confirmedByStatusBar = true;
-        }
-        return look;
-    }
-
-    // Whether the focus went to an object outside the view found, such as the other pane of a
-    // split view, which no event of the view tells of. Each such object is looked for once.
-    bool focusLeftView() {
-        if (!focusedCell_ || focusedCell_.get() == table_.get() ||
-            focusedCell_.get() == focusLookedFor_.get() ||
-            parentOf(focusedCell_.get()).get() == table_.get()) {
-            return false;
-        }
-        focusLookedFor_ = retained(focusedCell_.get());
-        return true;
-    }
-
-    // The item that has the keyboard focus, as its last focus event named it.
-    void readFocusedItem(Look& look) const {
-        if (!focusedCell_ || parentOf(focusedCell_.get()).get() != table_.get()) {
             return;
         }
-        GError* error = nullptr;
-        const gint index = atspi_accessible_get_index_in_parent(focusedCell_.get(), &error);
-        if (error != nullptr) {
-            g_error_free(error);
-            return;
+        if (news.applicationBus.empty()) {
+            if (!applicationBusName_.empty()) {
+                applicationBusName_.clear();
+                forgetView();
+            }
+            noteSilentApplication();
+        } else if (news.applicationBus != applicationBusName_) {
+            applicationBusName_ = news.applicationBus;
+            reannounceEvents();
         }
-        const std::optional<States> states = statesOf(focusedCell_.get());
-        if (index < 0 || !states) {
-            return;
-        }
-        look.focusedIndex = static_cast<std::size_t>(index);
-        look.focusedSelected = states->selected;
-        look.focusedName = nameOf(focusedCell_.get());
-    }
-
-    void continueScan() {
-        if (!look_) {
-            return;
-        }
-        if (!scan_) {
-            scan_.emplace(look_->cellCount, look_->focusedIndex.value_or(0),
-                          look_->large ? options_.neighbourhood : look_->cellCount);
-        }
-        const auto sliceStarted = std::chrono::steady_clock::now();
-        const auto sliceEnd = sliceStarted + std::chrono::duration<double>(options_.sliceSeconds);
-        const bool done = scan_->advance(
-            [this](std::size_t index) {
-                const Accessible cell = childAt(table_.get(), static_cast<int>(index));
-                const std::optional<States> states =
-                    cell ? statesOf(cell.get()) : std::optional<States>();
-                return states ? std::optional<bool>(states->selected) : std::nullopt;
-            },
-            [&] { return std::chrono::steady_clock::now() < sliceEnd; });
-        const double slice =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - sliceStarted).count();
-        report_.cellSeconds += slice;
-        report_.longestSliceSeconds = std::max(report_.longestSliceSeconds, slice);
-        if (pump_) {
-            pump_->pumpSoon();
-        }
-        if (!done) {
-            scanTimer_ = loop_.addTimer(0, false, [this, alive = std::weak_ptr<bool>(alive_)] {
-                if (const auto still = alive.lock(); still && *still) {
-                    scanTimer_.reset();
-                    continueScan();
-                }
-            });
-            return;
-        }
-        finishLook(pathOfScan());
-    }
-
-    std::optional<std::string> pathOfScan() {
-        const CellScanResult& result = scan_->result();
-        report_.cellsRead = result.cellsRead;
-        if (result.count != SelectedCount::one ||
-            (look_->large && result.selectedIndex != look_->focusedIndex)) {
-            return std::nullopt;
-        }
-        const Accessible cell = childAt(table_.get(), static_cast<int>(result.selectedIndex));
-        const std::optional<std::string> name = cell ? nameOf(cell.get()) : std::nullopt;
-        if (!name) {
-            return std::nullopt;
-        }
-        const std::optional<std::string> folder = folderShown(look_->clues, *name);
-        return folder ? pathInFolder(*folder, *name) : std::nullopt;
-    }
-
-    void finishLook(const std::optional<std::string>& path) {
-        report_.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - lookStarted_).count();
-        scan_.reset();
-        look_.reset();
+        tablePath_ = news.tablePath;
+        ScanReport report = news.report;
+        publish(news.path);
+        report.longestSliceSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (options_.onScan) {
-            options_.onScan(report_);
+            options_.onScan(report);
         }
-        publish(path);
     }
 
     void publish(const std::optional<std::string>& path) {
@@ -983,15 +437,6 @@ private:
             const ChangeHandler handler = onChange_;
             handler();
         }
-    }
-
-    void stopScan() {
-        if (scanTimer_) {
-            loop_.invalidateTimer(*scanTimer_);
-            scanTimer_.reset();
-        }
-        scan_.reset();
-        look_.reset();
     }
 
     // Until it exposes its tree; a process that ended is not waited for.
@@ -1022,24 +467,15 @@ private:
     bool reportedSilence_ = false;
     ChangeHandler onChange_;
     AtspiEventListener* listener_ = nullptr;
-    Accessible application_;
     std::string applicationBusName_;
-    Accessible frame_;
-    Accessible table_;
-    Accessible navigator_;
+    // What the events told since the last look was asked for.
+    std::string tablePath_;
+    std::optional<ObjectRef> focusedCell_;
     bool viewStale_ = true;
-    std::vector<Place> places_;
-    std::optional<std::string> confirmedClues_;
-    std::map<std::string, bool> confirmations_;
+    bool itemsChanged_ = false;
 
-    Accessible statusLabel_;
-    Accessible focusedCell_;
-    Accessible focusLookedFor_; // the last focused object outside the view, looked for
-    std::optional<Look> look_;
-    std::optional<OutwardScan> scan_;
-    std::optional<RunLoop::TimerID> scanTimer_;
-    ScanReport report_;
-    std::chrono::steady_clock::time_point lookStarted_;
+    std::unique_ptr<SelectionReaderThread> reader_;
+    std::uint64_t generation_ = 0;
 
     std::optional<RunLoop::TimerID> rescanTimer_;
     std::optional<RunLoop::TimerID> retryTimer_;
@@ -1049,6 +485,8 @@ private:
     bool answered_ = false;
     std::optional<std::string> answer_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // For the benchmarks: the main thread's stalls while the selection is followed.
+    std::unique_ptr<StallMeter> stallMeter_;
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/backends/atspi/ViewReader.h"
 #include "Platform/base/RunLoop.h"
 #include "Platform/desktop/FileManagerSelection.h"
 
@@ -9,26 +10,13 @@
 
 namespace scrivlet::atspi {
 
-// One look at the file manager's view, for measurements and diagnostics.
-struct ScanReport {
-    std::size_t cellsInView = 0;
-    std::size_t cellsRead = 0;
-    double seconds = 0;             // the whole look, from its start to its answer
-    double cellSeconds = 0;         // the time spent reading items
-    double longestSliceSeconds = 0; // the longest the main thread was held at once
-    bool confirmedByStatusBar = false;
-};
-
 struct AtspiSelectionOptions {
-    // Views up to this many items are read item by item, a slice at a time (each item costs
-    // the file manager about half a millisecond). Larger ones are confirmed through the status
-    // bar, the focused item and its neighbourhood: faster, but resting on the focus events,
-    // which in large views have been seen to name an item beside the one the status bar names.
+    // Views of more items than this get no answer: every item is read to confirm a single
+    // selection, and at about 0.2 ms an item (questions sent many at once) a larger view
+    // would take seconds to answer (on the reader's thread, but the answer would be late).
     std::size_t cellCap = 20000;
-    // How many items around the focused one a larger view has read for a second selection.
-    std::size_t neighbourhood = 16;
-    // The longest a slice of reading holds the main thread before it lets the loop run.
-    double sliceSeconds = 0.004;
+    // How many questions about items are out at once.
+    std::size_t inFlight = 64;
     // A burst of events makes one rescan this long after its last event...
     double coalesceSeconds = 0.025;
     // ...but never later than this after its first.

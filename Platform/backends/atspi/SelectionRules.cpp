@@ -311,98 +311,48 @@ std::optional<std::size_t> OutwardScan::nextIndex() {
     return std::nullopt;
 }
 
+std::optional<std::size_t> OutwardScan::nextToAsk() {
+    if (done_ || asked_ >= reach_) {
+        return std::nullopt;
+    }
+    const std::optional<std::size_t> index = nextIndex();
+    if (index) {
+        ++asked_;
+    }
+    return index;
+}
+
+void OutwardScan::record(std::size_t index, std::optional<bool> selected) {
+    if (done_) {
+        return;
+    }
+    ++result_.cellsRead;
+    if (!selected) {
+        result_.count = SelectedCount::unknown;
+        done_ = true;
+    } else if (*selected && found_) {
+        result_.count = SelectedCount::several;
+        done_ = true;
+    } else if (*selected) {
+        found_ = index;
+    }
+    if (!done_ && result_.cellsRead == std::min(count_, reach_)) {
+        result_.count = found_ ? SelectedCount::one : SelectedCount::none;
+        result_.selectedIndex = found_.value_or(0);
+        done_ = true;
+    }
+}
+
 bool OutwardScan::advance(const std::function<std::optional<bool>(std::size_t)>& isSelected,
                           const std::function<bool()>& keepGoing) {
     while (!done_ && keepGoing()) {
-        const std::optional<std::size_t> index =
-            result_.cellsRead < reach_ ? nextIndex() : std::nullopt;
+        const std::optional<std::size_t> index = nextToAsk();
         if (!index) {
-            result_.count = found_ ? SelectedCount::one : SelectedCount::none;
-            result_.selectedIndex = found_.value_or(0);
-            done_ = true;
             break;
         }
-        ++result_.cellsRead;
-        const std::optional<bool> selected = isSelected(*index);
-        if (!selected) {
-            result_.count = SelectedCount::unknown;
-            done_ = true;
-        } else if (*selected && found_) {
-            result_.count = SelectedCount::several;
-            done_ = true;
-        } else if (*selected) {
-            found_ = index;
-        }
+        record(*index, isSelected(*index));
     }
     return done_;
-}
-
-namespace {
-
-// "7", "10,000", "10.000": a count, with the thousands grouped as the locale does.
-bool isCount(std::string_view word) {
-    return !word.empty() && word.front() >= '0' && word.front() <= '9' &&
-           word.find_first_not_of("0123456789,.") == std::string_view::npos;
-}
-
-// "3 Files", "1 Folder", "2 Folders, 5 Files": the counted part of a status line.
-bool isItemCount(std::string_view text) {
-    while (!text.empty()) {
-        const std::size_t comma = text.find(", ");
-        const std::string_view part = text.substr(0, comma);
-        const std::size_t space = part.find(' ');
-        if (space == std::string_view::npos || !isCount(part.substr(0, space))) {
-            return false;
-        }
-        const std::string_view noun = part.substr(space + 1);
-        if (noun != "File" && noun != "Files" && noun != "Folder" && noun != "Folders") {
-            return false;
-        }
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 2);
-    }
-    return true;
-}
-
-} // namespace
-
-StatusSays readStatusText(std::string_view text) {
-    // The total size in parentheses closes the counted forms.
-    if (const std::size_t open = text.rfind(" ("); open != std::string_view::npos) {
-        if (isItemCount(text.substr(0, open))) {
-            return StatusSays::none;
-        }
-    }
-    if (isItemCount(text)) {
-        return StatusSays::none;
-    }
-    constexpr std::string_view selectedWord = " selected";
-    std::string_view counted = text;
-    if (const std::size_t open = text.rfind(" ("); open != std::string_view::npos) {
-        counted = text.substr(0, open);
-    }
-    if (counted.ends_with(selectedWord) &&
-        isItemCount(counted.substr(0, counted.size() - selectedWord.size()))) {
-        return StatusSays::several;
-    }
-    return StatusSays::one;
-}
-
-bool statusNames(std::string_view text, std::string_view name) {
-    const std::string expected = std::string(name) + " (";
-    constexpr std::string_view ellipsis = "\u2026";
-    const std::size_t cut = text.find(ellipsis);
-    if (cut == std::string_view::npos) {
-        return text.starts_with(expected);
-    }
-    std::string_view kept = text.substr(0, cut);
-    while (kept.ends_with(' ')) {
-        kept.remove_suffix(1);
-    }
-    // Shortened too far to say anything of the name.
-    if (kept.size() < std::min<std::size_t>(name.size(), 3)) {
-        return false;
-    }
-    return std::string_view(expected).starts_with(kept);
 }
 
 } // namespace scrivlet::atspi

@@ -107,10 +107,11 @@ private:
 
 namespace scrivlet::atspi {
 
-// Reads the items of a view a few at a time, from the focused item outward (its neighbours
-// first, where a shift-, rubber-band or select-all selection shows a second item soonest),
-// and stops at the second selected item. Each `advance` returns once `keepGoing` says no, so
-// a view of thousands of items never holds the main thread for long.
+// Reads the items of a view from the focused item outward (its neighbours first, where a
+// shift-, rubber-band or select-all selection shows a second item soonest) and stops at the
+// second selected item. Either item by item (`advance`, which returns once `keepGoing` says
+// no), or with many questions out at once: `nextToAsk` hands out the items in that order and
+// `record` takes their answers in whatever order they come back.
 class OutwardScan {
 public:
     // With a `reach`, reads at most that many items: the scan then only tells whether the
@@ -121,6 +122,8 @@ public:
     // Reads on while `keepGoing()` allows; answers whether the scan is over.
     bool advance(const std::function<std::optional<bool>(std::size_t)>& isSelected,
                  const std::function<bool()>& keepGoing);
+    std::optional<std::size_t> nextToAsk();
+    void record(std::size_t index, std::optional<bool> selected);
     bool isDone() const { return done_; }
     // What was found; `none` and `one` hold only once the scan is over.
     const CellScanResult& result() const { return result_; }
@@ -132,23 +135,10 @@ private:
     std::size_t start_;
     std::size_t reach_;
     std::size_t step_ = 0;
+    std::size_t asked_ = 0;
     bool done_ = false;
     std::optional<std::size_t> found_;
     CellScanResult result_;
 };
-
-// What the file manager's status bar says of the selection. It changes a moment after the
-// selection does, and shows a hovered item's line as if that item were selected, so it
-// confirms a selection seen elsewhere but never names one by itself.
-enum class StatusSays {
-    none,    // "12 Files (3 KiB)", "2 Folders, 5 Files": nothing selected
-    several, // "3 Files selected (0 B)", "1 Folder, 2 Files selected"
-    one,     // "name (type, size)", possibly shortened in the middle with an ellipsis
-};
-StatusSays readStatusText(std::string_view text);
-
-// Whether a one-item status line can be about the item `name`: its text up to an ellipsis
-// (the label shortens long lines in the middle) begins "name (".
-bool statusNames(std::string_view text, std::string_view name);
 
 } // namespace scrivlet::atspi

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Selection to panel shown at three folder sizes, with Dolphin's real selection read through
+# the accessibility bus on an X11 session of its own (headless): for folders of 200, 2,000 and
+# 10,000 items, the median and p99 over 50 key presses that each select one file (Left and
+# Right in turn, after Escape), and the longest the app's main thread was held meanwhile (the
+# app's stall meter, SCRIVLET_STALL_FILE).
+# Usage: bench/x11-folder-sizes.sh [BUILD_DIR] [SAMPLES] [SIZES...]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(realpath "${1:-$root/build/default}")"
+samples="${2:-50}"
+shift $(($# > 2 ? 2 : $#))
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(200 2000 10000)
+tray_host="$build/tests/support/tray-host"
+latency="$build/bench/x11-follow-latency"
+work=$(mktemp -d)
+pid=""
+dolphin_pid=""
+
+fail() {
+    echo "x11-folder-sizes: $*" >&2
+    cat "$work/log" >&2 2>/dev/null || true
+    exit 1
+}
+
+# shellcheck source=../tests/support/x11-session.sh
+. "$root/tests/support/x11-session.sh"
+
+stop_programs() {
+    for running in $pid $dolphin_pid; do
+        kill -TERM "$running" 2>/dev/null || true
+        wait "$running" 2>/dev/null || true
+    done
+    pid=""
+    dolphin_pid=""
+}
+cleanup() {
+    stop_programs
+    stop_x11_session
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ ! -x "$latency" ] || [ ! -x "$tray_host" ]; then
+    fail "build first: cmake --build --preset default --target Scrivlet tray-host x11-follow-latency"
+fi
+# shellcheck disable=SC2119  # no programs beyond the session's own
+missing_programs=$(x11_session_missing)
+[ -z "$missing_programs" ] || fail "not installed: $missing_programs (see tools/dev/install-deps.sh)"
+echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg) ($(nproc) cores)"
+
+start_x11_session "$tray_host"
+"$root/tools/install.sh" "$build/Scrivlet.app" >/dev/null 2>&1 || fail "install failed"
+app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
+panel_shown() { [ -n "$(panel_window)" ]; }
+wall_ms() { date +%s%3N; }
+
+# The stall's own processor time: the thread at work (high) or not run by a loaded machine (low).
+printf '%-8s %12s %12s %12s %12s\n' items "median ms" "p99 ms" "stall ms" "of it ran ms"
+for size in "${sizes[@]}"; do
+    folder="$work/files/size$size"
+    mkdir -p "$folder"
+    (cd "$folder" && seq -w 1 "$size" | sed 's/^/item/; s/$/.txt/' | xargs touch)
+    middle="item$(seq -w 1 "$size" | sed -n "$((size / 2))p").txt"
+    start_file_manager "$folder"
+    : >"$work/stalls"
+    SCRIVLET_STALL_FILE="$work/stalls" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 \
+        2>"$work/log" &
+    pid=$!
+    wait_for "the app's start" grep -qsF "Ready." "$work/log"
+    xdotool windowactivate --sync "$dolphin_window"
+    file_manager_select "$folder/$middle"
+    wait_for "the panel" panel_shown
+    from=$(wall_ms)
+    "$latency" --keys "$(panel_window)" "$samples" >"$work/samples" || fail "the samples at $size items"
+    to=$(wall_ms)
+    read -r stall ran < <(awk -v from="$from" -v to="$to" '$1 >= from && $1 <= to && $2 > max {
+        max = $2; ran = $3 } END { printf "%.1f %.1f\n", max, ran }' "$work/stalls")
+    # "median M ms, p99 P ms over N samples"
+    read -r median p99 < <(tail -n 1 "$work/samples" | awk '{ print $2, $5 }')
+    printf '%-8s %12s %12s %12s %12s\n' "$size" "$median" "$p99" "$stall" "$ran"
+    stop_programs
+done
+echo "load average at the end: $(cut -d ' ' -f 1-3 /proc/loadavg)"
