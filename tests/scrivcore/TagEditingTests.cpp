@@ -42,6 +42,30 @@ TEST(TagRules, CompletionsMatchABeginningWhateverTheCaseInTheOrderGiven) {
     EXPECT_TRUE(TagRules::completions(" ", inUse, {}, 5).empty());
 }
 
+const std::string composed = "\xC3\xA9";    // é as one code point
+const std::string decomposed = "e\xCC\x81"; // e and a combining acute accent
+
+TEST(TagRules, StoredListsAreNFCTrimmedAndDeDuplicatedWithTheirCaseKept) {
+    EXPECT_EQ(TagRules::normalizedTag(" \t" + decomposed + "t\xC3\xA9 \n"),
+              composed + "t" + composed);
+    EXPECT_EQ(TagRules::storedTags({"\xFF bad ", "  ", "a\x01"}), (Tags{"\uFFFD bad", "a\x01"}))
+        << "what an older writer stored is kept, readable, and only blanks go";
+    EXPECT_EQ(
+        TagRules::edited({"Draft", decomposed}, {" Draft", composed, "draft", "  ", "new"}, {}),
+        (Tags{"Draft", composed, "draft", "new"}));
+    EXPECT_EQ(TagRules::edited({"a", composed, "b"}, {"b", "c"}, {decomposed + " ", "c"}),
+              (Tags{"a", "b"}));
+}
+
+TEST(TagRules, SearchKeysFoldCaseAndCanonicalForms) {
+    EXPECT_EQ(TagRules::folded("Q3 2026"), TagRules::folded("q3 2026 "));
+    EXPECT_EQ(TagRules::folded("\xC3\x89t\xC3\xA9"),
+              TagRules::folded(decomposed + "T" + decomposed));
+    EXPECT_EQ(TagRules::folded("STRASSE"), TagRules::folded("stra\xC3\x9F"
+                                                            "e"));
+    EXPECT_NE(TagRules::folded("Q3"), TagRules::folded("Q3 2026"));
+}
+
 TEST(EditMerge, TheUsersFieldsWinTheOthersFollowTheStoreAndTagsMergeAsSets) {
     Annotation base = Annotation::forFile("/f", Date());
     base.tags = {"a", "b"};
