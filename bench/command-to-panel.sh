@@ -16,7 +16,7 @@ shown="Panel shows a change made elsewhere"
 . "$root/tests/support/sandbox.sh"
 sandbox_create
 pid=""
-trap 'stop_processes "$pid"; rm -rf "$work"' EXIT
+trap 'stop_processes "$pid"; wait "$pid" 2> /dev/null || true; rm -rf "$work"' EXIT
 file="$work/home/report.txt"
 echo text > "$file"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"

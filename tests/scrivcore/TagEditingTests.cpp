@@ -1,6 +1,7 @@
 // Tags typed in the panel: what a typed text becomes, what completes it, how the view model
 // stores and mirrors it; and how unsaved edits meet a change another process saved.
 #include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/AnnotationWriter.h"
 #include "Scrivcore/FinderTagSync.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivcore/TagRules.h"
@@ -178,6 +179,25 @@ TEST_F(TagEditing, ASaveBeforeTheNoticeStillWritesNoStaleFieldBack) {
     EXPECT_EQ(stored->rating, 4);
     EXPECT_EQ(stored->tags, Tags{"theirs"});
     EXPECT_EQ(stored->note, "typed");
+}
+
+// Another writer's save cannot land between what a save read and what it writes back: it
+// waits (here, with no wait allowed, it is refused) instead of being overwritten.
+TEST_F(TagEditing, NoOtherSaveLandsBetweenTheReadAndTheWriteOfASave) {
+    AnnotationStore other(home.storePath().string());
+    other.setBusyTimeout(std::chrono::milliseconds(0));
+    const auto saveOther = [&] {
+        Annotation record = Annotation::forFile(report.string(), Date());
+        record.tags = {"other"};
+        other.save(record);
+    };
+    EXPECT_THROW(AnnotationWriter::update(*store, report.string(),
+                                          [&](Annotation& record) {
+                                              saveOther();
+                                              record.rating = 2;
+                                          }),
+                 StoreError);
+    EXPECT_FALSE(store->fetch(report.string())) << "all or nothing";
 }
 
 } // namespace
