@@ -61,7 +61,7 @@ std::string readNoteFile(const std::string& name) {
 // A tag to add must be one the panel would take. One to remove need only be non-blank: a
 // tag an older writer stored may hold what is refused today, and must still be removable.
 std::string tagArgument(Arguments& arguments, const std::string& option) {
-    const std::string value = arguments.takeValue(option);
+    std::string value = arguments.takeValue(option);
     const std::optional<std::string> problem = TagRules::tagProblem(value);
     if (problem && (option == "--tag" || TagRules::storedTags({value}).empty())) {
         throw UsageError(option + " " + quotedForMessage(value) + ": the tag " + *problem +
