@@ -2,6 +2,8 @@
 
 #include "Platform/system/UserDirectories.h"
 #include "Scrivcore/ScrivcoreLog.h"
+#include "Scrivcore/TagRules.h"
+#include "Scrivcore/detail/QueryIndex.h"
 #include "Scrivcore/detail/RecordRules.h"
 #include "Scrivcore/detail/SqliteConnection.h"
 #include "Scrivcore/detail/StoreSchema.h"
@@ -227,10 +229,16 @@ void AnnotationStore::saveAll(std::vector<Annotation>& records) {
     transaction.commit();
 }
 
+void AnnotationStore::writeAtomically(const std::function<void()>& body) {
+    ImmediateTransaction transaction(*connection_);
+    body();
+    transaction.commit();
+}
+
 void AnnotationStore::writeRecord(Annotation& record) {
     scrivcore::detail::validateRecord(record);
     Annotation stored = record;
-    stored.tags = storableTags(stored.tags);
+    stored.tags = TagRules::storedTags(stored.tags);
     stored.syncedTags = storableTags(stored.syncedTags);
     if (stored.id.empty()) {
         stored.id = Annotation::makeID();
@@ -298,7 +306,20 @@ std::optional<Annotation::Status> AnnotationStore::fetchStatus(std::string_view 
 }
 
 std::vector<std::string> AnnotationStore::tagsInUse() {
-    // Records share few distinct lists (most have none), so each list is decoded once.
+    if (scrivcore::detail::hasQueryIndex(*connection_)) {
+        // The search index keeps one row per tag of each record: counted there, no record is
+        // read. A damaged list gave the index no rows, as the fallback below skips it.
+        const auto counts = connection_->prepare("SELECT tag FROM annotation_tags GROUP BY tag "
+                                                 "ORDER BY count(*) DESC, tag");
+        StatementScope scope(*counts);
+        std::vector<std::string> tags;
+        while (counts->step()) {
+            tags.push_back(counts->columnText(0));
+        }
+        return tags;
+    }
+    // A store opened read-only before the index was added: records share few distinct lists
+    // (most have none), so each list is decoded once.
     const auto lists = connection_->prepare(
         "SELECT tags, count(*) FROM annotations WHERE tags <> '[]' GROUP BY tags");
     StatementScope scope(*lists);

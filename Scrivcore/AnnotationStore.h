@@ -5,6 +5,7 @@
 #include "Scrivcore/StoreError.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,10 @@ public:
     void save(Annotation& record);
     // Saves many records in one transaction: all of them, or (when it throws) none.
     void saveAll(std::vector<Annotation>& records);
+    // Runs `body` (fetches and saves on this store) in one write transaction, so that no
+    // other writer's save lands between what it read and what it wrote. All of its saves
+    // are kept, or (when it throws) none.
+    void writeAtomically(const std::function<void()>& body);
     // Removes the record of `path`; a path without a record is not an error.
     // (`delete` is a keyword, hence the name.)
     void deleteByPath(std::string_view path);

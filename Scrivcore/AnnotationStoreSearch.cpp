@@ -3,7 +3,7 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/QueryCompiler.h"
 #include "Scrivcore/ScrivcoreLog.h"
-#include "Scrivcore/TagText.h"
+#include "Scrivcore/TagRules.h"
 #include "Scrivcore/detail/QueryIndex.h"
 #include "Scrivcore/detail/SqliteConnection.h"
 
@@ -34,7 +34,7 @@ spellingsByKey(scrivcore::detail::SqliteConnection& connection) {
             return result;
         }
         tag = next->columnText(0);
-        result[TagText::folded(tag)].push_back(tag);
+        result[TagRules::folded(tag)].push_back(tag);
     }
 }
 
@@ -55,7 +55,7 @@ std::unique_ptr<Statement> AnnotationStore::prepareSearch(const std::string& fie
                 spellings = spellingsByKey(*connection_);
                 spellingsRead = true;
             }
-            const auto found = spellings.find(TagText::folded(tag));
+            const auto found = spellings.find(TagRules::folded(tag));
             return found == spellings.end() ? std::vector<std::string>() : found->second;
         });
     std::string sql = "SELECT " + fields + " FROM annotations WHERE (" + compiled.condition + ")";

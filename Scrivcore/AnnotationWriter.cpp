@@ -48,6 +48,21 @@ void save(AnnotationStore& store, Annotation& record) {
     BadgeRefreshNotifier::notifyChange(record.path);
 }
 
+Annotation update(AnnotationStore& store, const std::string& path,
+                  const std::function<void(Annotation&)>& change) {
+    Annotation record;
+    store.writeAtomically([&] {
+        record =
+            store.fetch(path).value_or(Annotation::forFile(path, std::chrono::system_clock::now()));
+        change(record);
+        addBookmarkIfMissing(record);
+        store.save(record);
+    });
+    syncFileAttributes(store, record);
+    BadgeRefreshNotifier::notifyChange(record.path);
+    return record;
+}
+
 bool remove(AnnotationStore& store, const std::string& path) {
     const fs::path file(path);
     const std::optional<Annotation> annotation = store.fetch(path);

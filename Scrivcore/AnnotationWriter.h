@@ -3,6 +3,7 @@
 #include "Scrivcore/Annotation.h"
 #include "Scrivcore/Export.h"
 
+#include <functional>
 #include <string>
 
 namespace scrivlet {
@@ -28,6 +29,13 @@ SCRIVCORE_API void syncFileAttributes(AnnotationStore& store, Annotation& record
 // dates the record (an import keeps the dates it brings). Throws StoreError when the store
 // refuses, with nothing done to the file.
 SCRIVCORE_API void save(AnnotationStore& store, Annotation& record);
+
+// The same save of a change to the stored record of `path` (a new one when there is none),
+// for a writer that did not read it first: the read and the write are one transaction, so a
+// save another process made in between is changed, not overwritten. Answers what was
+// stored. Throws StoreError when the store refuses, with nothing done to the file.
+SCRIVCORE_API Annotation update(AnnotationStore& store, const std::string& path,
+                                const std::function<void(Annotation&)>& change);
 
 // Removes the record of `path` and what was synced from it: the comment and tags Scrivcore
 // wrote (never the user's), the badge, then posts the notice. Answers whether there was a

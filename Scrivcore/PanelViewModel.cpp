@@ -215,11 +215,15 @@ bool PanelViewModel::saveCurrent() {
     if (!dirty_ || !annotation_) {
         return true;
     }
-    if (absorbStoreChanges()) {
+    Annotation record;
+    bool storeChanged = false;
+    const SaveOutcome outcome = persist(record, [&] {
+        storeChanged = absorbStoreChanges();
+        record = *annotation_;
+    });
+    if (storeChanged) {
         notifyObservers();
     }
-    Annotation record = *annotation_;
-    const SaveOutcome outcome = persist(record);
     if (outcome == SaveOutcome::failedForNow) {
         return false;
     }
@@ -251,11 +255,17 @@ bool PanelViewModel::savePending() {
     return saveCurrent() && saveEarlierEdits();
 }
 
-PanelViewModel::SaveOutcome PanelViewModel::persist(Annotation& record) {
-    record.modifiedAt = scheduler_.now();
-    AnnotationWriter::addBookmarkIfMissing(record);
+PanelViewModel::SaveOutcome PanelViewModel::persist(Annotation& record,
+                                                    const std::function<void()>& prepare) {
     try {
-        store_->save(record);
+        store_->writeAtomically([&] {
+            if (prepare) {
+                prepare();
+            }
+            record.modifiedAt = scheduler_.now();
+            AnnotationWriter::addBookmarkIfMissing(record);
+            store_->save(record);
+        });
     } catch (const StoreError& error) {
         lastSaveError_ = error.what();
         if (!error.canSucceedLater()) {

@@ -124,7 +124,9 @@ private:
     bool saveCurrent();
     bool saveEarlierEdits();
     void scheduleRetry();
-    SaveOutcome persist(Annotation& record);
+    // `prepare` runs first inside the same write transaction: what it reads of the store
+    // cannot be overwritten by another writer before `record` is stored.
+    SaveOutcome persist(Annotation& record, const std::function<void()>& prepare = {});
     void syncFileAttributes(Annotation& record);
     void armSaveTimer();
     void cancelSaveTimer();

@@ -1,5 +1,7 @@
 #include "Scrivcore/TagRules.h"
 
+#include "Scrivcore/detail/RecordRules.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -82,33 +84,83 @@ bool hasControlCharacter(std::string_view text) {
     return false;
 }
 
-std::string folded(std::string_view text) {
-    return mapped(text, UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD)
-        .value_or(std::string(text));
+bool contains(const std::vector<std::string>& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+std::string foldedForm(std::string_view tag) {
+    return mapped(tag, UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD)
+        .value_or(std::string(tag));
 }
 
 } // namespace
 
-std::optional<std::string> normalizedTag(std::string_view typed) {
+std::optional<std::string> tagProblem(std::string_view typed) {
     if (typed.find('\0') != std::string_view::npos) {
-        return std::nullopt;
+        return "holds a control character";
     }
-    std::optional<std::string> composed = mapped(typed, UTF8PROC_STABLE | UTF8PROC_COMPOSE);
+    const std::optional<std::string> composed = mapped(typed, UTF8PROC_STABLE | UTF8PROC_COMPOSE);
     if (!composed) {
-        return std::nullopt;
+        return "is not valid UTF-8";
     }
     const std::string_view tag = trimmed(*composed);
-    if (tag.empty() || hasControlCharacter(tag)) {
+    if (tag.empty()) {
+        return "is empty";
+    }
+    if (hasControlCharacter(tag)) {
+        return "holds a control character";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> normalizedTag(std::string_view typed) {
+    if (tagProblem(typed)) {
         return std::nullopt;
     }
-    return std::string(tag);
+    return std::string(trimmed(*mapped(typed, UTF8PROC_STABLE | UTF8PROC_COMPOSE)));
+}
+
+std::string folded(std::string_view tag) {
+    return foldedForm(normalizedTag(tag).value_or(std::string(tag)));
+}
+
+std::vector<std::string> storedTags(const std::vector<std::string>& tags) {
+    std::vector<std::string> result;
+    for (const std::string& tag : tags) {
+        const std::string readable = scrivcore::detail::replacingInvalidUTF8(tag);
+        const std::optional<std::string> problem = tagProblem(readable);
+        std::string kept = problem ? readable : *normalizedTag(readable);
+        if (trimmed(kept).empty() || contains(result, kept)) {
+            continue;
+        }
+        result.push_back(std::move(kept));
+    }
+    return result;
 }
 
 std::vector<std::string> addingTag(std::vector<std::string> tags, const std::string& tag) {
-    if (std::find(tags.begin(), tags.end(), tag) == tags.end()) {
+    if (!contains(tags, tag)) {
         tags.push_back(tag);
     }
     return tags;
+}
+
+std::vector<std::string> edited(const std::vector<std::string>& tags,
+                                const std::vector<std::string>& added,
+                                const std::vector<std::string>& removed) {
+    const std::vector<std::string> unwanted = storedTags(removed);
+    std::vector<std::string> result;
+    for (std::string& tag : storedTags(tags)) {
+        if (!contains(unwanted, tag)) {
+            result.push_back(std::move(tag));
+        }
+    }
+    for (std::string& tag : storedTags(added)) {
+        if (!contains(unwanted, tag) && !contains(result, tag)) {
+            result.push_back(std::move(tag));
+        }
+    }
+    return result;
 }
 
 std::vector<std::string> completions(std::string_view typed, const std::vector<std::string>& inUse,
@@ -118,13 +170,12 @@ std::vector<std::string> completions(std::string_view typed, const std::vector<s
     if (!tag) {
         return found;
     }
-    const std::string prefix = folded(*tag);
+    const std::string prefix = foldedForm(*tag);
     for (const std::string& candidate : inUse) {
         if (found.size() >= limit) {
             break;
         }
-        if (folded(candidate).starts_with(prefix) &&
-            std::find(excluded.begin(), excluded.end(), candidate) == excluded.end()) {
+        if (foldedForm(candidate).starts_with(prefix) && !contains(excluded, candidate)) {
             found.push_back(candidate);
         }
     }

@@ -1,6 +1,6 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/AnnotationWriter.h"
-#include "Scrivcore/TagText.h"
+#include "Scrivcore/TagRules.h"
 #include "ScrivletCommand/RecordFormat.h"
 #include "ScrivletCommand/Verbs.h"
 
@@ -30,7 +30,7 @@ Annotation merged(const std::optional<Annotation>& stored, const ImportedRecord&
         record.status = *line.status;
     }
     if (line.tags) {
-        record.tags = TagText::edited({}, *line.tags, {});
+        record.tags = TagRules::storedTags(*line.tags);
     }
     if (line.note) {
         record.note = *line.note;

@@ -1,5 +1,7 @@
 #include "ScrivletCommand/RecordFormat.h"
 
+#include "Scrivcore/TagRules.h"
+
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -77,7 +79,11 @@ std::vector<std::string> tagsOf(const Json& value, const char* name) {
         if (!tag.is_string()) {
             wrongField(name, "a list of texts");
         }
-        tags.push_back(tag.get<std::string>());
+        const std::string text = tag.get<std::string>();
+        if (const std::optional<std::string> problem = TagRules::tagProblem(text)) {
+            throw std::invalid_argument("the tag " + quotedForMessage(text) + " " + *problem);
+        }
+        tags.push_back(text);
     }
     return tags;
 }
@@ -98,6 +104,10 @@ Date dateOf(const Json& value, const char* name) {
 }
 
 } // namespace
+
+std::string quotedForMessage(const std::string& text) {
+    return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 std::string isoDate(Date date) {
     const std::int64_t all = micros(date);

@@ -34,6 +34,10 @@ struct ImportedRecord {
 // Throws std::invalid_argument saying what is wrong with the line.
 ImportedRecord parseImportLine(std::string_view line);
 
+// `text` in double quotes with control characters escaped and stray bytes shown as U+FFFD, so
+// a message about it stays one readable line.
+std::string quotedForMessage(const std::string& text);
+
 // The CSV export: a header, then a row per record, quoted as RFC 4180 says; the tags cell
 // holds the tag list as JSON, which no tag can break.
 std::string csvHeader();

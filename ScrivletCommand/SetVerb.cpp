@@ -1,6 +1,7 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/AnnotationWriter.h"
-#include "Scrivcore/TagText.h"
+#include "Scrivcore/TagRules.h"
+#include "ScrivletCommand/RecordFormat.h"
 #include "ScrivletCommand/Verbs.h"
 
 #include <fstream>
@@ -38,7 +39,7 @@ struct Changes {
             record.tags.clear();
         }
         if (clearTags || !added.empty() || !removed.empty()) {
-            record.tags = TagText::edited(record.tags, added, removed);
+            record.tags = TagRules::edited(record.tags, added, removed);
         }
     }
 };
@@ -57,12 +58,16 @@ std::string readNoteFile(const std::string& name) {
     return text.str();
 }
 
+// A tag to add must be one the panel would take. One to remove need only be non-blank: a
+// tag an older writer stored may hold what is refused today, and must still be removable.
 std::string tagArgument(Arguments& arguments, const std::string& option) {
-    std::string tag = TagText::normalized(arguments.takeValue(option));
-    if (tag.empty()) {
-        throw UsageError(option + " needs a tag that is not empty");
+    std::string value = arguments.takeValue(option);
+    const std::optional<std::string> problem = TagRules::tagProblem(value);
+    if (problem && (option == "--tag" || TagRules::storedTags({value}).empty())) {
+        throw UsageError(option + " " + quotedForMessage(value) + ": the tag " + *problem +
+                         "; nothing was written");
     }
-    return tag;
+    return value;
 }
 
 void readOption(const std::string& option, Arguments& arguments, Changes& changes) {
@@ -125,12 +130,11 @@ int setVerb(Arguments& arguments) {
             status = exitRefused;
             continue;
         }
-        const Date now = std::chrono::system_clock::now();
-        Annotation record = store->fetch(key).value_or(Annotation::forFile(key, now));
-        changes.applyTo(record);
-        record.modifiedAt = now;
         try {
-            AnnotationWriter::save(*store, record);
+            AnnotationWriter::update(*store, key, [&changes](Annotation& record) {
+                changes.applyTo(record);
+                record.modifiedAt = std::chrono::system_clock::now();
+            });
         } catch (const StoreError& error) {
             if (error.kind() != StoreError::Kind::invalidRecord) {
                 throw;

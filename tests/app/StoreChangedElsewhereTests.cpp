@@ -9,15 +9,12 @@
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivlet/AppDelegate.h"
 #include "tests/support/AppSession.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempHome.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 using namespace scrivlet;
 
@@ -46,20 +43,9 @@ protected:
     }
 
     // Runs the seed tool to its end; its notice is then waiting for the app's run loop.
-    static int seed(std::vector<std::string> args) {
-        args.insert(args.begin(), SCRIVLET_SEED_TOOL);
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        pid_t child = 0;
-        if (posix_spawn(&child, SCRIVLET_SEED_TOOL, nullptr, nullptr, argv.data(), environ) != 0) {
-            return -1;
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    static int seed(const std::vector<std::string>& args) {
+        const pid_t child = startProgram(SCRIVLET_SEED_TOOL, args);
+        return child < 0 ? -1 : waitForChild(child);
     }
 };
 

@@ -108,6 +108,13 @@ TEST_F(CommandTest, EveryVerbAndEachRefusal) {
         {"set report.txt --status lost", 2, "", "unknown status 'lost'"},
         {"set report.txt", 2, "", "nothing to set"},
         {"set report.txt --note a --note-file -", 2, "", "give the note once"},
+        // A tag the panel would refuse is refused before anything is written.
+        {"set report.txt --rating 1 --tag ''", 2, "", "--tag \"\": the tag is empty"},
+        {"set report.txt --rating 1 --tag \"$(printf 'a\\001b')\"", 2, "",
+         "--tag \"a\\u0001b\": the tag holds a control character; nothing was written"},
+        {"set report.txt --rating 1 --tag \"$(printf 'bad\\377')\"", 2, "",
+         "the tag is not valid UTF-8"},
+        {"set report.txt --rating 1 --untag ' '", 2, "", "the tag is empty"},
         {"find 'rating>='", 2, "",
          "bad query at column 9: expected a value after 'rating>='\n  rating>=\n          ^\n"},
         {"find 'tag:a or (status:none'", 2, "", "bad query at column 22: expected ')'"},
@@ -147,6 +154,17 @@ TEST_F(CommandTest, EveryVerbAndEachRefusal) {
     EXPECT_EQ(stored(report)->rating, 4);
     EXPECT_EQ(stored(report)->status, Annotation::Status::flagged);
     EXPECT_FALSE(stored(documents / "nowhere.txt"));
+}
+
+TEST_F(CommandTest, AnImportLineWithATagThePanelWouldRefuseIsSkipped) {
+    const std::string r = report.string();
+    const Outcome outcome = run("import -", "{\"path\":\"" + r + "\",\"tags\":[\"a\\u0001\"]}\n" +
+                                                "{\"path\":\"" + r + "\",\"tags\":[\" ok \"]}\n");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("line 1: the tag \"a\\u0001\" holds a control character; skipped"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(stored(report)->tags, std::vector<std::string>{"ok"});
 }
 
 TEST_F(CommandTest, EveryVerbHasHelp) {

@@ -1,6 +1,7 @@
 // Tags typed in the panel: what a typed text becomes, what completes it, how the view model
 // stores and mirrors it; and how unsaved edits meet a change another process saved.
 #include "Scrivcore/AnnotationStore.h"
+#include "Scrivcore/AnnotationWriter.h"
 #include "Scrivcore/FinderTagSync.h"
 #include "Scrivcore/PanelViewModel.h"
 #include "Scrivcore/TagRules.h"
@@ -40,6 +41,30 @@ TEST(TagRules, CompletionsMatchABeginningWhateverTheCaseInTheOrderGiven) {
     EXPECT_EQ(TagRules::completions("q", inUse, {}, 2), (Tags{"Quarterly", "q3 2026"}));
     EXPECT_EQ(TagRules::completions("\u00E9", inUse, {}, 5), (Tags{"\u00C9t\u00E9"}));
     EXPECT_TRUE(TagRules::completions(" ", inUse, {}, 5).empty());
+}
+
+const std::string composed = "\xC3\xA9";    // é as one code point
+const std::string decomposed = "e\xCC\x81"; // e and a combining acute accent
+
+TEST(TagRules, StoredListsAreNFCTrimmedAndDeDuplicatedWithTheirCaseKept) {
+    EXPECT_EQ(TagRules::normalizedTag(" \t" + decomposed + "t\xC3\xA9 \n"),
+              composed + "t" + composed);
+    EXPECT_EQ(TagRules::storedTags({"\xFF bad ", "  ", "a\x01"}), (Tags{"\uFFFD bad", "a\x01"}))
+        << "what an older writer stored is kept, readable, and only blanks go";
+    EXPECT_EQ(
+        TagRules::edited({"Draft", decomposed}, {" Draft", composed, "draft", "  ", "new"}, {}),
+        (Tags{"Draft", composed, "draft", "new"}));
+    EXPECT_EQ(TagRules::edited({"a", composed, "b"}, {"b", "c"}, {decomposed + " ", "c"}),
+              (Tags{"a", "b"}));
+}
+
+TEST(TagRules, SearchKeysFoldCaseAndCanonicalForms) {
+    EXPECT_EQ(TagRules::folded("Q3 2026"), TagRules::folded("q3 2026 "));
+    EXPECT_EQ(TagRules::folded("\xC3\x89t\xC3\xA9"),
+              TagRules::folded(decomposed + "T" + decomposed));
+    EXPECT_EQ(TagRules::folded("STRASSE"), TagRules::folded("stra\xC3\x9F"
+                                                            "e"));
+    EXPECT_NE(TagRules::folded("Q3"), TagRules::folded("Q3 2026"));
 }
 
 TEST(EditMerge, TheUsersFieldsWinTheOthersFollowTheStoreAndTagsMergeAsSets) {
@@ -154,6 +179,25 @@ TEST_F(TagEditing, ASaveBeforeTheNoticeStillWritesNoStaleFieldBack) {
     EXPECT_EQ(stored->rating, 4);
     EXPECT_EQ(stored->tags, Tags{"theirs"});
     EXPECT_EQ(stored->note, "typed");
+}
+
+// Another writer's save cannot land between what a save read and what it writes back: it
+// waits (here, with no wait allowed, it is refused) instead of being overwritten.
+TEST_F(TagEditing, NoOtherSaveLandsBetweenTheReadAndTheWriteOfASave) {
+    AnnotationStore other(home.storePath().string());
+    other.setBusyTimeout(std::chrono::milliseconds(0));
+    const auto saveOther = [&] {
+        Annotation record = Annotation::forFile(report.string(), Date());
+        record.tags = {"other"};
+        other.save(record);
+    };
+    EXPECT_THROW(AnnotationWriter::update(*store, report.string(),
+                                          [&](Annotation& record) {
+                                              saveOther();
+                                              record.rating = 2;
+                                          }),
+                 StoreError);
+    EXPECT_FALSE(store->fetch(report.string())) << "all or nothing";
 }
 
 } // namespace
