@@ -217,8 +217,7 @@ std::optional<std::string> EwmhConnection::gtkWindowObjectPath(std::uint32_t win
         return std::nullopt;
     }
     Freed property(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
-        nullptr));
+        c, xcb_get_property(c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
     if (!property) {
         return std::nullopt;
     }

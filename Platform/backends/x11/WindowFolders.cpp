@@ -58,17 +58,17 @@ public:
             QStringLiteral("Get"));
         get << service << propertyName;
         get.setAutoStartService(false);
-        auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
-        QObject::connect(call, &QDBusPendingCallWatcher::finished,
-                         [this](QDBusPendingCallWatcher* finished) {
-                             finished->deleteLater();
-                             const QDBusMessage reply = finished->reply();
-                             if (reply.type() == QDBusMessage::ReplyMessage &&
-                                 !reply.arguments().isEmpty()) {
-                                 onChange(foldersFrom(
-                                     reply.arguments().front().value<QDBusVariant>().variant()));
-                             }
-                         });
+        auto* call =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
+        QObject::connect(
+            call, &QDBusPendingCallWatcher::finished, [this](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                const QDBusMessage reply = finished->reply();
+                if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+                    onChange(
+                        foldersFrom(reply.arguments().front().value<QDBusVariant>().variant()));
+                }
+            });
     }
 
 public slots:

@@ -22,9 +22,8 @@ public:
         checked_.follow(processIdentifier, std::move(onChange));
         // Only now: the bus connection wants the toolkit's application object to exist.
         if (!windows_) {
-            windows_ = std::make_unique<WindowFolders>([this](auto folders) {
-                checked_.setWindowFolders(std::move(folders));
-            });
+            windows_ = std::make_unique<WindowFolders>(
+                [this](auto folders) { checked_.setWindowFolders(std::move(folders)); });
         }
     }
     void stopFollowing() override { checked_.stopFollowing(); }
