@@ -134,6 +134,7 @@ void AppDelegate::handleSelection(const std::optional<URL>& url) {
     viewModel->selectFile(url ? url->fileSystemPath() : std::nullopt);
     if (!viewModel->isVisible()) {
         panelController->hide();
+        AppLog::app().debug("Panel hidden: no one file selected");
         return;
     }
     if (const auto finder = focusedFinderFrame()) {

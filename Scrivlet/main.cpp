@@ -230,12 +230,13 @@ int scrivletMain(int argc, char** argv) {
         setSessionFileManager(chosenFileManager(argc, argv, *bundle));
         // Dolphin's selection comes through the accessibility bus; without it the desktop
         // knows windows and applications only. GNOME's file manager has the extension inside
-        // it tell the selection through a file, as a scripted session (a demo, a test) does.
+        // it tell the selection through a file, believed for the window in front only; a
+        // scripted session (a demo, a test) tells it through a file of its own.
         std::unique_ptr<FileManagerSelection> selection;
         if (const char* selectionFile = std::getenv("SCRIVLET_X11_SELECTION_FILE")) {
             selection = x11::selectionFromFile(*loop, selectionFile);
         } else if (sessionFileManager() == FileManagerProgram::nautilus) {
-            selection = x11::selectionFromFile(*loop, extensionSelectionFile().string());
+            selection = x11::selectionFromExtension(*loop, extensionSelectionFile().string());
         } else {
             selection = x11::selectionFromAccessibility(*loop);
         }

@@ -25,7 +25,8 @@ file(MAKE_DIRECTORY ${scrivlet_packaging_build_dir}/bin)
 
 # The programs in the bundle's Contents/MacOS that a shell reaches by name: each is linked into
 # /usr/bin, and its manual page, packaging/<name>.1, is installed when there is one.
-set(SCRIVLET_COMMAND_LINE_PROGRAMS scrivlet-open)
+# The scrivlet command brings its own manual page and completions (ScrivletCommand/).
+set(SCRIVLET_COMMAND_LINE_PROGRAMS scrivlet-open scrivlet)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME scrivlet)
@@ -92,9 +93,10 @@ browse them in the file manager. A small panel beside the file manager's window
 shows the selected file's annotation; emblems mark annotated and flagged files.
 .
 This package holds the app (in /usr/lib/scrivlet), its command-line opener for
-scrivlet: URLs and the desktop entry that handles them. The file managers'
-emblems and menu items come in a package per file manager, such as
-scrivlet-dolphin.")
+scrivlet: URLs, the scrivlet command that reads and edits annotations, and the
+desktop entry that handles the URLs. The file managers' emblems and menu items
+come in a package per file manager, such as scrivlet-dolphin and
+scrivlet-nautilus.")
 
 install(TARGETS Scrivlet ${SCRIVLET_COMMAND_LINE_PROGRAMS}
         RUNTIME DESTINATION ${scrivlet_contents_dest}/MacOS COMPONENT scrivlet)
@@ -194,6 +196,36 @@ they talk to the Scrivlet app from the scrivlet package.")
     scrivlet_install_system_plugin(scrivlet_overlayicon ${qt_plugins_dest}/kf5/overlayicon dolphin)
     scrivlet_install_system_plugin(scrivlet_fileitemaction ${qt_plugins_dest}/kf5/kfileitemaction
                                    dolphin)
+endif()
+
+# --- scrivlet-nautilus: the emblems and menu items in GNOME's file manager --------------------
+if(TARGET scrivlet_nautilus)
+    # The one folder the file manager loads extensions from, compiled into it.
+    file(RELATIVE_PATH nautilus_extensions_dest ${CPACK_PACKAGING_INSTALL_PREFIX}
+         ${SCRIVLET_NAUTILUS_EXTENSION_DIR})
+    if(nautilus_extensions_dest MATCHES "^\\.\\.")
+        message(FATAL_ERROR "The file manager's extension folder ${SCRIVLET_NAUTILUS_EXTENSION_DIR} "
+                            "lies outside ${CPACK_PACKAGING_INSTALL_PREFIX}")
+    endif()
+    get_target_property(nautilus_rpath scrivlet_nautilus INSTALL_RPATH)
+    if(NOT nautilus_rpath STREQUAL scrivlet_installed_frameworks)
+        message(FATAL_ERROR "scrivlet_nautilus: its INSTALL_RPATH must be ${scrivlet_installed_frameworks}")
+    endif()
+
+    scrivlet_package(nautilus scrivlet-nautilus gnome
+        "scrivlet (= ${scrivlet_debian_version}), nautilus"
+"Scrivlet's emblems and context-menu items in GNOME Files
+GNOME Files (Nautilus) shows an emblem on each file that has a Scrivlet
+annotation (orange when the file is flagged) and offers Scrivlet's commands in
+the context menu of the selected files. On X11 it also tells the Scrivlet app
+which file is selected, for the panel beside the window.
+.
+The extension loads in GNOME Files once it is started again after this package
+is installed; it talks to the Scrivlet app from the scrivlet package.")
+    install(TARGETS scrivlet_nautilus LIBRARY DESTINATION ${nautilus_extensions_dest}
+            COMPONENT nautilus)
+    install(FILES ${SCRIVLET_NAUTILUS_EMBLEMS} DESTINATION share/icons/hicolor/scalable/emblems
+            COMPONENT nautilus)
 endif()
 
 include(CPack)

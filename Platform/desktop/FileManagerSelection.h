@@ -29,6 +29,11 @@ public:
     // The absolute path of the one selected file; nothing when none or several are selected,
     // or when the folder shown is not known for certain.
     virtual std::optional<std::string> singleSelectedPath() = 0;
+
+    // Told when one of the followed file manager's windows comes to the front, by the object
+    // path it carries on the session bus, for readers that cannot tell the windows of one
+    // process apart otherwise.
+    virtual void fileManagerWindowInFront(const std::string& /*windowObjectPath*/) {}
 };
 
 } // namespace scrivlet

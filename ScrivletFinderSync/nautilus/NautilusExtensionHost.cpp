@@ -229,15 +229,11 @@ void NautilusExtensionHost::tellSelection(const std::vector<std::string>& paths)
     if (paths.size() == 1 && paths.front().find('\n') == std::string::npos) {
         selected = paths.front();
     }
-    if (toldSelection_ == selected) {
-        return;
-    }
     const fs::path file = extensionSelectionFile();
     if (const auto failed = replaceFileAtomically(file, selected + "\n", 0600)) {
         NSLog("Scrivlet FinderSync: Cannot tell the selection: %@", {failed->code.message()});
         return;
     }
-    toldSelection_ = selected;
 }
 
 void NautilusExtensionHost::trace(const std::vector<std::string>& fields) {

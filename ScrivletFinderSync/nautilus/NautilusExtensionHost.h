@@ -49,8 +49,10 @@ public:
     void perform(const MenuEntry& entry, const std::vector<std::string>& paths);
 
     // Tells the app the file manager's selection, for its panel: the one selected file, or
-    // nothing for none, several, or one elsewhere than on this machine (`paths` empty). Only
-    // a change is written.
+    // nothing for none, several, or one elsewhere than on this machine (`paths` empty). Every
+    // selection change is written, a repeated one too: the app withdraws the answer when
+    // another of the file manager's windows comes to the front, and takes it again only from
+    // a fresh write, which the same file selected there must give.
     void tellSelection(const std::vector<std::string>& paths);
 
     // When this variable names a file, one line per answer and event is appended to it,
@@ -75,7 +77,6 @@ private:
     // Set while a badge request is answered: the controller's badge set is the answer then.
     std::optional<std::string>* answer_ = nullptr;
     std::optional<std::filesystem::path> traceFile_;
-    std::optional<std::string> toldSelection_;
 };
 
 } // namespace scrivlet

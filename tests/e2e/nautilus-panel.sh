@@ -4,7 +4,8 @@
 # over its extension folder in a private mount namespace. The module tells the app the
 # selection; the app shows the panel beside Nautilus's window for the one file selected, in a
 # small folder and in one of 1,000 files (where the selected file lies far outside the rows
-# the view has made).
+# the view has made). With two windows, coming back to the other one without selecting again
+# never shows the panel for the file selected in the first.
 # Skipped (exit 77) when the session's programs are not installed or no private mount
 # namespace can be made.
 # Usage: nautilus-panel.sh PATH/TO/Scrivlet PATH/TO/tray-host MODULE-FOLDER EXTENSION-FOLDER
@@ -79,7 +80,7 @@ wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
 nautilus_pid=$!
 wait_for "the file manager's window" active_window_of "$nautilus_pid"
 
-SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 --file-manager=nautilus >"$work/out" \
+SCRIVLET_LOG_TO_STDERR=1 SCRIVLET_LOG_DEBUG=1 "$app" --desktop=x11 --file-manager=nautilus >"$work/out" \
     2>"$work/log" &
 pid=$!
 wait_for_line "Ready. Listening for Finder events and URL scheme requests."
@@ -123,3 +124,19 @@ echo "ok: selecting one file in a small folder shows the panel beside the file m
 select_in_nautilus "$work/files/many/file-0999.txt"
 wait_for "the panel beside the file manager" panel_beside_nautilus
 echo "ok: selecting the last of 1,000 files shows the panel beside the file manager's window"
+
+# Two windows: the file manager opens the folder of each file it selects in a window of its own.
+many_window=$(nautilus_window)
+select_in_nautilus "$work/files/notes.txt"
+wait_for "the panel beside the file manager" panel_beside_nautilus
+[ "$(nautilus_window)" != "$many_window" ] || fail "the file manager opened no second window"
+# Back to the window of 1,000 files, nothing selected anew: the extension's last word is the
+# other window's file, which the panel must not show here.
+log_mark=$(wc -l <"$work/log")
+answers() { tail -n "+$((log_mark + 1))" "$work/log" | grep -E "Panel (shown for|hidden)"; }
+xdotool windowactivate --sync "$many_window" 2>/dev/null
+wait_for "an answer after the window switch (none: the panel kept the other window's file)" answers
+if answers | grep -qF "Panel shown for $work/files/notes.txt"; then
+    fail "the panel showed the other window's file: $(answers | tr '\n' ' ')"
+fi
+echo "ok: switching to another window without selecting shows no other window's file"

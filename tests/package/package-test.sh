@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # The Debian packages, installed into this machine's system as a user would install them:
-#   1. cpack builds scrivlet_*.deb and scrivlet-dolphin_*.deb; lintian finds no error.
-#   2. apt-get installs both; the files are where the system looks for them.
+#   1. cpack builds scrivlet_*.deb, scrivlet-dolphin_*.deb and scrivlet-nautilus_*.deb; lintian
+#      finds no error.
+#   2. apt-get installs all three; the files are where the system looks for them, and the
+#      scrivlet command runs from PATH.
 #   3. On a private X11 session (no QT_PLUGIN_PATH, no per-user install), xdg-open hands a
 #      scrivlet: URL to the installed app, which starts and acts on it; Dolphin shows the
 #      emblems of an annotated and a flagged file and the context menu's items, from the
 #      plug-ins in Qt's system plug-in folder; "Remove Annotation" chosen there reaches the app.
+#      GNOME's file manager loads the installed extension from its own folder and answers the
+#      annotated file's emblem through it.
 #   4. apt-get purge removes every file the packages installed and leaves the test home's data
 #      (the store, the files' attributes) as it was.
 # It changes the system, so it is no ctest test: CI runs it as root after the test command,
@@ -15,14 +19,14 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build/default}" && pwd)
-packages=(scrivlet scrivlet-dolphin)
+packages=(scrivlet scrivlet-dolphin scrivlet-nautilus)
 bundle=/usr/lib/scrivlet/Scrivlet.app
 app=$bundle/Contents/MacOS/Scrivlet
 started=$(date +%s)
 
 fail() {
     echo "FAILED: $*"
-    for log in app.log dolphin.log xdg-open.log; do
+    for log in app.log dolphin.log xdg-open.log nautilus.log; do
         [ -s "${work:-/nonexistent}/$log" ] || continue
         echo "--- $log:"
         tail -n 20 "$work/$log"
@@ -66,9 +70,10 @@ trap cleanup EXIT
 
 # 1. The packages, and lintian's verdict on them.
 step "building the packages"
-rm -f "$build"/scrivlet_*.deb "$build"/scrivlet-dolphin_*.deb
+rm -f "$build"/scrivlet_*.deb "$build"/scrivlet-dolphin_*.deb "$build"/scrivlet-nautilus_*.deb
 (cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
-debs=("$build"/scrivlet_*_amd64.deb "$build"/scrivlet-dolphin_*_amd64.deb)
+debs=("$build"/scrivlet_*_amd64.deb "$build"/scrivlet-dolphin_*_amd64.deb
+    "$build"/scrivlet-nautilus_*_amd64.deb)
 for deb in "${debs[@]}"; do
     [ -f "$deb" ] || fail "cpack made no $deb"
     echo "  $(basename "$deb"): $(du -k "$deb" | cut -f1) KiB"
@@ -82,7 +87,15 @@ apt_get install "${debs[@]}" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fai
 # Everything the packages put in the system, for the purge to be checked against.
 dpkg-query -L "${packages[@]}" | sort -u >"$work/installed"
 qt_plugins=$(QT_SELECT=qt5 qmake -query QT_INSTALL_PLUGINS)
-for file in "$app" /usr/bin/scrivlet-open \
+# Wherever the file manager's build looks for extensions: the package knows.
+nautilus_module=$(dpkg-query -L scrivlet-nautilus | grep '/libscrivlet-nautilus\.so$') ||
+    fail "scrivlet-nautilus installs no module"
+emblems=/usr/share/icons/hicolor/scalable/emblems
+for file in "$app" /usr/bin/scrivlet-open /usr/bin/scrivlet \
+    /usr/share/man/man1/scrivlet.1.gz /usr/share/bash-completion/completions/scrivlet \
+    /usr/share/zsh/vendor-completions/_scrivlet \
+    "$nautilus_module" "$emblems/emblem-scrivlet-annotated.svg" \
+    "$emblems/emblem-scrivlet-flagged.svg" \
     /usr/share/applications/com.scrivlet.Scrivlet.desktop \
     /usr/share/icons/hicolor/scalable/apps/com.scrivlet.Scrivlet.svg \
     "$qt_plugins/kf5/overlayicon/scrivlet_overlayicon.so" \
@@ -93,7 +106,10 @@ desktop-file-validate /usr/share/applications/com.scrivlet.Scrivlet.desktop ||
     fail "the desktop entry is not valid"
 [ "$(readlink -f /usr/bin/scrivlet-open)" = "$bundle/Contents/MacOS/scrivlet-open" ] ||
     fail "/usr/bin/scrivlet-open does not lead into the bundle"
-for binary in "$app" "$qt_plugins"/kf5/*/scrivlet_*.so; do
+[ "$(readlink -f /usr/bin/scrivlet)" = "$bundle/Contents/MacOS/scrivlet" ] ||
+    fail "/usr/bin/scrivlet does not lead into the bundle"
+scrivlet --help >/dev/null || fail "the scrivlet command does not run from PATH"
+for binary in "$app" "$qt_plugins"/kf5/*/scrivlet_*.so "$nautilus_module"; do
     if ldd "$binary" | grep "not found"; then
         fail "$binary misses a library"
     fi
@@ -176,6 +192,23 @@ no_record() { [ "$(record_count "$1")" = 0 ]; }
 wait_for "the app to remove the record" no_record "$flagged"
 wait_for "the emblem to go" traced overlays none "$flagged"
 echo "  ok: Remove Annotation, chosen in the menu, reached the installed app; the emblem went"
+
+# GNOME's file manager, with nothing mounted or set: the extension it loads is the installed
+# one, and it answers the annotated file's emblem. (The GL renderer can hang on a software
+# display; cairo draws the same.)
+GSK_RENDERER=cairo SCRIVLET_FILE_MANAGER_TRACE="$work/nautilus-trace" \
+    nautilus --new-window "$docs" >"$work/nautilus.log" 2>&1 &
+nautilus_pid=$!
+session_pids+=("$nautilus_pid")
+wait_for "GNOME's file manager's window" active_window_of "$nautilus_pid"
+nautilus_traced() {
+    grep -qxF -- "$(IFS=$'\t'; printf '%s' "$*")" "$work/nautilus-trace" 2>/dev/null
+}
+wait_for "the annotated file's emblem in GNOME's file manager" nautilus_traced overlays annotated \
+    "$annotated"
+grep -qF "$nautilus_module" "/proc/$nautilus_pid/maps" ||
+    fail "GNOME's file manager did not load $nautilus_module"
+echo "  ok: GNOME's file manager shows the emblems from $nautilus_module"
 
 # The user's data as it is before the purge: the store and what the files carry.
 data_snapshot() {

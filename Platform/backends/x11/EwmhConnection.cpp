@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string_view>
 #include <utility>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -204,6 +205,28 @@ std::optional<std::uint32_t> EwmhConnection::activeWindow() {
         return std::nullopt;
     }
     return window;
+}
+
+std::optional<std::string> EwmhConnection::gtkWindowObjectPath(std::uint32_t window) {
+    xcb_connection_t* c = state_->connection;
+    static constexpr std::string_view name = "_GTK_WINDOW_OBJECT_PATH";
+    // only_if_exists: a server where no GTK window ever set it answers XCB_NONE.
+    Freed atom(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 1, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+    if (!atom || atom->atom == XCB_NONE) {
+        return std::nullopt;
+    }
+    Freed property(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
+    if (!property) {
+        return std::nullopt;
+    }
+    const int length = xcb_get_property_value_length(property.reply);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    return std::string(static_cast<const char*>(xcb_get_property_value(property.reply)),
+                       static_cast<std::size_t>(length));
 }
 
 std::optional<std::uint32_t> EwmhConnection::currentDesktop() {

@@ -49,6 +49,10 @@ public:
     // window described is watched for moves and state changes from then on.
     std::vector<ClientWindow> describe(const std::vector<std::uint32_t>& windows);
 
+    // The object path a GTK application's window carries on the session bus
+    // (_GTK_WINDOW_OBJECT_PATH); nothing when it carries none.
+    std::optional<std::string> gtkWindowObjectPath(std::uint32_t window);
+
     // The X screen's monitors (RandR 1.5); none when the server does not tell of them.
     std::vector<MonitorRecord> monitors();
     // The part of the X screen the window manager leaves to windows on the current desktop.

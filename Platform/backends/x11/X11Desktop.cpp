@@ -268,6 +268,7 @@ struct X11Desktop::State {
     void refreshFocus() {
         focusWindow = ewmh->activeWindow();
         followFrontFileManager();
+        tellFrontFileManagerWindow();
         const FocusChange change = nextFocus(focus, focusWindow, clients, fileManager);
         focus = change.state;
         if (change.activated) {
@@ -386,6 +387,18 @@ struct X11Desktop::State {
             });
         if (ownerIsFileManager) {
             follow(owner);
+        }
+    }
+
+    // The file manager's windows share one process; a selection reader that must tell them
+    // apart learns which one is in front.
+    void tellFrontFileManagerWindow() {
+        const ClientWindow* active = focusWindow ? client(*focusWindow) : nullptr;
+        if (!selection || active == nullptr || !fileManager || active->pid != fileManager) {
+            return;
+        }
+        if (const auto objectPath = ewmh->gtkWindowObjectPath(active->id)) {
+            selection->fileManagerWindowInFront(*objectPath);
         }
     }
 

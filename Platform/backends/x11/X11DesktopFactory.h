@@ -30,6 +30,12 @@ std::unique_ptr<FileManagerSelection> selectionFromAccessibility(RunLoop& loop);
 // nothing when this build has no X11 desktop or the file's folder cannot be watched.
 std::unique_ptr<FileManagerSelection> selectionFromFile(RunLoop& loop, const std::string& path);
 
+// The selection a file manager's extension publishes in the file at `path`, believed only for
+// the file manager window in front (see FrontFolderSelection); nothing when this build has no
+// X11 desktop or the file's folder cannot be watched.
+std::unique_ptr<FileManagerSelection> selectionFromExtension(RunLoop& loop,
+                                                             const std::string& path);
+
 } // namespace x11
 
 } // namespace scrivlet

@@ -20,4 +20,9 @@ std::unique_ptr<FileManagerSelection> selectionFromFile(RunLoop& /*loop*/,
     return nullptr;
 }
 
+std::unique_ptr<FileManagerSelection> selectionFromExtension(RunLoop& /*loop*/,
+                                                             const std::string& /*path*/) {
+    return nullptr;
+}
+
 } // namespace scrivlet::x11
