@@ -133,8 +133,11 @@ void AppDelegate::handleSelection(const std::optional<URL>& url) {
     userDismissed = false;
     viewModel->selectFile(url ? url->fileSystemPath() : std::nullopt);
     if (!viewModel->isVisible()) {
+        // Told at debug level only when a shown panel goes, not at each empty selection.
+        if (panelController->panel && panelController->panel->isVisible()) {
+            AppLog::app().debug("Panel hidden: no one file selected");
+        }
         panelController->hide();
-        AppLog::app().debug("Panel hidden: no one file selected");
         return;
     }
     if (const auto finder = focusedFinderFrame()) {

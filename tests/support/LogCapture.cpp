@@ -28,7 +28,8 @@ std::vector<LogRecord> LogCapture::records() const {
 std::vector<std::string> LogCapture::messages(const std::string& category) const {
     std::vector<std::string> result;
     for (const LogRecord& record : records()) {
-        if (record.category == category && (record.isNSLog == category.empty())) {
+        if (record.category == category && (record.isNSLog == category.empty()) &&
+            record.level != LogLevel::Debug) {
             result.push_back(record.message);
         }
     }
@@ -38,7 +39,7 @@ std::vector<std::string> LogCapture::messages(const std::string& category) const
 std::vector<std::string> LogCapture::allMessages() const {
     std::vector<std::string> result;
     for (const LogRecord& record : records()) {
-        if (!record.isNSLog) {
+        if (!record.isNSLog && record.level != LogLevel::Debug) {
             result.push_back(record.message);
         }
     }

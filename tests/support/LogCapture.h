@@ -18,9 +18,10 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<LogRecord> records() const;
-    // Rendered messages of one category (NSLog lines when `category` is empty).
+    // Rendered messages of one category (NSLog lines when `category` is empty), as the log
+    // shows them at its default level: debug lines are left out.
     std::vector<std::string> messages(const std::string& category) const;
-    // Messages of every category of the unified log (no NSLog lines).
+    // Messages of every category of the unified log (no NSLog lines, no debug lines).
     std::vector<std::string> allMessages() const;
     bool contains(const std::string& fragment) const;
     void clear();
