@@ -38,14 +38,17 @@ for tool in Xvfb openbox dbus-daemon xdotool nautilus sqlite3 import; do
     fi
 done
 [ -d "$extension_folder" ] || { echo "SKIPPED: no folder $extension_folder"; exit "$skip"; }
-# A module built with the sanitizers needs their runtimes loaded first in the file manager,
-# which is not built with them (its own leaks are not this test's business).
-sanitizer_runtimes=$(ldd "$module_folder/libscrivlet-nautilus.so" |
-    awk '/lib(asan|ubsan)\.so/ { printf "%s%s", sep, $3; sep = " " }')
+# The file manager, which is not built with the sanitizers, would need their runtimes loaded
+# first to take a module built with them; with them preloaded it hangs at start, in its own
+# first gettext call, before any module is loaded. The module's code runs under the
+# sanitizers in its unit tests (nautilus_module_tests) instead.
+if ldd "$module_folder/libscrivlet-nautilus.so" | grep -qE 'lib(asan|ubsan)\.so'; then
+    echo "SKIPPED: the file manager hangs at start with the sanitizer runtimes preloaded"
+    exit "$skip"
+fi
 # The GL renderer can hang a view on a software display; cairo draws the same. Through env,
 # so that a file manager started in the background has the pid $! names.
-file_manager=(env LD_PRELOAD="$sanitizer_runtimes"
-    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" GSK_RENDERER=cairo nautilus)
+file_manager=(env GSK_RENDERER=cairo nautilus)
 mount --bind "$module_folder" "$extension_folder" ||
     { echo "SKIPPED: cannot mount over $extension_folder"; exit "$skip"; }
 

@@ -13,6 +13,7 @@
 #   stop_x11_session                   ends all of it
 #   wait_for WHAT COMMAND...           until COMMAND succeeds; fails after 30 s of clock
 #   start_file_manager FOLDER          Dolphin's window up, active and on the bus
+#   sanitizer_runtimes_of PLUG-IN      what $file_manager_preload needs for a sanitizer build
 #   accessible_tree_published PID      the process's tree is on the accessibility bus
 #   wait_for_view PROBE COUNT          Dolphin's view lists COUNT items (read by PROBE)
 #   file_manager_select PATH...        selects files as a D-Bus request to show them does
@@ -137,12 +138,22 @@ active_window_of() { # pid: succeeds when that process owns the active window
     [ "$(xdotool getactivewindow getwindowpid 2>/dev/null)" = "$1" ]
 }
 
-# Starts the file manager on a folder and waits until its window is up and active and it
+# The sanitizer runtimes a plug-in was linked with, for $file_manager_preload: the file manager
+# is not built with them, and they must be loaded before anything else in it. Empty for a
+# plug-in built without them.
+sanitizer_runtimes_of() { # shared-object
+    ldd "$1" | awk '/lib(asan|ubsan)\.so/ { printf "%s%s", sep, $3; sep = " " }'
+}
+
+# Starts the file manager on a folder (with $file_manager_preload, when set, loaded first; its
+# own leaks are not the tests' business) and waits until its window is up and active and it
 # answers on the session bus; sets $dolphin_pid and $dolphin_window. Its view may still be
 # listing the folder then (it shows "Loading..."): keys typed into it before the items are in
 # are lost, so wait_for_view before typing.
 start_file_manager() {
-    dolphin --new-window "$1" >>"$work/dolphin.log" 2>&1 &
+    LD_PRELOAD="${file_manager_preload:-}" \
+        ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+        dolphin --new-window "$1" >>"$work/dolphin.log" 2>&1 &
     dolphin_pid=$!
     wait_for "the file manager's window" active_window_of "$dolphin_pid"
     dolphin_window=$(xdotool getactivewindow)

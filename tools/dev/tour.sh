@@ -44,6 +44,8 @@ fail() {
     cat "$work/log" >&2 2>/dev/null || true
     echo "--- plug-in trace:" >&2
     tail -n 20 "$work/trace" >&2 2>/dev/null || true
+    echo "--- file manager log:" >&2
+    tail -n 20 "$work/dolphin.log" >&2 2>/dev/null || true
     exit 1
 }
 
@@ -164,6 +166,7 @@ notes="$files/Notes.md"
 
 # Dolphin first, as after a login: the app finds it at launch and starts the accessibility
 # bus, on which the running Dolphin then publishes its tree.
+file_manager_preload=$(sanitizer_runtimes_of "$plugins/kf5/overlayicon/scrivlet_overlayicon.so")
 QT_PLUGIN_PATH="$plugins" SCRIVLET_FILE_MANAGER_TRACE="$work/trace" start_file_manager "$files"
 SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 >/dev/null 2>"$work/log" &
 pid=$!
