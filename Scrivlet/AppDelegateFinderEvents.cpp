@@ -131,10 +131,11 @@ void AppDelegate::handleSelection(const std::optional<URL>& url) {
         return;
     }
     userDismissed = false;
+    const bool hadFile = viewModel->isVisible();
     viewModel->selectFile(url ? url->fileSystemPath() : std::nullopt);
     if (!viewModel->isVisible()) {
-        // Told at debug level only when a shown panel goes, not at each empty selection.
-        if (panelController->panel && panelController->panel->isVisible()) {
+        // Told at debug level when the panel's file goes, not at each empty selection.
+        if (hadFile) {
             AppLog::app().debug("Panel hidden: no one file selected");
         }
         panelController->hide();

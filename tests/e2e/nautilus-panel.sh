@@ -9,6 +9,7 @@
 # Skipped (exit 77) when the session's programs are not installed or no private mount
 # namespace can be made.
 # Usage: nautilus-panel.sh PATH/TO/Scrivlet PATH/TO/tray-host MODULE-FOLDER EXTENSION-FOLDER
+#                          [SCREENSHOT-FOLDER]
 set -euo pipefail
 if [ -z "${SCRIVLET_PRIVATE_MOUNTS:-}" ]; then
     if ! unshare -m --propagation private true 2>/dev/null; then
@@ -21,6 +22,7 @@ app=$(readlink -f "$1")
 tray_host=$(readlink -f "$2")
 module_folder=$(readlink -f "$3")
 extension_folder="$4"
+shots="${5:-}"
 work=$(mktemp -d)
 pid=""
 nautilus_pid=""
@@ -103,6 +105,11 @@ panel_beside_nautilus() {
     [ "$px" -ge $((nx + nw - 2)) ] && [ "$py" -lt $((ny + nh)) ] && [ $((py + ph)) -gt "$ny" ]
 }
 selected_in_log() { logged "$1"; }
+# The screen as it is, when a screenshot folder was given.
+screenshot() { # name
+    [ -z "$shots" ] || import -display "$DISPLAY" -window root "$shots/$1.png" 2>/dev/null || true
+}
+[ -z "$shots" ] || mkdir -p "$shots"
 
 told() { grep -qxF "$1" "$work/run/scrivlet/file-manager-selection" 2>/dev/null; }
 # The file manager selects one file, as a user's click does, and is in front; the module tells
@@ -122,10 +129,12 @@ select_in_nautilus() { # path
 
 select_in_nautilus "$work/files/report.txt"
 wait_for "the panel beside the file manager" panel_beside_nautilus
+screenshot 1-small-folder
 echo "ok: selecting one file in a small folder shows the panel beside the file manager's window"
 
 select_in_nautilus "$work/files/many/file-0999.txt"
 wait_for "the panel beside the file manager" panel_beside_nautilus
+screenshot 2-thousand-files
 echo "ok: selecting the last of 1,000 files shows the panel beside the file manager's window"
 
 # Two windows: the file manager opens the folder of each file it selects in a window of its own.
