@@ -140,7 +140,7 @@ url="scrivlet://annotate?path=$annotated"
 # xdg-open waits for the program it starts; the session ends both.
 xdg-open "$url" >"$work/xdg-open.log" 2>&1 &
 session_pids+=("$!")
-app_has() { grep -qF -- "$1" "$work/xdg-open.log"; }
+app_has() { grep -qsF -- "$1" "$work/xdg-open.log"; }
 wait_for "the app's Ready line" app_has "Ready. Listening"
 wait_for "the app to take the URL" app_has "URL received: $url"
 running_app() {
