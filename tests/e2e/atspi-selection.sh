@@ -29,23 +29,10 @@ fail() {
 
 # shellcheck source=../support/x11-session.sh
 . "$(dirname "$0")/../support/x11-session.sh"
-
-cleanup() {
-    for running in $probe_pid $dolphin_pid; do
-        kill -KILL "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# shellcheck disable=SC2119  # no programs beyond the session's own
-missing_programs=$(x11_session_missing)
-if [ -n "$missing_programs" ]; then
-    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
-    exit 77
-fi
+# shellcheck source=../support/x11-test.sh
+. "$(dirname "$0")/../support/x11-test.sh"
+trap 'end_x11_test KILL $probe_pid $dolphin_pid' EXIT
+skip_without_x11_session
 # shellcheck disable=SC2119  # no tray: the probe shows none
 start_x11_session
 docs="$HOME/docs"
