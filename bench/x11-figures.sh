@@ -14,8 +14,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(realpath "${1:-$root/build/default}")"
 idle_seconds="${2:-60}"
-tray_host="$build/tests/support/tray-host"
-latency="$build/bench/x11-follow-latency"
 work=$(mktemp -d)
 pid=""
 dolphin_pid=""
@@ -33,14 +31,7 @@ fail() {
 . "$root/tests/support/x11-test.sh"
 trap 'end_x11_test TERM $pid $dolphin_pid' EXIT
 
-if [ ! -x "$latency" ] || [ ! -x "$tray_host" ]; then
-    fail "build first: cmake --build --preset default --target Scrivlet tray-host x11-follow-latency"
-fi
-skip_without_x11_session
-echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg) ($(nproc) cores)"
-
-start_x11_session "$tray_host"
-install_app "$build/Scrivlet.app"
+start_bench_session "$build"
 # In Dolphin's view, sorted by name: the keys go back and forth between the two.
 echo "sample" >"$work/files/report.txt"
 echo "sample" >"$work/files/summary.txt"

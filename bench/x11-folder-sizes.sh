@@ -12,8 +12,6 @@ samples="${2:-50}"
 shift $(($# > 2 ? 2 : $#))
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(200 2000 10000)
-tray_host="$build/tests/support/tray-host"
-latency="$build/bench/x11-follow-latency"
 work=$(mktemp -d)
 pid=""
 dolphin_pid=""
@@ -30,14 +28,7 @@ fail() {
 . "$root/tests/support/x11-test.sh"
 trap 'end_x11_test TERM $pid $dolphin_pid' EXIT
 
-if [ ! -x "$latency" ] || [ ! -x "$tray_host" ]; then
-    fail "build first: cmake --build --preset default --target Scrivlet tray-host x11-follow-latency"
-fi
-skip_without_x11_session
-echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg) ($(nproc) cores)"
-
-start_x11_session "$tray_host"
-install_app "$build/Scrivlet.app"
+start_bench_session "$build"
 wall_ms() { date +%s%3N; }
 
 # The stall's own processor time: the thread at work (high) or not run by a loaded machine (low).

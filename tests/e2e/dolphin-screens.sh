@@ -39,6 +39,17 @@ trap 'end_x11_test KILL $pid $dolphin_pid' EXIT
 skip_without_x11_session import xrandr
 mkdir -p "$shots"
 files="$work/files"
+# Dolphin on the files, its window moved and sized to x y width height, then the app; the panel
+# shown for f3.txt beside the window, kept as a screenshot.
+panel_beside_dolphin_at() { # x y width height shot
+    start_file_manager "$files"
+    xdotool windowmove --sync "$dolphin_window" "$1" "$2"
+    xdotool windowsize --sync "$dolphin_window" "$3" "$4"
+    SCRIVLET_LOG_DEBUG=1 start_app
+    mark_log
+    select_until_shown "$files/f3.txt" "$dolphin_window" End
+    expect_panel "$5" "$files/f3.txt" "$dolphin_window"
+}
 # Whether the panel lies wholly inside the rectangle x y width height.
 panel_inside() { # x y width height
     local px py pw ph
@@ -58,13 +69,7 @@ printf '[General]\nShowFullPathInTitlebar=true\n' >"$HOME/.config/dolphinrc"
 xrandr --setmonitor left 1600/423x1000/265+0+0 screen >/dev/null
 xrandr --setmonitor right 1280/338x800/212+1600+0 none >/dev/null
 [ "$(xrandr --listmonitors | head -n 1)" = "Monitors: 2" ] || fail "the monitors were not set"
-start_file_manager "$files"
-xdotool windowmove --sync "$dolphin_window" 1700 380
-xdotool windowsize --sync "$dolphin_window" 560 380
-SCRIVLET_LOG_DEBUG=1 start_app
-mark_log
-select_until_shown "$files/f3.txt" "$dolphin_window" End
-expect_panel 6-second-monitor "$files/f3.txt" "$dolphin_window"
+panel_beside_dolphin_at 1700 380 560 380 6-second-monitor
 panel_inside 1600 0 1280 800 || fail "the panel is not on the second monitor: $(geometry_of "$(panel_window)")"
 echo "ok: on the second monitor the panel stays on it, beside the window"
 
@@ -74,7 +79,7 @@ moved() { [ "$(geometry_of "$(panel_window)")" != "$before" ]; }
 wait_for "the panel following the window" moved
 wait_for "the panel left of the window" panel_beside "$dolphin_window" left
 panel_inside 0 0 1600 1000 || fail "the panel is not on the first monitor: $(geometry_of "$(panel_window)")"
-import -display "$DISPLAY" -window root "$shots/6-first-monitor-edge.png" 2>/dev/null || true
+screenshot 6-first-monitor-edge
 echo "ok: at the first monitor's right edge the panel goes left of the window"
 
 # 2. HiDPI: both programs drawn at twice the size (QT_SCALE_FACTOR=2), started again on the
@@ -85,13 +90,7 @@ dolphin_pid=""
 xrandr --delmonitor left >/dev/null
 xrandr --delmonitor right >/dev/null
 export QT_SCALE_FACTOR=2
-start_file_manager "$files"
-xdotool windowmove --sync "$dolphin_window" 40 60
-xdotool windowsize --sync "$dolphin_window" 1000 700
-SCRIVLET_LOG_DEBUG=1 start_app
-mark_log
-select_until_shown "$files/f3.txt" "$dolphin_window" End
-expect_panel 5-hidpi "$files/f3.txt" "$dolphin_window"
+panel_beside_dolphin_at 40 60 1000 700 5-hidpi
 # The panel is 300 units wide, drawn with two pixels to a unit: 600 pixels, not a small panel
 # blown up, nor one at its unscaled size.
 read -r _ _ pw ph <<<"$(geometry_of "$(panel_window)")"

@@ -7,6 +7,8 @@
 #   end_processes SIGNAL PID...            signals those given (empty ones skipped), reaps them
 #   end_x11_test SIGNAL PID...             those, the session and $work: the exit trap's work
 #   install_app BUNDLE                     into the session's home, as a user has it; sets $app
+#   start_bench_session BUILD-FOLDER       for the benches: the build checked, the session with
+#                                          its tray and the app installed; sets $latency
 #   start_app [ARGUMENT...]                $app on the session, logging to $work/log; sets $pid
 #                                          and returns once it is ready
 #   logged TEXT, wait_for_line TEXT        the app's log holds TEXT (now, or within the wait)
@@ -49,6 +51,17 @@ install_app() { # bundle
     "$(dirname "${BASH_SOURCE[0]}")/../../tools/install.sh" "$(cd "$1" && pwd)" \
         >"$work/install.log" 2>&1 || fail "install failed: $(cat "$work/install.log")"
     app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+}
+
+start_bench_session() { # build-folder
+    latency="$1/bench/x11-follow-latency"
+    if [ ! -x "$latency" ] || [ ! -x "$1/tests/support/tray-host" ]; then
+        fail "build first: cmake --build --preset default --target Scrivlet tray-host x11-follow-latency"
+    fi
+    skip_without_x11_session
+    echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg) ($(nproc) cores)"
+    start_x11_session "$1/tests/support/tray-host"
+    install_app "$1/Scrivlet.app"
 }
 
 # Variables set before the call (SCRIVLET_LOG_DEBUG=1 start_app) reach the app too.
