@@ -1,5 +1,5 @@
-# shellcheck shell=bash disable=SC2154,SC2034  # $work, $pid, $shots and fail come from the
-# sourcing script; $app set here is for it
+# shellcheck shell=bash disable=SC2154,SC2034  # $work, $shots and fail come from the
+# sourcing script; $app, $pid, $latency and $passed set here are for it
 # Sourced, after tests/support/x11-session.sh, by the scripts that run the app (or a probe)
 # beside a file manager on an X11 session of their own: what they do alike before and around
 # their own steps.
