@@ -65,25 +65,6 @@ stop_probe() {
     [ "$status" -eq 0 ] || fail "the probe ended with status $status"
 }
 
-consumed=0
-last_line=""
-# Waits for a report, printed after the last one expected, that reads "selection $1".
-expect_selection() { # path|none [seconds]
-    local wanted="selection $1" tries=$((${2:-10} * 50)) lines index
-    for _ in $(seq 1 "$tries"); do
-        mapfile -t lines < <(tail -n "+$((consumed + 1))" "$out")
-        for index in "${!lines[@]}"; do
-            if [ "${lines[$index]#* }" = "$wanted" ]; then
-                consumed=$((consumed + index + 1))
-                last_line="${lines[$index]}"
-                return 0
-            fi
-        done
-        sleep 0.02
-    done
-    fail "no report of '$wanted'"
-}
-
 start_file_manager "$docs"
 start_probe # which starts the accessibility bus: Dolphin ran before it came on
 expect_selection none 15

@@ -37,23 +37,6 @@ ShowFullPathInTitlebar=true
 RememberOpenedTabs=false
 RC
 
-consumed=0
-# Waits for a report, printed after the last one expected, that reads "selection $1".
-expect_selection() { # path|none [seconds]
-    local wanted="selection $1" tries=$((${2:-10} * 50)) lines index
-    for _ in $(seq 1 "$tries"); do
-        mapfile -t lines < <(tail -n "+$((consumed + 1))" "$out")
-        for index in "${!lines[@]}"; do
-            if [ "${lines[$index]#* }" = "$wanted" ]; then
-                consumed=$((consumed + index + 1))
-                return 0
-            fi
-        done
-        sleep 0.02
-    done
-    fail "no report of '$wanted'"
-}
-
 start_file_manager "$HOME/large"
 "$probe" --pid "$dolphin_pid" --scans >"$out" 2>"$work/probe.err" &
 probe_pid=$!

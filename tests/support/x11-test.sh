@@ -1,5 +1,5 @@
-# shellcheck shell=bash disable=SC2154,SC2034  # $work, $shots and fail come from the
-# sourcing script; $app, $pid, $latency and $passed set here are for it
+# shellcheck shell=bash disable=SC2154,SC2034  # $work, $shots, $out and fail come from the
+# sourcing script; $app, $pid, $latency, $passed and $last_line set here are for it
 # Sourced, after tests/support/x11-session.sh, by the scripts that run the app (or a probe)
 # beside a file manager on an X11 session of their own: what they do alike before and around
 # their own steps.
@@ -17,6 +17,7 @@
 #   screenshot NAME                        the screen as $shots/NAME.png
 #   wait_until TENTHS COMMAND...           until COMMAND succeeds, at most TENTHS tenths of a s
 #   traced_count FIELD..., traced COUNT FIELD...   lines of the plug-ins' trace, $work/trace
+#   expect_selection PATH|none [SECONDS]   the selection probe's next report ($out) reads so
 #   records_of PATH                        how many records the home's store has for PATH
 #   ok TEXT                                a step passed: says so and counts it in $passed
 
@@ -109,6 +110,27 @@ traced() { # count field...: the trace holds at least count such lines
     local count=$1
     shift
     [ "$(traced_count "$@")" -ge "$count" ]
+}
+
+# The selection probe's reports in $out, lines "MS selection PATH" ("MS selection none"):
+# waits for one, after the last one expected, that reads "selection $1"; sets $last_line to
+# it and moves $consumed past it.
+consumed=0
+last_line=""
+expect_selection() { # path|none [seconds]
+    local wanted="selection $1" tries=$((${2:-10} * 50)) lines index
+    for _ in $(seq 1 "$tries"); do
+        mapfile -t lines < <(tail -n "+$((consumed + 1))" "$out")
+        for index in "${!lines[@]}"; do
+            if [ "${lines[$index]#* }" = "$wanted" ]; then
+                consumed=$((consumed + index + 1))
+                last_line="${lines[$index]}"
+                return 0
+            fi
+        done
+        sleep 0.02
+    done
+    fail "no report of '$wanted'"
 }
 
 records_of() { # path
