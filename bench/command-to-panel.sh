@@ -16,11 +16,13 @@ shown="Panel shows a change made elsewhere"
 . "$root/tests/support/sandbox.sh"
 sandbox_create
 pid=""
-trap 'stop_processes "$pid"; wait "$pid" 2> /dev/null || true; rm -rf "$work"' EXIT
+trap 'sandbox_end "$pid"' EXIT
 file="$work/home/report.txt"
 echo text > "$file"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-in_sandbox "$app" > /dev/null 2> "$work/log" &
+# Not through in_sandbox: in the background that is a subshell, and $! would name it, not the
+# app, which the exit trap would then leave running.
+env -i "${sandbox_env[@]}" "$app" > /dev/null 2> "$work/log" &
 pid=$!
 wait_for_log "$work/log" "Ready." 1 "$pid"
 in_sandbox "$command" set "$file" --rating 5 > /dev/null

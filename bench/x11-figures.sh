@@ -14,8 +14,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(realpath "${1:-$root/build/default}")"
 idle_seconds="${2:-60}"
-tray_host="$build/tests/support/tray-host"
-latency="$build/bench/x11-follow-latency"
 work=$(mktemp -d)
 pid=""
 dolphin_pid=""
@@ -29,48 +27,15 @@ fail() {
 
 # shellcheck source=../tests/support/x11-session.sh
 . "$root/tests/support/x11-session.sh"
+# shellcheck source=../tests/support/x11-test.sh
+. "$root/tests/support/x11-test.sh"
+trap 'end_x11_test TERM $pid $dolphin_pid' EXIT
 
-stop_app() {
-    if [ -n "$pid" ]; then
-        kill -TERM "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-        pid=""
-    fi
-}
-cleanup() {
-    stop_app
-    if [ -n "$dolphin_pid" ]; then
-        kill -TERM "$dolphin_pid" 2>/dev/null || true
-        wait "$dolphin_pid" 2>/dev/null || true
-    fi
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-if [ ! -x "$latency" ] || [ ! -x "$tray_host" ]; then
-    fail "build first: cmake --build --preset default --target Scrivlet tray-host x11-follow-latency"
-fi
-# shellcheck disable=SC2119  # no programs beyond the session's own
-missing_programs=$(x11_session_missing)
-[ -z "$missing_programs" ] || fail "not installed: $missing_programs (see tools/dev/install-deps.sh)"
-echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg) ($(nproc) cores)"
-
-start_x11_session "$tray_host"
-"$root/tools/install.sh" "$build/Scrivlet.app" >/dev/null 2>&1 || fail "install failed"
-app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+start_bench_session "$build"
 # In Dolphin's view, sorted by name: the keys go back and forth between the two.
 echo "sample" >"$work/files/report.txt"
 echo "sample" >"$work/files/summary.txt"
 start_file_manager "$work/files"
-
-start_app() { # [VARIABLE=value...]: the app, with these in its environment
-    env "$@" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 2>"$work/log" &
-    pid=$!
-    wait_for "the app's start" grep -qsF "Ready." "$work/log"
-}
-panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
-panel_shown() { [ -n "$(panel_window)" ]; }
 
 start_app
 xdotool windowactivate --sync "$dolphin_window"
@@ -104,8 +69,9 @@ echo "CPU: median $(median "$work/cpu") ticks/s of $ticks, total $(((previous - 
 echo "RSS: median $(median "$work/rss") kB, max $(sort -n "$work/rss" | tail -n 1) kB"
 
 echo "== for comparison, the app's share: selection told through a file to panel shown"
-stop_app
-start_app SCRIVLET_X11_SELECTION_FILE="$work/selection"
+end_processes TERM "$pid"
+pid=""
+SCRIVLET_X11_SELECTION_FILE="$work/selection" start_app
 xdotool windowactivate --sync "$dolphin_window"
 echo "$work/files/report.txt" >"$work/selection"
 wait_for "the panel" panel_shown

@@ -12,8 +12,6 @@ samples="${2:-50}"
 shift $(($# > 2 ? 2 : $#))
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(200 2000 10000)
-tray_host="$build/tests/support/tray-host"
-latency="$build/bench/x11-follow-latency"
 work=$(mktemp -d)
 pid=""
 dolphin_pid=""
@@ -26,35 +24,11 @@ fail() {
 
 # shellcheck source=../tests/support/x11-session.sh
 . "$root/tests/support/x11-session.sh"
+# shellcheck source=../tests/support/x11-test.sh
+. "$root/tests/support/x11-test.sh"
+trap 'end_x11_test TERM $pid $dolphin_pid' EXIT
 
-stop_programs() {
-    for running in $pid $dolphin_pid; do
-        kill -TERM "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    pid=""
-    dolphin_pid=""
-}
-cleanup() {
-    stop_programs
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-if [ ! -x "$latency" ] || [ ! -x "$tray_host" ]; then
-    fail "build first: cmake --build --preset default --target Scrivlet tray-host x11-follow-latency"
-fi
-# shellcheck disable=SC2119  # no programs beyond the session's own
-missing_programs=$(x11_session_missing)
-[ -z "$missing_programs" ] || fail "not installed: $missing_programs (see tools/dev/install-deps.sh)"
-echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg) ($(nproc) cores)"
-
-start_x11_session "$tray_host"
-"$root/tools/install.sh" "$build/Scrivlet.app" >/dev/null 2>&1 || fail "install failed"
-app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
-panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
-panel_shown() { [ -n "$(panel_window)" ]; }
+start_bench_session "$build"
 wall_ms() { date +%s%3N; }
 
 # The stall's own processor time: the thread at work (high) or not run by a loaded machine (low).
@@ -66,10 +40,7 @@ for size in "${sizes[@]}"; do
     middle="item$(seq -w 1 "$size" | sed -n "$((size / 2))p").txt"
     start_file_manager "$folder"
     : >"$work/stalls"
-    SCRIVLET_STALL_FILE="$work/stalls" SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 \
-        2>"$work/log" &
-    pid=$!
-    wait_for "the app's start" grep -qsF "Ready." "$work/log"
+    SCRIVLET_STALL_FILE="$work/stalls" start_app
     xdotool windowactivate --sync "$dolphin_window"
     file_manager_select "$folder/$middle"
     wait_for "the panel" panel_shown
@@ -81,6 +52,8 @@ for size in "${sizes[@]}"; do
     # "median M ms, p99 P ms over N samples"
     read -r median p99 < <(tail -n 1 "$work/samples" | awk '{ print $2, $5 }')
     printf '%-8s %12s %12s %12s %12s\n' "$size" "$median" "$p99" "$stall" "$ran"
-    stop_programs
+    end_processes TERM "$pid" "$dolphin_pid"
+    pid=""
+    dolphin_pid=""
 done
 echo "load average at the end: $(cut -d ' ' -f 1-3 /proc/loadavg)"

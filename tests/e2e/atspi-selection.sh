@@ -29,23 +29,10 @@ fail() {
 
 # shellcheck source=../support/x11-session.sh
 . "$(dirname "$0")/../support/x11-session.sh"
-
-cleanup() {
-    for running in $probe_pid $dolphin_pid; do
-        kill -KILL "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# shellcheck disable=SC2119  # no programs beyond the session's own
-missing_programs=$(x11_session_missing)
-if [ -n "$missing_programs" ]; then
-    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
-    exit 77
-fi
+# shellcheck source=../support/x11-test.sh
+. "$(dirname "$0")/../support/x11-test.sh"
+trap 'end_x11_test KILL $probe_pid $dolphin_pid' EXIT
+skip_without_x11_session
 # shellcheck disable=SC2119  # no tray: the probe shows none
 start_x11_session
 docs="$HOME/docs"
@@ -76,25 +63,6 @@ stop_probe() {
     wait "$probe_pid" || status=$?
     probe_pid=""
     [ "$status" -eq 0 ] || fail "the probe ended with status $status"
-}
-
-consumed=0
-last_line=""
-# Waits for a report, printed after the last one expected, that reads "selection $1".
-expect_selection() { # path|none [seconds]
-    local wanted="selection $1" tries=$((${2:-10} * 50)) lines index
-    for _ in $(seq 1 "$tries"); do
-        mapfile -t lines < <(tail -n "+$((consumed + 1))" "$out")
-        for index in "${!lines[@]}"; do
-            if [ "${lines[$index]#* }" = "$wanted" ]; then
-                consumed=$((consumed + index + 1))
-                last_line="${lines[$index]}"
-                return 0
-            fi
-        done
-        sleep 0.02
-    done
-    fail "no report of '$wanted'"
 }
 
 start_file_manager "$docs"

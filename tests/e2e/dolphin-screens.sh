@@ -31,47 +31,24 @@ fail() {
 
 # shellcheck source=../support/x11-session.sh
 . "$(dirname "$0")/../support/x11-session.sh"
+# shellcheck source=../support/x11-test.sh
+. "$(dirname "$0")/../support/x11-test.sh"
 # shellcheck source=lib/panel-beside.sh
 . "$(dirname "$0")/lib/panel-beside.sh"
-
-stop_programs() {
-    for running in $pid $dolphin_pid; do
-        kill -KILL "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    pid=""
-    dolphin_pid=""
-}
-cleanup() {
-    stop_programs
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-missing_programs=$(x11_session_missing import xrandr)
-if [ -n "$missing_programs" ]; then
-    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
-    exit 77
-fi
+trap 'end_x11_test KILL $pid $dolphin_pid' EXIT
+skip_without_x11_session import xrandr
 mkdir -p "$shots"
-built_bundle=$(cd "$(dirname "$app")/../.." && pwd)
 files="$work/files"
-
-# A session with the app installed in its home, a folder of three files, and Dolphin on it.
-start_session() {
-    start_x11_session "$tray_host"
-    "$(dirname "$0")/../../tools/install.sh" "$built_bundle" >"$work/install.log" 2>&1 ||
-        fail "install failed: $(cat "$work/install.log")"
-    app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
-    mkdir -p "$files" "$HOME/.config"
-    for n in 1 2 3; do echo "$n" >"$files/f$n.txt"; done
-    printf '[General]\nShowFullPathInTitlebar=true\n' >"$HOME/.config/dolphinrc"
-}
-start_app() {
-    SCRIVLET_LOG_TO_STDERR=1 SCRIVLET_LOG_DEBUG=1 "$app" --desktop=x11 >"$work/out" 2>"$work/log" &
-    pid=$!
-    wait_for "the app ready" grep -qsF "Ready. Listening for Finder events" "$work/log"
+# Dolphin on the files, its window moved and sized to x y width height, then the app; the panel
+# shown for f3.txt beside the window, kept as a screenshot.
+panel_beside_dolphin_at() { # x y width height shot
+    start_file_manager "$files"
+    xdotool windowmove --sync "$dolphin_window" "$1" "$2"
+    xdotool windowsize --sync "$dolphin_window" "$3" "$4"
+    SCRIVLET_LOG_DEBUG=1 start_app
+    mark_log
+    select_until_shown "$files/f3.txt" "$dolphin_window" End
+    expect_panel "$5" "$files/f3.txt" "$dolphin_window"
 }
 # Whether the panel lies wholly inside the rectangle x y width height.
 panel_inside() { # x y width height
@@ -81,19 +58,18 @@ panel_inside() { # x y width height
         [ $((py + ph)) -le $(($2 + $4)) ]
 }
 
-x11_screen_size=2880x1000x24 start_session
+# A session with the app installed in its home, a folder of three files, and Dolphin on it.
+x11_screen_size=2880x1000x24 start_x11_session "$tray_host"
+install_app "$(dirname "$app")/../.."
+mkdir -p "$files" "$HOME/.config"
+for n in 1 2 3; do echo "$n" >"$files/f$n.txt"; done
+printf '[General]\nShowFullPathInTitlebar=true\n' >"$HOME/.config/dolphinrc"
 
 # 1. Two monitors: 1600x1000 at the left, 1280x800 at its right, top-aligned.
 xrandr --setmonitor left 1600/423x1000/265+0+0 screen >/dev/null
 xrandr --setmonitor right 1280/338x800/212+1600+0 none >/dev/null
 [ "$(xrandr --listmonitors | head -n 1)" = "Monitors: 2" ] || fail "the monitors were not set"
-start_file_manager "$files"
-xdotool windowmove --sync "$dolphin_window" 1700 380
-xdotool windowsize --sync "$dolphin_window" 560 380
-start_app
-mark_log
-select_until_shown "$files/f3.txt" "$dolphin_window" End
-expect_panel 6-second-monitor "$files/f3.txt" "$dolphin_window"
+panel_beside_dolphin_at 1700 380 560 380 6-second-monitor
 panel_inside 1600 0 1280 800 || fail "the panel is not on the second monitor: $(geometry_of "$(panel_window)")"
 echo "ok: on the second monitor the panel stays on it, beside the window"
 
@@ -103,22 +79,18 @@ moved() { [ "$(geometry_of "$(panel_window)")" != "$before" ]; }
 wait_for "the panel following the window" moved
 wait_for "the panel left of the window" panel_beside "$dolphin_window" left
 panel_inside 0 0 1600 1000 || fail "the panel is not on the first monitor: $(geometry_of "$(panel_window)")"
-import -display "$DISPLAY" -window root "$shots/6-first-monitor-edge.png" 2>/dev/null || true
+screenshot 6-first-monitor-edge
 echo "ok: at the first monitor's right edge the panel goes left of the window"
 
 # 2. HiDPI: both programs drawn at twice the size (QT_SCALE_FACTOR=2), started again on the
 # same X screen, now one monitor.
-stop_programs
+end_processes KILL "$pid" "$dolphin_pid"
+pid=""
+dolphin_pid=""
 xrandr --delmonitor left >/dev/null
 xrandr --delmonitor right >/dev/null
 export QT_SCALE_FACTOR=2
-start_file_manager "$files"
-xdotool windowmove --sync "$dolphin_window" 40 60
-xdotool windowsize --sync "$dolphin_window" 1000 700
-start_app
-mark_log
-select_until_shown "$files/f3.txt" "$dolphin_window" End
-expect_panel 5-hidpi "$files/f3.txt" "$dolphin_window"
+panel_beside_dolphin_at 40 60 1000 700 5-hidpi
 # The panel is 300 units wide, drawn with two pixels to a unit: 600 pixels, not a small panel
 # blown up, nor one at its unscaled size.
 read -r _ _ pw ph <<<"$(geometry_of "$(panel_window)")"

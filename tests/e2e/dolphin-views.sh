@@ -29,31 +29,16 @@ fail() {
 
 # shellcheck source=../support/x11-session.sh
 . "$(dirname "$0")/../support/x11-session.sh"
+# shellcheck source=../support/x11-test.sh
+. "$(dirname "$0")/../support/x11-test.sh"
 # shellcheck source=lib/panel-beside.sh
 . "$(dirname "$0")/lib/panel-beside.sh"
-
-cleanup() {
-    for running in $pid $dolphin_pid; do
-        kill -KILL "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-missing_programs=$(x11_session_missing import)
-if [ -n "$missing_programs" ]; then
-    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
-    exit 77
-fi
+trap 'end_x11_test KILL $pid $dolphin_pid' EXIT
+skip_without_x11_session import
 mkdir -p "$shots"
 
 start_x11_session "$tray_host"
-built_bundle=$(cd "$(dirname "$app")/../.." && pwd)
-"$(dirname "$0")/../../tools/install.sh" "$built_bundle" >"$work/install.log" 2>&1 ||
-    fail "install failed: $(cat "$work/install.log")"
-app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+install_app "$(dirname "$app")/../.."
 files="$work/files"
 for folder in alpha beta gamma delta; do
     mkdir -p "$files/$folder"
@@ -69,10 +54,7 @@ RC
 start_file_manager "$files/alpha"
 xdotool windowmove --sync "$dolphin_window" 40 60
 xdotool windowsize --sync "$dolphin_window" 900 600
-SCRIVLET_LOG_TO_STDERR=1 SCRIVLET_LOG_DEBUG=1 "$app" --desktop=x11 >"$work/out" 2>"$work/log" &
-pid=$!
-logged() { grep -qsF -- "$1" "$work/log"; }
-wait_for "the app ready" logged "Ready. Listening for Finder events and URL scheme requests."
+SCRIVLET_LOG_DEBUG=1 start_app
 
 # 1. Each view mode, with another file selected in each.
 mark_log

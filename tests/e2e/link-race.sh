@@ -19,14 +19,8 @@ files=400
 
 # shellcheck source=../support/sandbox.sh
 . "$(dirname "$0")/../support/sandbox.sh"
-sandbox_create
-# No system desktop entries: the handler of scrivlet: URLs is the sandbox's own or none.
-sandbox_env+=(XDG_DATA_DIRS="$work/no-system-entries")
-cleanup() {
-    stop_processes "$pid" "$swapper"
-    rm -rf "$work"
-}
-trap cleanup EXIT
+sandbox_create no-system-entries
+trap 'sandbox_end "$pid" "$swapper"' EXIT
 trap 'exit 1' INT TERM HUP
 
 # Hands URLs to the app. Under a sanitizer build on a busy machine a batch can take longer

@@ -22,8 +22,8 @@ app=$(readlink -f "$1")
 tray_host=$(readlink -f "$2")
 module_folder=$(readlink -f "$3")
 extension_folder="$4"
-shots="${5:-}"
 work=$(mktemp -d)
+shots="${5:-$work/shots}"
 pid=""
 nautilus_pid=""
 
@@ -36,22 +36,10 @@ fail() {
 
 # shellcheck source=../support/x11-session.sh
 . "$(dirname "$0")/../support/x11-session.sh"
-
-cleanup() {
-    for running in $pid $nautilus_pid; do
-        kill -KILL "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-missing_programs=$(x11_session_missing nautilus)
-if [ -n "$missing_programs" ]; then
-    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
-    exit 77
-fi
+# shellcheck source=../support/x11-test.sh
+. "$(dirname "$0")/../support/x11-test.sh"
+trap 'end_x11_test KILL $pid $nautilus_pid' EXIT
+skip_without_x11_session nautilus
 [ -d "$extension_folder" ] || { echo "SKIPPED: no folder $extension_folder"; exit 77; }
 # The file manager, which is not built with the sanitizers, would need their runtimes loaded
 # first to take a module built with them; with them preloaded it hangs at start, in its own
@@ -68,32 +56,21 @@ mount --bind "$module_folder" "$extension_folder" ||
     { echo "SKIPPED: cannot mount over $extension_folder"; exit 77; }
 
 start_x11_session "$tray_host"
-# Installed in the session's home, as a user has it: the app does not offer to move itself.
-built_bundle=$(cd "$(dirname "$app")/../.." && pwd)
-"$(dirname "$0")/../../tools/install.sh" "$built_bundle" >"$work/install.log" 2>&1 ||
-    fail "install failed: $(cat "$work/install.log")"
-app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
-mkdir -p "$work/files/many"
+install_app "$(dirname "$app")/../.."
+mkdir -p "$work/files/many" "$shots"
 for name in notes report summary; do echo "$name" >"$work/files/$name.txt"; done
 for ((i = 0; i < 1000; i++)); do printf -v name 'file-%04d.txt' "$i"; : >"$work/files/many/$name"; done
-
-logged() { grep -qsF -- "$1" "$work/log"; }
-wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
 
 # GNOME's file manager runs before the app.
 "${file_manager[@]}" --new-window "$work/files" >>"$work/nautilus.log" 2>&1 &
 nautilus_pid=$!
 wait_for "the file manager's window" active_window_of "$nautilus_pid"
 
-SCRIVLET_LOG_TO_STDERR=1 SCRIVLET_LOG_DEBUG=1 "$app" --desktop=x11 --file-manager=nautilus >"$work/out" \
-    2>"$work/log" &
-pid=$!
-wait_for_line "Ready. Listening for Finder events and URL scheme requests."
+SCRIVLET_LOG_DEBUG=1 start_app --file-manager=nautilus
 logged "Scrivlet: AX Observer started for Finder (PID $nautilus_pid)" ||
     fail "the app did not find the file manager ($nautilus_pid) at launch"
 echo "ok: the app finds GNOME's file manager running before it"
 
-panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
 nautilus_window() { xdotool getactivewindow; }
 # The panel lies right of the window and overlaps it from top to bottom.
 panel_beside_nautilus() {
@@ -104,12 +81,6 @@ panel_beside_nautilus() {
     read -r nx ny nw nh <<<"$(geometry_of "$(nautilus_window)")"
     [ "$px" -ge $((nx + nw - 2)) ] && [ "$py" -lt $((ny + nh)) ] && [ $((py + ph)) -gt "$ny" ]
 }
-selected_in_log() { logged "$1"; }
-# The screen as it is, when a screenshot folder was given.
-screenshot() { # name
-    [ -z "$shots" ] || import -display "$DISPLAY" -window root "$shots/$1.png" 2>/dev/null || true
-}
-[ -z "$shots" ] || mkdir -p "$shots"
 
 told() { grep -qxF "$1" "$work/run/scrivlet/file-manager-selection" 2>/dev/null; }
 # The file manager selects one file, as a user's click does, and is in front; the module tells

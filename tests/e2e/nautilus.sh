@@ -28,12 +28,11 @@ edit=$(readlink -f "$2")
 module_folder=$(readlink -f "$3")
 icon_data=$(readlink -f "$4")
 extension_folder="$5"
-shots="${6:-}"
 
-for tool in Xvfb openbox dbus-daemon xdotool nautilus sqlite3 import; do
+for tool in Xvfb openbox dbus-daemon xdotool xprop nautilus sqlite3 import; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "SKIPPED: $tool is not installed (the file manager test needs Xvfb, openbox," \
-            "dbus-daemon, xdotool, sqlite3, imagemagick and nautilus)"
+            "dbus-daemon, xdotool, xprop, sqlite3, imagemagick and nautilus)"
         exit "$skip"
     fi
 done
@@ -56,28 +55,11 @@ work=$(mktemp -d)
 home="$work/home"
 docs="$home/Documents"
 trace="$work/trace"
-pids=()
+shots="${6:-$work/shots}"
+app_pid=""
+nautilus_pid=""
 passed=0
-if [ -n "$shots" ]; then
-    mkdir -p "$shots"
-else
-    shots="$work/shots"
-    mkdir -p "$shots"
-fi
-
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
-    sleep 0.2
-    for pid in "${pids[@]}" $(app_pids); do
-        kill -KILL "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# shellcheck source=lib/app-processes.sh
-source "$(dirname "$0")/lib/app-processes.sh"
+mkdir -p "$shots"
 
 fail() {
     echo "FAILED: $*"
@@ -87,56 +69,24 @@ fail() {
     echo "--- file manager log:"; tail -n 20 "$work/nautilus.log" 2>/dev/null || true
     exit 1
 }
-ok() { echo "ok: $*"; passed=$((passed + 1)); }
-wait_until() { # tenths command...
-    local tenths=$1
-    shift
-    for ((i = 0; i < tenths; i++)); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-traced_count() { # fields...; how many trace lines are exactly these fields
-    local line
-    line=$(IFS=$'\t'; printf '%s' "$*")
-    [ -f "$trace" ] || { echo 0; return; }
-    grep -cxF -- "$line" "$trace" || true
-}
-traced() { # count fields...; true when the trace holds at least count such lines
-    local count=$1
-    shift
-    [ "$(traced_count "$@")" -ge "$count" ]
-}
-screenshot() { # name
-    import -display "$DISPLAY" -window root "$shots/$1.png" 2>/dev/null || true
-}
-records_of() {
-    sqlite3 "$home/.local/share/com.scrivlet.shared/annotations.sqlite" \
-        "select count(*) from annotations where path = '$1'"
-}
 
-# Everything in the temporary home; the system's data folders stay readable, since the file
-# manager needs their MIME types and icons, and the build's icons come first.
-export HOME="$home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$home/.config" \
-    XDG_DATA_HOME="$home/.local/share" XDG_CACHE_HOME="$home/.cache" \
-    XDG_STATE_HOME="$home/.local/state" XDG_DATA_DIRS="$icon_data:/usr/local/share:/usr/share" \
+# shellcheck source=../support/x11-session.sh
+. "$(dirname "$0")/../support/x11-session.sh"
+# shellcheck source=../support/x11-test.sh
+. "$(dirname "$0")/../support/x11-test.sh"
+# shellcheck source=lib/app-processes.sh
+. "$(dirname "$0")/lib/app-processes.sh"
+# What the session does not end itself (the apps the menu starts are the session's).
+trap 'end_x11_test KILL $app_pid $nautilus_pid' EXIT
+
+# shellcheck disable=SC2119  # no tray: the test reads none
+x11_screen_size=1280x800x24 start_x11_session
+# The system's data folders stay readable, since the file manager needs their MIME types and
+# icons, and the build's icons come first.
+export XDG_STATE_HOME="$home/.local/state" XDG_DATA_DIRS="$icon_data:/usr/local/share:/usr/share" \
     XDG_CONFIG_DIRS=/etc/xdg SCRIVLET_LOG_TO_STDERR=1
-unset SCRIVLET_CONTAINER SESSION_MANAGER
-mkdir -p "$docs" "$work/run" "$home/.config"
-chmod 700 "$work/run"
-
-# The display and the session bus.
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_until 50 test -s "$work/display" || fail "Xvfb did not start"
-DISPLAY=":$(head -n 1 "$work/display")"
-export DISPLAY
-exec 5>&-
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 --nopidfile)
-DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p <<<"$bus")
-export DBUS_SESSION_BUS_ADDRESS
-pids+=("$(sed -n 2p <<<"$bus")")
+unset SCRIVLET_CONTAINER
+mkdir -p "$docs" "$home/.config"
 
 annotated="$docs/annotated.txt"
 flagged="$docs/flagged.txt"
@@ -147,13 +97,13 @@ for file in "$annotated" "$flagged" "$plain"; do printf "%s\n" "${file##*/}" >"$
 
 # The app, as the user runs it.
 "$app" >"$work/app.out" 2>"$work/app.log" &
-pids+=($!)
+app_pid=$!
 wait_until 100 grep -qF "Ready. Listening" "$work/app.log" || fail "the app did not start"
 
 # 1. The folder shown: each file's emblem as the module answered it.
 SCRIVLET_FILE_MANAGER_TRACE="$trace" "${file_manager[@]}" --new-window "$docs" \
     >"$work/nautilus.log" 2>&1 &
-pids+=($!)
+nautilus_pid=$!
 wait_until 300 traced 1 overlays annotated "$annotated" || fail "no emblem for the annotated file"
 wait_until 50 traced 1 overlays flagged "$flagged" || fail "no flagged emblem"
 wait_until 50 traced 1 overlays none "$plain" || fail "the plain file was not asked or got an emblem"

@@ -15,12 +15,10 @@ locker=""
 passed=0
 # shellcheck source=../support/sandbox.sh
 . "$(dirname "$0")/../support/sandbox.sh"
-sandbox_create
-sandbox_env+=(XDG_DATA_DIRS="$work/no-system-entries")
+sandbox_create no-system-entries
 cleanup() {
     exec 7>&- 2>/dev/null || true
-    stop_processes "$pid" "$reader" "$locker"
-    rm -rf "$work"
+    sandbox_end "$pid" "$reader" "$locker"
 }
 trap cleanup EXIT
 

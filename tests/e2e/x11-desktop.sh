@@ -31,22 +31,12 @@ fail() {
 
 # shellcheck source=../support/x11-session.sh
 . "$(dirname "$0")/../support/x11-session.sh"
-
-cleanup() {
-    for running in $pid $dolphin_pid $other_pid; do
-        kill -KILL "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-missing_programs=$(x11_session_missing xmessage sqlite3)
-if [ -n "$missing_programs" ]; then
-    echo "SKIPPED: the X11 session needs programs that are not installed: $missing_programs"
-    exit 77
-fi
+# shellcheck source=../support/x11-test.sh
+. "$(dirname "$0")/../support/x11-test.sh"
+# shellcheck source=lib/panel-beside.sh
+. "$(dirname "$0")/lib/panel-beside.sh"
+trap 'end_x11_test KILL $pid $dolphin_pid $other_pid' EXIT
+skip_without_x11_session xmessage sqlite3
 
 # 1. No display: one clear line, a non-zero status.
 status=0
@@ -65,26 +55,18 @@ fi
 echo "ok: without an X11 display the app says so in one line and exits with status $status"
 
 start_x11_session "$tray_host"
-# Installed in the session's home, as a user has it: the app does not offer to move itself.
-built_bundle=$(cd "$(dirname "$app")/../.." && pwd)
-"$(dirname "$0")/../../tools/install.sh" "$built_bundle" >"$work/install.log" 2>&1 ||
-    fail "install failed: $(cat "$work/install.log")"
-app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+install_app "$(dirname "$app")/../.."
 # In Dolphin's view, sorted by name: notes.txt, report.txt, summary.txt.
 for name in notes report summary; do
     echo "$name" >"$work/files/$name.txt"
 done
 start_file_manager "$work/files"
 
-logged() { grep -qsF -- "$1" "$work/log"; }
-wait_for_line() { wait_for "the log line \"$1\"" logged "$1"; }
 app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }
 
 # 2. Dolphin runs before the app, which finds it at launch. No one has turned accessibility
 # on yet: the app starts the accessibility bus, and this Dolphin then publishes its tree.
-SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 >"$work/out" 2>"$work/log" &
-pid=$!
-wait_for_line "Ready. Listening for Finder events and URL scheme requests."
+start_app
 logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
     fail "the app did not find Dolphin ($dolphin_pid) at launch"
 app_lines | grep -qx "AX selection tracker started" || fail "the tracker did not start"
@@ -95,26 +77,8 @@ wait_for_view "$probe" 3
 echo "ok: the app finds Dolphin that ran before it and starts the accessibility bus"
 
 # 3. One file selected in Dolphin with the keyboard: the panel appears beside Dolphin's window.
-panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
-panel_shown() { [ -n "$(panel_window)" ]; }
-panel_hidden() { [ -z "$(panel_window)" ]; }
-# The panel lies right of the window (the default placement has room there) and overlaps it
-# from top to bottom.
-panel_beside_dolphin() {
-    local panel px py pw ph dx dy dw dh
-    panel=$(panel_window) || return 1
-    [ -n "$panel" ] || return 1
-    read -r px py pw ph <<<"$(geometry_of "$panel")"
-    read -r dx dy dw dh <<<"$(geometry_of "$dolphin_window")"
-    [ "$px" -ge $((dx + dw)) ] && [ "$px" -le $((dx + dw + 40)) ] &&
-        [ "$py" -lt $((dy + dh)) ] && [ $((py + ph)) -gt "$dy" ] && [ "$pw" -gt 0 ]
-}
-# Keys go to Dolphin's view, which has the keyboard focus in its active window.
-dolphin_keys() { # key...
-    xdotool windowactivate --sync "$dolphin_window" >/dev/null 2>&1 || true
-    wait_for "Dolphin in front" active_window_of "$dolphin_pid"
-    xdotool key "$@"
-}
+# Right of the window: the default placement has room there.
+panel_beside_dolphin() { panel_beside "$dolphin_window"; }
 panel_hidden || fail "the panel showed before anything was selected"
 dolphin_keys End # summary.txt
 wait_for "the panel beside Dolphin" panel_beside_dolphin

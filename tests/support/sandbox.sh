@@ -4,17 +4,22 @@
 # environment the app is started with, a wait on its log and the clean-up. Nothing of the
 # caller's home, session or journal reaches the app.
 #
-#   sandbox_create            sets $work and sandbox_env; call first
+#   sandbox_create [no-system-entries]
+#                             sets $work and sandbox_env; call first. With no-system-entries
+#                             the system's desktop entries are hidden: the handler of
+#                             scrivlet: URLs is the sandbox's own or none
 #   in_sandbox COMMAND...     runs a command with the sandbox's environment alone
 #   wait_for_log LOG TEXT [COUNT [PID]]
 #                             until LOG holds COUNT (1) lines with TEXT; fails at once when
 #                             PID (the app) has ended, else after 30 s
 #   stop_processes PID...     kills those of them still running (empty ones are skipped)
+#   sandbox_end PID...        those, then $work: the exit trap's work
 #   fail MESSAGE              prints it and the end of $work/log, exits 1; a script may define
 #                             its own after sourcing this file
 
 # The sanitizers' options of the test run reach the app, so that their reports end it.
-sandbox_create() {
+# shellcheck disable=SC2120  # most callers want the system's entries as they are
+sandbox_create() { # [no-system-entries]
     work=$(mktemp -d)
     mkdir -p "$work/home" "$work/run"
     chmod 700 "$work/run"
@@ -23,6 +28,7 @@ sandbox_create() {
         XDG_CACHE_HOME="$work/home/.cache" SCRIVLET_LOG_TO_STDERR=1)
     [ -z "${ASAN_OPTIONS:-}" ] || sandbox_env+=("ASAN_OPTIONS=$ASAN_OPTIONS")
     [ -z "${UBSAN_OPTIONS:-}" ] || sandbox_env+=("UBSAN_OPTIONS=$UBSAN_OPTIONS")
+    [ "${1:-}" != no-system-entries ] || sandbox_env+=(XDG_DATA_DIRS="$work/no-system-entries")
 }
 
 in_sandbox() { env -i "${sandbox_env[@]}" "$@"; }
@@ -49,6 +55,11 @@ stop_processes() { # pid...
             wait "$running" 2>/dev/null || true
         fi
     done
+}
+
+sandbox_end() { # pid...
+    stop_processes "$@"
+    rm -rf "$work"
 }
 
 fail() {

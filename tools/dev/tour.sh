@@ -51,16 +51,9 @@ fail() {
 
 # shellcheck source=../../tests/support/x11-session.sh
 . "$root/tests/support/x11-session.sh"
-
-cleanup() {
-    for running in $pid $dolphin_pid $other_pid; do
-        kill -TERM "$running" 2>/dev/null || true
-        wait "$running" 2>/dev/null || true
-    done
-    stop_x11_session
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../../tests/support/x11-test.sh
+. "$root/tests/support/x11-test.sh"
+trap 'end_x11_test TERM $pid $dolphin_pid $other_pid' EXIT
 
 for built in "$bundle/Contents/MacOS/Scrivlet" "$tray_host" "$edit"; do
     [ -x "$built" ] || fail "build first (cmake --build --preset default): no $built"
@@ -96,19 +89,11 @@ if [ -n "$on_display" ]; then
     exit 0
 fi
 
-missing_programs=$(x11_session_missing xmessage import montage sqlite3)
-if [ -n "$missing_programs" ]; then
-    echo "SKIPPED: not installed: $missing_programs (see tools/dev/install-deps.sh)"
-    exit 77
-fi
+skip_without_x11_session xmessage import montage sqlite3
 mkdir -p "$out"
 rm -f "$out"/*.png
 
 # --- What the tour reads -------------------------------------------------------------------
-
-panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
-panel_shown() { [ -n "$(panel_window)" ]; }
-panel_hidden() { [ -z "$(panel_window)" ]; }
 
 # The window manager's frame around a client window, as "left right top bottom".
 frame_extents() { xprop -id "$1" _NET_FRAME_EXTENTS | sed -n 's/.*= //p' | tr -d ','; }
@@ -131,8 +116,6 @@ record_of() { # path: "rating|status|note", nothing when there is no record
 }
 record_is() { [ "$(record_of "$1")" = "$2" ]; }
 
-# The plug-ins' trace: one tab-separated line per answer to Dolphin.
-traced() { grep -qxF -- "$(IFS=$'\t' && printf '%s' "$*")" "$work/trace" 2>/dev/null; }
 # The emblem Dolphin was told last for a file (none, annotated, flagged).
 emblem_of() {
     awk -F '\t' -v path="$1" '$1 == "overlays" && $3 == path { last = $2 } END { print last }' \
@@ -152,9 +135,7 @@ moment() { # name, what was checked
 }
 
 start_x11_session "$tray_host"
-"$root/tools/install.sh" "$bundle" >"$work/install.log" 2>&1 ||
-    fail "install failed: $(cat "$work/install.log")"
-app="$HOME/Applications/Scrivlet.app/Contents/MacOS/Scrivlet"
+install_app "$bundle"
 files="$HOME/Documents" # URL commands take files of the home only
 sample_files "$files"
 report="$files/Quarterly report.txt"
@@ -168,9 +149,7 @@ notes="$files/Notes.md"
 # bus, on which the running Dolphin then publishes its tree.
 file_manager_preload=$(sanitizer_runtimes_of "$plugins/kf5/overlayicon/scrivlet_overlayicon.so")
 QT_PLUGIN_PATH="$plugins" SCRIVLET_FILE_MANAGER_TRACE="$work/trace" start_file_manager "$files"
-SCRIVLET_LOG_TO_STDERR=1 "$app" --desktop=x11 >/dev/null 2>"$work/log" &
-pid=$!
-wait_for "the app's start" grep -qsF "Ready." "$work/log"
+start_app
 grep -qF "AX Observer started for Finder (PID $dolphin_pid)" "$work/log" ||
     fail "the app did not find Dolphin"
 wait_for "Dolphin's accessibility tree" accessible_tree_published "$dolphin_pid"
@@ -185,11 +164,6 @@ moment emblems "annotated and flagged files badged, plain files not (plug-in ans
 # 2. A file selected with the keyboard: the panel beside Dolphin, where the placement puts it.
 # Every item has had its emblem asked for, so the view lists the folder: keys typed into a
 # view still loading it are lost.
-dolphin_keys() { # key...: to Dolphin's view, which has the focus in its active window
-    xdotool windowactivate --sync "$dolphin_window" >/dev/null 2>&1 || true
-    wait_for "Dolphin in front" active_window_of "$dolphin_pid"
-    xdotool key "$@"
-}
 dolphin_keys End # Team photo.jpg
 wait_for "the panel beside Dolphin" panel_placed
 moment panel-beside-dolphin "Team photo.jpg selected; panel at $(expected_panel_place) (X server)"
@@ -222,7 +196,7 @@ moment rating-status-note "4 stars, reviewed, a note stored (store); blue emblem
 # 4. Flagged in the panel: the plug-in hears the change and Dolphin asks for the orange emblem.
 choose_next_status # flagged
 wait_for "the flag in the store" record_is "$photo" "4|flagged|Use on the team page."
-wait_for "the change heard by the plug-in" traced changed flagged "$photo"
+wait_for "the change heard by the plug-in" traced 1 changed flagged "$photo"
 wait_for "the orange emblem" emblem_is "$photo" flagged
 moment flagged-orange "status flagged (store); Dolphin told the orange emblem (plug-in)"
 
@@ -246,7 +220,7 @@ items_shown() { [ "$(grep -c $'^item\t' "$work/trace")" -gt "$1" ]; }
 items_before=$(grep -c $'^item\t' "$work/trace" || true)
 dolphin_keys Menu # for Team photo.jpg, still selected
 wait_for "the extension's items in the menu" \
-    traced menu 1 "Edit Annotation…" "Remove Annotation"
+    traced 1 menu 1 "Edit Annotation…" "Remove Annotation"
 wait_for "the menu's items drawn" items_shown "$items_before"
 moment context-menu "Edit Annotation… and Remove Annotation offered (plug-in)"
 
@@ -254,7 +228,7 @@ moment context-menu "Edit Annotation… and Remove Annotation offered (plug-in)"
 read -r ix iy iw ih < <(grep $'^item\tRemove Annotation\t' "$work/trace" | tail -n 1 |
     cut -f3-6 | tr '\t' ' ')
 xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 1
-wait_for "the choice reaching the plug-in" traced chose "Remove Annotation" "$photo"
+wait_for "the choice reaching the plug-in" traced 1 chose "Remove Annotation" "$photo"
 wait_for "the record removed" record_is "$photo" ""
 wait_for "the emblem gone" emblem_is "$photo" none
 wait_for "the panel closed with the record" panel_hidden
@@ -265,7 +239,7 @@ moment annotation-removed "record gone (store); no emblem (plug-in); panel close
 "$HOME/Applications/Scrivlet.app/Contents/MacOS/scrivlet" set "$notes" --status flagged \
     --tag "Q3 2026" >"$work/command.log" 2>&1 || fail "scrivlet set failed: $(cat "$work/command.log")"
 wait_for "the command's flag in the store" record_is "$notes" "0|flagged|"
-wait_for "the change heard by the plug-in" traced changed flagged "$notes"
+wait_for "the change heard by the plug-in" traced 1 changed flagged "$notes"
 wait_for "the orange emblem" emblem_is "$notes" flagged
 moment command-line "scrivlet set --status flagged: stored (store); orange emblem (plug-in)"
 

@@ -1,10 +1,7 @@
-# shellcheck shell=bash disable=SC2154  # $pid, $work and $shots belong to the sourcing script
+# shellcheck shell=bash disable=SC2154  # $work belongs to the sourcing script
 # Sourced by the end-to-end scripts that watch the app's panel beside the file manager on an
-# X11 session (tests/support/x11-session.sh). Expects $pid (the app), $work/log (its stderr,
-# with debug lines) and $shots (where screenshots go).
-
-panel_window() { xdotool search --pid "$pid" --onlyvisible --name '^Annotation$' 2>/dev/null; }
-panel_hidden() { [ -z "$(panel_window)" ]; }
+# X11 session, after tests/support/x11-test.sh. Expects $work/log (the app's stderr, with debug
+# lines) and $shots (where screenshots go).
 
 # The panel lies right of the window, within a small gap, and overlaps it from top to bottom;
 # or, with `left`, left of it.
@@ -35,7 +32,7 @@ expect_panel() { # shot path window [right|left]
     wait_for "the panel shown for $path" last_shown_is "$path"
     wait_for "the panel for $path beside window $window" panel_beside "$window" "$side"
     last_shown_is "$path" || fail "the panel went on to: $(shown_since_mark | tail -n 1)"
-    import -display "$DISPLAY" -window root "$shots/$shot.png" 2>/dev/null || true
+    screenshot "$shot"
     echo "ok: $shot: the panel for ${path##*/} beside window $window"
 }
 
