@@ -74,7 +74,8 @@ start_x11_session() {
 
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
     session_pids+=($!)
-    wait_for "the window manager" window_manager_runs
+    window_manager_pid=$!
+    wait_for "the window manager" window_manager_up
 
     if [ -n "$tray_host" ]; then
         # Started directly, not through tray(): its pid is the one to end.
@@ -128,6 +129,13 @@ wait_for() {
 }
 
 window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+# Runs, or fails at once with what it said when it ended before taking the screen.
+window_manager_up() {
+    window_manager_runs && return 0
+    kill -0 "$window_manager_pid" 2>/dev/null ||
+        fail "the window manager ended: $(tail -n 5 "$work/openbox.log" 2>/dev/null | tr '\n' ' ')"
+    return 1
+}
 
 bus_name_owned() { # name: succeeds when someone owns it on the session bus
     dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
