@@ -16,8 +16,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <random>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace scrivlet {
 
@@ -40,14 +38,6 @@ QApplication& application() {
 KOverlayIconPlugin* loadPlugin() {
     QPluginLoader loader(SCRIVLET_OVERLAY_PLUGIN);
     return qobject_cast<KOverlayIconPlugin*>(loader.instance());
-}
-
-void reportPercentiles(benchmark::State& state, std::vector<double>& micros) {
-    std::sort(micros.begin(), micros.end());
-    if (!micros.empty()) {
-        state.counters["p50_us"] = micros[micros.size() / 2];
-        state.counters["p99_us"] = micros[micros.size() * 99 / 100];
-    }
 }
 
 // Half the files shown are annotated (a fifth of those flagged), half are not, in no order.
@@ -76,7 +66,7 @@ void BM_GetOverlays(benchmark::State& state) {
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
         benchmark::DoNotOptimize(overlays);
     }
-    reportPercentiles(state, micros);
+    bench::reportPercentiles(state, micros);
     delete plugin;
 }
 BENCHMARK(BM_GetOverlays)->Iterations(200'000);
@@ -86,19 +76,12 @@ void BM_SaveToOverlaysChanged(benchmark::State& state) {
     TempHome home;
     bench::fillBadgeStore(static_cast<std::size_t>(state.range(0)));
     const std::string path = "/home/user/latency.txt";
-    int requestEnds[2];
-    int savedEnds[2];
-    if (::pipe(requestEnds) != 0 || ::pipe(savedEnds) != 0) {
-        state.SkipWithError("no pipe");
+    // The writer is forked before Qt starts threads of its own in this process.
+    bench::BadgeWriter writer(path);
+    if (!writer.running()) {
+        state.SkipWithError("no writer process");
         return;
     }
-    // The writer is forked before Qt starts threads of its own in this process.
-    const pid_t writer = ::fork();
-    if (writer == 0) {
-        ::close(requestEnds[1]);
-        bench::runBadgeWriter(requestEnds[0], savedEnds[1], path);
-    }
-    ::close(requestEnds[0]);
     application();
     KOverlayIconPlugin* plugin = loadPlugin();
     if (plugin == nullptr) {
@@ -115,24 +98,21 @@ void BM_SaveToOverlaysChanged(benchmark::State& state) {
     std::vector<double> micros;
     for (auto _ : state) {
         const std::size_t before = changes;
-        if (::write(requestEnds[1], "x", 1) != 1) {
+        if (!writer.save()) {
             state.SkipWithError("the writer is gone");
             break;
         }
         while (changes == before) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
-        Clock::rep committed = 0;
-        if (::read(savedEnds[0], &committed, sizeof committed) != sizeof committed) {
+        const auto savedAt = writer.savedAt();
+        if (!savedAt) {
             state.SkipWithError("the writer is gone");
             break;
         }
-        const Clock::time_point savedAt{Clock::duration(committed)};
-        micros.push_back(std::chrono::duration<double, std::micro>(signalledAt - savedAt).count());
+        micros.push_back(std::chrono::duration<double, std::micro>(signalledAt - *savedAt).count());
     }
-    ::close(requestEnds[1]);
-    ::waitpid(writer, nullptr, 0);
-    reportPercentiles(state, micros);
+    bench::reportPercentiles(state, micros);
     delete plugin;
 }
 BENCHMARK(BM_SaveToOverlaysChanged)->Arg(0)->Arg(recordCount)->UseRealTime()->Iterations(2000);

@@ -5,15 +5,14 @@
 #include "Platform/backends/filemanager/FileManagerDesktop.h"
 #include "Platform/backends/qt/QtRunLoopBackend.h"
 #include "Platform/base/RunLoop.h"
-#include "Platform/base/URLComponents.h"
 #include "Platform/desktop/FinderSyncController.h"
 #include "Platform/system/Bundle.h"
-#include "Platform/system/URLReceiver.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ReceivingApp.h"
 #include "tests/support/TempHome.h"
 
 #include <KAbstractFileItemActionPlugin>
@@ -30,12 +29,10 @@
 #include <QSignalSpy>
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -63,68 +60,6 @@ private:
 };
 [[maybe_unused]] ::testing::Environment* const qtApplication =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
-
-// The running app's end of URL delivery, on a thread of its own.
-class ReceivingApp {
-public:
-    ReceivingApp() {
-        thread_ = std::thread([this] {
-            RunLoop loop(makeRealRunLoopBackend());
-            std::error_code error;
-            auto receiver = URLReceiver::claim("scrivlet", error);
-            if (receiver) {
-                receiver->start(loop, [this](const std::vector<URL>& urls) {
-                    const std::lock_guard lock(mutex_);
-                    // As the app reads a command: its action and the path it names.
-                    for (const URL& url : urls) {
-                        const auto components = URLComponents::fromURL(url);
-                        received_.push_back(components->host().value_or("") + " " +
-                                            components->firstValue("path").value_or(""));
-                    }
-                    changed_.notify_all();
-                });
-            }
-            {
-                const std::lock_guard lock(mutex_);
-                loop_ = &loop;
-                listening_ = receiver != nullptr;
-                changed_.notify_all();
-            }
-            loop.run();
-            const std::lock_guard lock(mutex_);
-            loop_ = nullptr;
-        });
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return loop_ != nullptr; });
-    }
-    ~ReceivingApp() {
-        {
-            const std::lock_guard lock(mutex_);
-            loop_->stop();
-        }
-        thread_.join();
-    }
-    ReceivingApp(const ReceivingApp&) = delete;
-    ReceivingApp& operator=(const ReceivingApp&) = delete;
-
-    bool listening() {
-        const std::lock_guard lock(mutex_);
-        return listening_;
-    }
-    std::vector<std::string> waitForURLs(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, 5s, [&] { return received_.size() >= count; });
-        return received_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> received_;
-    RunLoop* loop_ = nullptr;
-    bool listening_ = false;
-    std::thread thread_;
-};
 
 class FileManagerPlugInTest : public ::testing::Test {
 protected:
