@@ -11,6 +11,7 @@
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
+#include "tests/support/AppStoreHome.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ReceivingApp.h"
 #include "tests/support/TempHome.h"
@@ -61,7 +62,8 @@ private:
 [[maybe_unused]] ::testing::Environment* const qtApplication =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-class FileManagerPlugInTest : public ::testing::Test {
+// The home is a base: it outlives the members that use it.
+class FileManagerPlugInTest : public ::testing::Test, public AppStoreHome {
 protected:
     void SetUp() override { parent_ = std::make_unique<QWidget>(); }
 
@@ -69,27 +71,6 @@ protected:
         // The host ends with the last plug-in object, so every test starts its own.
         delete actionPlugin_;
         delete overlayPlugin_;
-    }
-
-    AnnotationStore& appStore() {
-        if (!writer_) {
-            writer_ = std::make_unique<AnnotationStore>(AnnotationStore::defaultPath());
-        }
-        return *writer_;
-    }
-    std::string file(const std::string& name) {
-        return home_.makeFile("Documents/" + name, name).string();
-    }
-    std::string annotated(const std::string& name,
-                          Annotation::Status status = Annotation::Status::reviewed) {
-        const std::string path = file(name);
-        save(path, status);
-        return path;
-    }
-    void save(const std::string& path, Annotation::Status status) {
-        Annotation record = appStore().fetch(path).value_or(Annotation::forFile(path, Date()));
-        record.status = status;
-        appStore().save(record);
     }
 
     KOverlayIconPlugin& overlays() {
@@ -154,9 +135,7 @@ protected:
             }));
     }
 
-    TempHome home_;
     LogCapture log_;
-    std::unique_ptr<AnnotationStore> writer_;
     KOverlayIconPlugin* overlayPlugin_ = nullptr;
     KAbstractFileItemActionPlugin* actionPlugin_ = nullptr;
     std::unique_ptr<QWidget> parent_; // what the file manager's menu would be
@@ -182,7 +161,7 @@ TEST_F(FileManagerPlugInTest, EmblemsFollowTheBadgeRule) {
 
     // Absolute PNG files in the user's cache folder, drawn in the badge's colour.
     for (const QString& png : {annotatedEmblem.front(), flaggedEmblem.front()}) {
-        EXPECT_TRUE(png.startsWith(QString::fromStdString((home_.path() / ".cache").string())))
+        EXPECT_TRUE(png.startsWith(QString::fromStdString((home().path() / ".cache").string())))
             << png.toStdString();
         EXPECT_TRUE(png.endsWith(".png"));
         EXPECT_EQ(QImage(png).size(), QSize(64, 64));
@@ -252,7 +231,7 @@ TEST_F(FileManagerPlugInTest, TheMenuOffersTheExtensionsItemsAndItsCommandsReach
 
 TEST_F(FileManagerPlugInTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMenu) {
     const std::string report = annotated("report.txt", Annotation::Status::flagged);
-    writer_.reset();
+    closeAppStore();
     // Damaged beyond reading: no badges and the no-store menu for the life of the host.
     std::ofstream(AnnotationStore::defaultPath(), std::ios::binary | std::ios::trunc)
         << std::string(8192, 'x');

@@ -6,6 +6,7 @@
 #include "Platform/desktop/SessionFileManager.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
+#include "tests/support/AppStoreHome.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/NautilusFileManagerSide.h"
 #include "tests/support/ReceivingApp.h"
@@ -28,7 +29,8 @@ using nautilus::ShownFile;
 
 // ---- The tests ---------------------------------------------------------------------------
 
-class NautilusModuleTest : public ::testing::Test {
+// The home is a base: it outlives the members that use it.
+class NautilusModuleTest : public ::testing::Test, public AppStoreHome {
 protected:
     // The module's host starts afresh for every test, in its home, as the file manager starts.
     void SetUp() override {
@@ -40,26 +42,6 @@ protected:
         nautilus::forgetLoadedFiles();
     }
 
-    AnnotationStore& appStore() {
-        if (!writer_) {
-            writer_ = std::make_unique<AnnotationStore>(AnnotationStore::defaultPath());
-        }
-        return *writer_;
-    }
-    std::string file(const std::string& name) {
-        return home_.makeFile("Documents/" + name, name).string();
-    }
-    std::string annotated(const std::string& name,
-                          Annotation::Status status = Annotation::Status::reviewed) {
-        const std::string path = file(name);
-        save(path, status);
-        return path;
-    }
-    void save(const std::string& path, Annotation::Status status) {
-        Annotation record = appStore().fetch(path).value_or(Annotation::forFile(path, Date()));
-        record.status = status;
-        appStore().save(record);
-    }
     static std::string uriOf(const std::string& path) {
         char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
         std::string text(uri);
@@ -95,9 +77,7 @@ protected:
             }));
     }
 
-    TempHome home_;
     LogCapture log_;
-    std::unique_ptr<AnnotationStore> writer_;
     LoadedModule& module_ = LoadedModule::open(SCRIVLET_NAUTILUS_MODULE);
 };
 
@@ -209,7 +189,7 @@ TEST_F(NautilusModuleTest, EachChangeOfSelectionTellsTheAppTheOneSelectedFileOrN
 TEST_F(NautilusModuleTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMenu) {
     // Reloaded over a store damaged beyond reading.
     const std::string report = annotated("report.txt", Annotation::Status::flagged);
-    writer_.reset();
+    closeAppStore();
     std::ofstream(AnnotationStore::defaultPath(), std::ios::binary | std::ios::trunc)
         << std::string(8192, 'x');
     TearDown();
