@@ -11,11 +11,9 @@
 #include <QApplication>
 #include <QPluginLoader>
 #include <QUrl>
-#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdlib>
-#include <random>
 
 namespace scrivlet {
 
@@ -51,22 +49,11 @@ void BM_GetOverlays(benchmark::State& state) {
         return;
     }
     std::vector<QUrl> shown;
-    for (std::size_t i = 0; i < recordCount; ++i) {
-        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(bench::badgePathOf(i))));
-        shown.push_back(
-            QUrl::fromLocalFile(QString::fromStdString(bench::badgePathOf(i) + ".plain")));
+    for (const std::string& path : bench::shownPaths(recordCount)) {
+        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
     }
-    std::shuffle(shown.begin(), shown.end(), std::mt19937(42));
-    std::vector<double> micros;
-    micros.reserve(state.max_iterations);
-    std::size_t next = 0;
-    for (auto _ : state) {
-        const auto started = Clock::now();
-        QStringList overlays = plugin->getOverlays(shown[next++ % shown.size()]);
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
-        benchmark::DoNotOptimize(overlays);
-    }
-    bench::reportPercentiles(state, micros);
+    bench::timeSingleAnswers(state, shown,
+                             [&](const QUrl& url) { return plugin->getOverlays(url); });
     delete plugin;
 }
 BENCHMARK(BM_GetOverlays)->Iterations(200'000);

@@ -7,11 +7,9 @@
 #include "tests/support/NautilusFileManagerSide.h"
 #include "tests/support/TempHome.h"
 
-#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <glib.h>
-#include <random>
 
 namespace scrivlet {
 
@@ -31,21 +29,11 @@ void BM_EmblemAnswer(benchmark::State& state) {
     auto& module = nautilus::LoadedModule::open(SCRIVLET_NAUTILUS_MODULE);
     module.start();
     std::vector<std::string> shown;
-    for (std::size_t i = 0; i < recordCount; ++i) {
-        shown.push_back(uriOf(bench::badgePathOf(i)));
-        shown.push_back(uriOf(bench::badgePathOf(i) + ".plain"));
+    for (const std::string& path : bench::shownPaths(recordCount)) {
+        shown.push_back(uriOf(path));
     }
-    std::shuffle(shown.begin(), shown.end(), std::mt19937(42));
-    std::vector<double> micros;
-    micros.reserve(state.max_iterations);
-    std::size_t next = 0;
-    for (auto _ : state) {
-        const auto started = Clock::now();
-        auto emblems = module.emblemsOf(shown[next++ % shown.size()]);
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
-        benchmark::DoNotOptimize(emblems);
-    }
-    bench::reportPercentiles(state, micros);
+    bench::timeSingleAnswers(state, shown,
+                             [&](const std::string& uri) { return module.emblemsOf(uri); });
     module.stop();
 }
 BENCHMARK(BM_EmblemAnswer)->Iterations(200'000);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +29,17 @@ void fillBadgeStore(std::size_t count) {
         records.push_back(std::move(record));
     }
     store.saveAll(records);
+}
+
+std::vector<std::string> shownPaths(std::size_t count) {
+    std::vector<std::string> shown;
+    shown.reserve(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        shown.push_back(badgePathOf(i));
+        shown.push_back(badgePathOf(i) + ".plain");
+    }
+    std::shuffle(shown.begin(), shown.end(), std::mt19937(42));
+    return shown;
 }
 
 namespace {

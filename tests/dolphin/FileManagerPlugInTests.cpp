@@ -28,7 +28,6 @@
 #include <QImage>
 #include <QPluginLoader>
 #include <QSignalSpy>
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -125,14 +124,6 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         }
         return done();
-    }
-
-    std::size_t nsLogLinesWith(const std::string& fragment) const {
-        const auto lines = log_.messages("");
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-                return line.find(fragment) != std::string::npos;
-            }));
     }
 
     LogCapture log_;
@@ -247,7 +238,7 @@ TEST_F(FileManagerPlugInTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneIte
     ASSERT_TRUE(processEventsUntil([&] { return !changed.isEmpty(); }));
     EXPECT_TRUE(changed.front().at(1).toStringList().isEmpty());
     EXPECT_TRUE(overlaysOf(report).isEmpty());
-    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
+    EXPECT_EQ(log_.nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
         << "a store that could not be opened is not tried again";
 }
 
@@ -264,7 +255,7 @@ TEST_F(FileManagerPlugInTest, AStoreTheAppMakesAfterTheFileManagerStartedIsUsedF
     ASSERT_EQ(emblem.size(), 1);
     EXPECT_EQ(ovalColor(emblem.front()), systemOrange);
     EXPECT_EQ(overlaysOf(report), emblem);
-    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: DB opened at "), 1u);
+    EXPECT_EQ(log_.nsLogLinesWith("Scrivlet FinderSync: DB opened at "), 1u);
     EXPECT_EQ(titles(menuFor({report})),
               (std::vector<std::string>{"Edit Annotation\u2026", "Remove Annotation"}));
 

@@ -12,7 +12,6 @@
 #include "tests/support/ReceivingApp.h"
 #include "tests/support/TempHome.h"
 
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <glib.h>
@@ -67,14 +66,6 @@ protected:
 
     static void iterateAWhile() {
         iterateUntil([] { return false; }, 100ms);
-    }
-
-    std::size_t nsLogLinesWith(const std::string& fragment) const {
-        const auto lines = log_.messages("");
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-                return line.find(fragment) != std::string::npos;
-            }));
     }
 
     LogCapture log_;
@@ -202,7 +193,7 @@ TEST_F(NautilusModuleTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMe
     BadgeRefreshNotifier::notifyChange(report);
     ASSERT_TRUE(iterateUntil([&] { return shownReport.invalidated > 0; }));
     EXPECT_EQ(emblemsOfPath(report), Emblems{});
-    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
+    EXPECT_EQ(log_.nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
         << "a store that could not be opened is not tried again";
 }
 
