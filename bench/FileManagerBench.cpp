@@ -11,13 +11,9 @@
 #include <QApplication>
 #include <QPluginLoader>
 #include <QUrl>
-#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdlib>
-#include <random>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace scrivlet {
 
@@ -42,14 +38,6 @@ KOverlayIconPlugin* loadPlugin() {
     return qobject_cast<KOverlayIconPlugin*>(loader.instance());
 }
 
-void reportPercentiles(benchmark::State& state, std::vector<double>& micros) {
-    std::sort(micros.begin(), micros.end());
-    if (!micros.empty()) {
-        state.counters["p50_us"] = micros[micros.size() / 2];
-        state.counters["p99_us"] = micros[micros.size() * 99 / 100];
-    }
-}
-
 // Half the files shown are annotated (a fifth of those flagged), half are not, in no order.
 void BM_GetOverlays(benchmark::State& state) {
     TempHome home;
@@ -61,22 +49,11 @@ void BM_GetOverlays(benchmark::State& state) {
         return;
     }
     std::vector<QUrl> shown;
-    for (std::size_t i = 0; i < recordCount; ++i) {
-        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(bench::badgePathOf(i))));
-        shown.push_back(
-            QUrl::fromLocalFile(QString::fromStdString(bench::badgePathOf(i) + ".plain")));
+    for (const std::string& path : bench::shownPaths(recordCount)) {
+        shown.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
     }
-    std::shuffle(shown.begin(), shown.end(), std::mt19937(42));
-    std::vector<double> micros;
-    micros.reserve(state.max_iterations);
-    std::size_t next = 0;
-    for (auto _ : state) {
-        const auto started = Clock::now();
-        QStringList overlays = plugin->getOverlays(shown[next++ % shown.size()]);
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - started).count());
-        benchmark::DoNotOptimize(overlays);
-    }
-    reportPercentiles(state, micros);
+    bench::timeSingleAnswers(state, shown,
+                             [&](const QUrl& url) { return plugin->getOverlays(url); });
     delete plugin;
 }
 BENCHMARK(BM_GetOverlays)->Iterations(200'000);
@@ -86,19 +63,12 @@ void BM_SaveToOverlaysChanged(benchmark::State& state) {
     TempHome home;
     bench::fillBadgeStore(static_cast<std::size_t>(state.range(0)));
     const std::string path = "/home/user/latency.txt";
-    int requestEnds[2];
-    int savedEnds[2];
-    if (::pipe(requestEnds) != 0 || ::pipe(savedEnds) != 0) {
-        state.SkipWithError("no pipe");
+    // The writer is forked before Qt starts threads of its own in this process.
+    bench::BadgeWriter writer(path);
+    if (!writer.running()) {
+        state.SkipWithError("no writer process");
         return;
     }
-    // The writer is forked before Qt starts threads of its own in this process.
-    const pid_t writer = ::fork();
-    if (writer == 0) {
-        ::close(requestEnds[1]);
-        bench::runBadgeWriter(requestEnds[0], savedEnds[1], path);
-    }
-    ::close(requestEnds[0]);
     application();
     KOverlayIconPlugin* plugin = loadPlugin();
     if (plugin == nullptr) {
@@ -115,24 +85,21 @@ void BM_SaveToOverlaysChanged(benchmark::State& state) {
     std::vector<double> micros;
     for (auto _ : state) {
         const std::size_t before = changes;
-        if (::write(requestEnds[1], "x", 1) != 1) {
+        if (!writer.save()) {
             state.SkipWithError("the writer is gone");
             break;
         }
         while (changes == before) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
-        Clock::rep committed = 0;
-        if (::read(savedEnds[0], &committed, sizeof committed) != sizeof committed) {
+        const auto savedAt = writer.savedAt();
+        if (!savedAt) {
             state.SkipWithError("the writer is gone");
             break;
         }
-        const Clock::time_point savedAt{Clock::duration(committed)};
-        micros.push_back(std::chrono::duration<double, std::micro>(signalledAt - savedAt).count());
+        micros.push_back(std::chrono::duration<double, std::micro>(signalledAt - *savedAt).count());
     }
-    ::close(requestEnds[1]);
-    ::waitpid(writer, nullptr, 0);
-    reportPercentiles(state, micros);
+    bench::reportPercentiles(state, micros);
     delete plugin;
 }
 BENCHMARK(BM_SaveToOverlaysChanged)->Arg(0)->Arg(recordCount)->UseRealTime()->Iterations(2000);

@@ -16,8 +16,6 @@
 #include <csignal>
 #include <random>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace scrivlet {
@@ -103,18 +101,11 @@ void BM_BadgeChangeLatency(benchmark::State& state) {
     AppSession session;
     const std::string path = "/home/user/latency.txt";
     { AnnotationStore create(AnnotationStore::defaultPath()); }
-    int pipeEnds[2];
-    int savedEnds[2];
-    if (::pipe(pipeEnds) != 0 || ::pipe(savedEnds) != 0) {
-        state.SkipWithError("no pipe");
+    bench::BadgeWriter writer(path);
+    if (!writer.running()) {
+        state.SkipWithError("no writer process");
         return;
     }
-    const pid_t writer = ::fork();
-    if (writer == 0) {
-        ::close(pipeEnds[1]);
-        bench::runBadgeWriter(pipeEnds[0], savedEnds[1], path);
-    }
-    ::close(pipeEnds[0]);
     const auto extension = FinderSyncExtension::make();
     FinderSyncController& controller = FinderSyncController::defaultController();
     RunLoop& loop = session.services().runLoop();
@@ -123,7 +114,7 @@ void BM_BadgeChangeLatency(benchmark::State& state) {
     for (auto _ : state) {
         expected = expected == "flagged" ? "annotated" : "flagged";
         const std::size_t before = controller.badgeSets().size();
-        if (::write(pipeEnds[1], "x", 1) != 1) {
+        if (!writer.save()) {
             state.SkipWithError("the writer is gone");
             break;
         }
@@ -132,22 +123,14 @@ void BM_BadgeChangeLatency(benchmark::State& state) {
             loop.runUntilIdle();
         }
         const auto setAt = std::chrono::steady_clock::now();
-        std::chrono::steady_clock::rep committed = 0;
-        if (::read(savedEnds[0], &committed, sizeof committed) != sizeof committed) {
+        const auto savedAt = writer.savedAt();
+        if (!savedAt) {
             state.SkipWithError("the writer is gone");
             break;
         }
-        const std::chrono::steady_clock::time_point savedAt{
-            std::chrono::steady_clock::duration(committed)};
-        micros.push_back(std::chrono::duration<double, std::micro>(setAt - savedAt).count());
+        micros.push_back(std::chrono::duration<double, std::micro>(setAt - *savedAt).count());
     }
-    ::close(pipeEnds[1]);
-    ::waitpid(writer, nullptr, 0);
-    std::sort(micros.begin(), micros.end());
-    if (!micros.empty()) {
-        state.counters["p50_us"] = micros[micros.size() / 2];
-        state.counters["p99_us"] = micros[micros.size() * 99 / 100];
-    }
+    bench::reportPercentiles(state, micros);
 }
 BENCHMARK(BM_BadgeChangeLatency)->UseRealTime()->Iterations(2000);
 

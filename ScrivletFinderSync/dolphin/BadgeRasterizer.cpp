@@ -1,5 +1,7 @@
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
 
+#include "ScrivletFinderSync/filemanager/BadgeDrawing.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPainter>
@@ -16,14 +18,8 @@ namespace scrivlet::BadgeRasterizer {
 
 namespace {
 
-// The system palette in its light appearance.
 QColor paletteColor(const std::string& name) {
-    static const std::map<std::string, QColor> palette{
-        {"systemBlueColor", QColor(0, 122, 255)},
-        {"systemOrangeColor", QColor(255, 149, 0)},
-    };
-    const auto found = palette.find(name);
-    return found == palette.end() ? QColor(142, 142, 147) : found->second;
+    return QColor::fromRgb(BadgeDrawing::paletteRGB(name));
 }
 
 // Symbols are drawn into a unit square (origin top left) in the label colour, which is how
@@ -59,11 +55,10 @@ const std::map<std::string, std::function<void(QPainter&)>>& symbolTable() {
     return table;
 }
 
-// The drawing's rectangle in image pixels: its coordinates have the origin at the bottom left
-// unless the image is flipped, the image's rows start at the top.
+// The drawing's rectangle in image pixels, whose rows start at the top.
 QRectF toPixels(const CGRect& rect, const DrawnImage& image, double scale) {
-    const double top = image.isFlipped() ? rect.minY() : image.size().height - rect.maxY();
-    return {rect.minX() * scale, top * scale, rect.width() * scale, rect.height() * scale};
+    const CGRect box = BadgeDrawing::topDown(rect, image);
+    return {box.minX() * scale, box.minY() * scale, box.width() * scale, box.height() * scale};
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ScrivletFinderSync/filemanager/InProcessExtension.h"
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -10,10 +12,7 @@
 
 namespace scrivlet {
 
-class FileManagerDesktop;
-class FinderSyncExtension;
 class RunLoopBackend;
-class Services;
 
 // The extension's host inside the file manager's process: the one FinderSyncExtension of the
 // process, on a platform whose run loop Qt's event loop drives and whose Finder Sync controller
@@ -46,10 +45,7 @@ public:
 
     // The context menu the extension builds for `paths` (selected, in the file manager's
     // order): each item's title and the command it sends.
-    struct MenuEntry {
-        std::string title;
-        std::string action;
-    };
+    using MenuEntry = InProcessExtension::MenuEntry;
     std::vector<MenuEntry> menuFor(const std::vector<std::string>& paths);
     // Runs the command of a menu entry for `paths`; the URLs it opens travel to the app on a
     // worker thread.
@@ -62,31 +58,21 @@ public:
 
     // When SCRIVLET_FILE_MANAGER_TRACE names a file, one line per answer and event is appended
     // to it, tab-separated: what the file manager was told, for a person or a test to read.
-    static constexpr const char* traceVariable = "SCRIVLET_FILE_MANAGER_TRACE";
+    static constexpr const char* traceVariable = InProcessExtension::traceVariable;
     void trace(const std::vector<std::string>& fields);
 
 private:
     explicit FileManagerExtensionHost(int emblemPixels);
-    void start(int emblemPixels);
-    void startExtension();
-    static bool storeExists();
-    bool startAgainIfTheStoreAppeared();
     void drawEmblems(int emblemPixels);
-    void badgeSet(const std::string& path, const std::string& identifier);
+    void badgeChanged(const std::string& path, const std::string& identifier);
     std::optional<double> pump();
     std::vector<std::string> overlaysOf(const std::string& identifier) const;
 
-    FileManagerDesktop* desktop_ = nullptr;
     RunLoopBackend* backend_ = nullptr; // the run loop's, which Qt drives
-    std::unique_ptr<Services> services_;
-    std::shared_ptr<FinderSyncExtension> extension_;
-    bool storeExisted_ = false;                      // when the extension last started
+    std::unique_ptr<InProcessExtension> extension_;
     std::map<std::string, std::string> emblemFiles_; // by badge identifier
     std::map<int, OverlaysObserver> observers_;
     int nextObserver_ = 1;
-    // Set while a badge request is answered: the controller's badge set is the answer then.
-    std::optional<std::string>* answer_ = nullptr;
-    std::optional<std::filesystem::path> traceFile_;
 };
 
 } // namespace scrivlet

@@ -1,5 +1,7 @@
 #include "ScrivletFinderSync/nautilus/EmblemSVG.h"
 
+#include "ScrivletFinderSync/filemanager/BadgeDrawing.h"
+
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -8,14 +10,11 @@ namespace scrivlet::EmblemSVG {
 
 namespace {
 
-// The system palette in its light appearance, as the badges show in the other file manager.
 std::string paletteColor(const std::string& name) {
-    static const std::map<std::string, std::string> palette{
-        {"systemBlueColor", "#007aff"},
-        {"systemOrangeColor", "#ff9500"},
-    };
-    const auto found = palette.find(name);
-    return found == palette.end() ? "#8e8e93" : found->second;
+    char text[8];
+    std::snprintf(text, sizeof text, "#%06x",
+                  static_cast<unsigned>(BadgeDrawing::paletteRGB(name)));
+    return text;
 }
 
 std::string number(double value) {
@@ -50,38 +49,28 @@ const std::map<std::string, std::function<std::string()>>& symbolTable() {
     return table;
 }
 
-struct Box {
-    double x, y, width, height;
-};
-
-// The drawing's coordinates have the origin at the bottom left unless the image is flipped;
-// SVG's start at the top.
-Box toDocument(const CGRect& rect, const DrawnImage& image) {
-    const double top = image.isFlipped() ? rect.minY() : image.size().height - rect.maxY();
-    return {rect.minX(), top, rect.width(), rect.height()};
-}
-
 std::string operationElement(const DrawingOperation& operation, const DrawnImage& image,
                              const std::string& fill) {
-    const Box box = toDocument(operation.rect, image);
+    const CGRect box = BadgeDrawing::topDown(operation.rect, image);
     switch (operation.kind) {
     case DrawingOperation::Kind::setFillColor:
         return {};
     case DrawingOperation::Kind::fillOval:
-        return "<ellipse fill=\"" + fill + "\" cx=\"" + number(box.x + box.width / 2) + "\" cy=\"" +
-               number(box.y + box.height / 2) + "\" rx=\"" + number(box.width / 2) + "\" ry=\"" +
-               number(box.height / 2) + "\"/>";
+        return "<ellipse fill=\"" + fill + "\" cx=\"" + number(box.midX()) + "\" cy=\"" +
+               number(box.midY()) + "\" rx=\"" + number(box.width() / 2) + "\" ry=\"" +
+               number(box.height() / 2) + "\"/>";
     case DrawingOperation::Kind::fillRect:
-        return "<rect fill=\"" + fill + "\" x=\"" + number(box.x) + "\" y=\"" + number(box.y) +
-               "\" width=\"" + number(box.width) + "\" height=\"" + number(box.height) + "\"/>";
+        return "<rect fill=\"" + fill + "\" x=\"" + number(box.minX()) + "\" y=\"" +
+               number(box.minY()) + "\" width=\"" + number(box.width()) + "\" height=\"" +
+               number(box.height()) + "\"/>";
     case DrawingOperation::Kind::drawSymbol: {
         const auto symbol = symbolTable().find(operation.symbolName);
         if (symbol == symbolTable().end()) {
             return {};
         }
-        return "<g fill=\"#000000\" transform=\"translate(" + number(box.x) + " " + number(box.y) +
-               ") scale(" + number(box.width) + " " + number(box.height) + ")\">" +
-               symbol->second() + "</g>";
+        return "<g fill=\"#000000\" transform=\"translate(" + number(box.minX()) + " " +
+               number(box.minY()) + ") scale(" + number(box.width()) + " " + number(box.height()) +
+               ")\">" + symbol->second() + "</g>";
     }
     }
     return {};

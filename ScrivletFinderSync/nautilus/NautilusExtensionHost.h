@@ -1,6 +1,7 @@
 #pragma once
 
-#include <filesystem>
+#include "ScrivletFinderSync/filemanager/InProcessExtension.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -9,10 +10,7 @@
 
 namespace scrivlet {
 
-class FileManagerDesktop;
-class FinderSyncExtension;
 class GLibRunLoopDriver;
-class Services;
 
 // The extension's host inside the GTK file manager's process: the one FinderSyncExtension of
 // the process, on a platform whose run loop GLib's main loop drives and whose Finder Sync
@@ -39,10 +37,7 @@ public:
 
     // The context menu the extension builds for `paths` (selected, in the file manager's
     // order): each item's title and the command it sends.
-    struct MenuEntry {
-        std::string title;
-        std::string action;
-    };
+    using MenuEntry = InProcessExtension::MenuEntry;
     std::vector<MenuEntry> menuFor(const std::vector<std::string>& paths);
     // Runs the command of a menu entry for `paths`; the URLs it opens travel to the app on a
     // worker thread.
@@ -57,26 +52,17 @@ public:
 
     // When this variable names a file, one line per answer and event is appended to it,
     // tab-separated: what the file manager was told, for a person or a test to read.
-    static constexpr const char* traceVariable = "SCRIVLET_FILE_MANAGER_TRACE";
+    static constexpr const char* traceVariable = InProcessExtension::traceVariable;
 
 private:
     NautilusExtensionHost();
-    void startExtension();
-    static bool storeExists();
     void startAgainIfTheStoreAppeared();
-    void badgeSet(const std::string& path, const std::string& identifier);
-    void trace(const std::vector<std::string>& fields);
+    void badgeChanged(const std::string& path, const std::string& identifier);
 
-    FileManagerDesktop* desktop_ = nullptr;
-    std::unique_ptr<Services> services_;
+    std::unique_ptr<InProcessExtension> extension_;
     std::unique_ptr<GLibRunLoopDriver> driver_;
-    std::shared_ptr<FinderSyncExtension> extension_;
-    bool storeExisted_ = false; // when the extension last started
-    bool announcing_ = false;   // while the extension tells of changed badges
+    bool announcing_ = false; // while the extension tells of changed badges
     ChangeObserver changeObserver_;
-    // Set while a badge request is answered: the controller's badge set is the answer then.
-    std::optional<std::string>* answer_ = nullptr;
-    std::optional<std::filesystem::path> traceFile_;
 };
 
 } // namespace scrivlet

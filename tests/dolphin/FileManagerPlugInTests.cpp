@@ -5,15 +5,15 @@
 #include "Platform/backends/filemanager/FileManagerDesktop.h"
 #include "Platform/backends/qt/QtRunLoopBackend.h"
 #include "Platform/base/RunLoop.h"
-#include "Platform/base/URLComponents.h"
 #include "Platform/desktop/FinderSyncController.h"
 #include "Platform/system/Bundle.h"
-#include "Platform/system/URLReceiver.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
 #include "ScrivletFinderSync/dolphin/BadgeRasterizer.h"
+#include "tests/support/AppStoreHome.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ReceivingApp.h"
 #include "tests/support/TempHome.h"
 
 #include <KAbstractFileItemActionPlugin>
@@ -28,14 +28,11 @@
 #include <QImage>
 #include <QPluginLoader>
 #include <QSignalSpy>
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -64,69 +61,8 @@ private:
 [[maybe_unused]] ::testing::Environment* const qtApplication =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-// The running app's end of URL delivery, on a thread of its own.
-class ReceivingApp {
-public:
-    ReceivingApp() {
-        thread_ = std::thread([this] {
-            RunLoop loop(makeRealRunLoopBackend());
-            std::error_code error;
-            auto receiver = URLReceiver::claim("scrivlet", error);
-            if (receiver) {
-                receiver->start(loop, [this](const std::vector<URL>& urls) {
-                    const std::lock_guard lock(mutex_);
-                    // As the app reads a command: its action and the path it names.
-                    for (const URL& url : urls) {
-                        const auto components = URLComponents::fromURL(url);
-                        received_.push_back(components->host().value_or("") + " " +
-                                            components->firstValue("path").value_or(""));
-                    }
-                    changed_.notify_all();
-                });
-            }
-            {
-                const std::lock_guard lock(mutex_);
-                loop_ = &loop;
-                listening_ = receiver != nullptr;
-                changed_.notify_all();
-            }
-            loop.run();
-            const std::lock_guard lock(mutex_);
-            loop_ = nullptr;
-        });
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return loop_ != nullptr; });
-    }
-    ~ReceivingApp() {
-        {
-            const std::lock_guard lock(mutex_);
-            loop_->stop();
-        }
-        thread_.join();
-    }
-    ReceivingApp(const ReceivingApp&) = delete;
-    ReceivingApp& operator=(const ReceivingApp&) = delete;
-
-    bool listening() {
-        const std::lock_guard lock(mutex_);
-        return listening_;
-    }
-    std::vector<std::string> waitForURLs(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, 5s, [&] { return received_.size() >= count; });
-        return received_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> received_;
-    RunLoop* loop_ = nullptr;
-    bool listening_ = false;
-    std::thread thread_;
-};
-
-class FileManagerPlugInTest : public ::testing::Test {
+// The home is a base: it outlives the members that use it.
+class FileManagerPlugInTest : public ::testing::Test, public AppStoreHome {
 protected:
     void SetUp() override { parent_ = std::make_unique<QWidget>(); }
 
@@ -134,27 +70,6 @@ protected:
         // The host ends with the last plug-in object, so every test starts its own.
         delete actionPlugin_;
         delete overlayPlugin_;
-    }
-
-    AnnotationStore& appStore() {
-        if (!writer_) {
-            writer_ = std::make_unique<AnnotationStore>(AnnotationStore::defaultPath());
-        }
-        return *writer_;
-    }
-    std::string file(const std::string& name) {
-        return home_.makeFile("Documents/" + name, name).string();
-    }
-    std::string annotated(const std::string& name,
-                          Annotation::Status status = Annotation::Status::reviewed) {
-        const std::string path = file(name);
-        save(path, status);
-        return path;
-    }
-    void save(const std::string& path, Annotation::Status status) {
-        Annotation record = appStore().fetch(path).value_or(Annotation::forFile(path, Date()));
-        record.status = status;
-        appStore().save(record);
     }
 
     KOverlayIconPlugin& overlays() {
@@ -211,17 +126,7 @@ protected:
         return done();
     }
 
-    std::size_t nsLogLinesWith(const std::string& fragment) const {
-        const auto lines = log_.messages("");
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-                return line.find(fragment) != std::string::npos;
-            }));
-    }
-
-    TempHome home_;
     LogCapture log_;
-    std::unique_ptr<AnnotationStore> writer_;
     KOverlayIconPlugin* overlayPlugin_ = nullptr;
     KAbstractFileItemActionPlugin* actionPlugin_ = nullptr;
     std::unique_ptr<QWidget> parent_; // what the file manager's menu would be
@@ -247,7 +152,7 @@ TEST_F(FileManagerPlugInTest, EmblemsFollowTheBadgeRule) {
 
     // Absolute PNG files in the user's cache folder, drawn in the badge's colour.
     for (const QString& png : {annotatedEmblem.front(), flaggedEmblem.front()}) {
-        EXPECT_TRUE(png.startsWith(QString::fromStdString((home_.path() / ".cache").string())))
+        EXPECT_TRUE(png.startsWith(QString::fromStdString((home().path() / ".cache").string())))
             << png.toStdString();
         EXPECT_TRUE(png.endsWith(".png"));
         EXPECT_EQ(QImage(png).size(), QSize(64, 64));
@@ -317,7 +222,7 @@ TEST_F(FileManagerPlugInTest, TheMenuOffersTheExtensionsItemsAndItsCommandsReach
 
 TEST_F(FileManagerPlugInTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMenu) {
     const std::string report = annotated("report.txt", Annotation::Status::flagged);
-    writer_.reset();
+    closeAppStore();
     // Damaged beyond reading: no badges and the no-store menu for the life of the host.
     std::ofstream(AnnotationStore::defaultPath(), std::ios::binary | std::ios::trunc)
         << std::string(8192, 'x');
@@ -333,7 +238,7 @@ TEST_F(FileManagerPlugInTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneIte
     ASSERT_TRUE(processEventsUntil([&] { return !changed.isEmpty(); }));
     EXPECT_TRUE(changed.front().at(1).toStringList().isEmpty());
     EXPECT_TRUE(overlaysOf(report).isEmpty());
-    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
+    EXPECT_EQ(log_.nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
         << "a store that could not be opened is not tried again";
 }
 
@@ -350,7 +255,7 @@ TEST_F(FileManagerPlugInTest, AStoreTheAppMakesAfterTheFileManagerStartedIsUsedF
     ASSERT_EQ(emblem.size(), 1);
     EXPECT_EQ(ovalColor(emblem.front()), systemOrange);
     EXPECT_EQ(overlaysOf(report), emblem);
-    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: DB opened at "), 1u);
+    EXPECT_EQ(log_.nsLogLinesWith("Scrivlet FinderSync: DB opened at "), 1u);
     EXPECT_EQ(titles(menuFor({report})),
               (std::vector<std::string>{"Edit Annotation\u2026", "Remove Annotation"}));
 

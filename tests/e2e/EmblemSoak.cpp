@@ -12,6 +12,7 @@
 #include "Scrivcore/Annotation.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
+#include "tests/e2e/SoakSupport.h"
 
 #include <KOverlayIconPlugin>
 #include <QApplication>
@@ -25,7 +26,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,15 +35,9 @@ using Steady = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int pathCount = 48;
-
-std::string pathAt(const fs::path& folder, int index) {
-    return (folder / ("file " + std::to_string(index) + ".txt")).string();
-}
-
-Annotation::Status statusOf(unsigned long long version) {
-    return Annotation::allStatuses.at(version % Annotation::allStatuses.size());
-}
+using soak::pathAt;
+using soak::pathCount;
+using soak::statusOf;
 
 std::string identifierOf(Annotation::Status status) {
     return status == Annotation::Status::flagged ? "flagged" : "annotated";
@@ -178,26 +172,6 @@ int runReader(const fs::path& folder, pid_t writer) {
     return writerClean && right && counts.lookups > 0 ? 0 : 1;
 }
 
-// A temporary home with data, cache and runtime folders of its own.
-fs::path makeSandbox() {
-    std::string pattern = (fs::temp_directory_path() / "emblem-soak.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    const fs::path root = pattern;
-    for (const char* folder : {"home", "data", "config", "cache", "run"}) {
-        fs::create_directories(root / folder);
-    }
-    ::chmod((root / "run").c_str(), 0700);
-    ::setenv("HOME", (root / "home").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", (root / "run").c_str(), 1);
-    ::unsetenv("SCRIVLET_CONTAINER");
-    return root;
-}
-
 void seed(const fs::path& folder) {
     AnnotationStore store(AnnotationStore::defaultPath());
     for (int index = 0; index < pathCount; ++index) {
@@ -210,18 +184,16 @@ void seed(const fs::path& folder) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char* end = nullptr;
-    const double seconds = argc == 2 ? std::strtod(argv[1], &end) : 0;
-    if (seconds <= 0 || end == nullptr || *end != '\0') {
-        std::cerr << "usage: emblem-soak SECONDS\n";
+    const auto seconds = soak::secondsArgument(argc, argv, "emblem-soak");
+    if (!seconds) {
         return 2;
     }
-    const fs::path root = makeSandbox();
+    const fs::path root = soak::makeSandbox("emblem-soak");
     const fs::path folder = root / "home";
     seed(folder);
     std::cout.flush();
     const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
-                                              std::chrono::duration<double>(seconds));
+                                              std::chrono::duration<double>(*seconds));
     // Forked before Qt starts threads of its own in this process.
     const pid_t writer = ::fork();
     if (writer == 0) {

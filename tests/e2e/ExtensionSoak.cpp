@@ -18,6 +18,7 @@
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
 #include "ScrivletFinderSync/FinderSyncExtension.h"
+#include "tests/e2e/SoakSupport.h"
 
 #include <chrono>
 #include <cstdio>
@@ -40,15 +41,9 @@ using Steady = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int pathCount = 48;
-
-std::string pathAt(const fs::path& folder, int index) {
-    return (folder / ("file " + std::to_string(index) + ".txt")).string();
-}
-
-Annotation::Status statusOf(unsigned long long version) {
-    return Annotation::allStatuses.at(version % Annotation::allStatuses.size());
-}
+using soak::pathAt;
+using soak::pathCount;
+using soak::statusOf;
 
 std::string identifierOf(std::optional<Annotation::Status> status) {
     if (!status) {
@@ -222,26 +217,6 @@ int runReader(const fs::path& folder, const fs::path& done, const fs::path& expe
     return clean && counts.lookups > 0 && counts.drainedBadges > 0 ? 0 : 1;
 }
 
-// A temporary home: data, config and runtime folders of its own.
-fs::path makeSandbox() {
-    std::string pattern = (fs::temp_directory_path() / "extension-soak.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    fs::path root = pattern;
-    for (const char* folder : {"home", "data", "config", "run"}) {
-        fs::create_directories(root / folder);
-    }
-    fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
-    ::setenv("HOME", (root / "home").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", (root / "run").c_str(), 1);
-    ::unsetenv("SCRIVLET_CONTAINER");
-    ::setenv("SCRIVLET_LOG_TO_STDERR", "1", 1);
-    return root;
-}
-
 int waitFor(pid_t child) {
     int status = 0;
     if (::waitpid(child, &status, 0) != child) {
@@ -253,13 +228,12 @@ int waitFor(pid_t child) {
 } // namespace
 
 int main(int argc, char** argv) {
-    char* end = nullptr;
-    const double seconds = argc == 2 ? std::strtod(argv[1], &end) : 0;
-    if (seconds <= 0 || end == nullptr || *end != '\0') {
-        std::cerr << "usage: extension-soak SECONDS\n";
+    const auto seconds = soak::secondsArgument(argc, argv, "extension-soak");
+    if (!seconds) {
         return 2;
     }
-    const fs::path root = makeSandbox();
+    const fs::path root = soak::makeSandbox("extension-soak");
+    ::setenv("SCRIVLET_LOG_TO_STDERR", "1", 1);
     const fs::path folder = root / "home";
     const fs::path done = root / "writer-done";
     const fs::path expected = root / "final-badges";
@@ -272,7 +246,7 @@ int main(int argc, char** argv) {
         std::_Exit(runReader(folder, done, expected));
     }
     const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
-                                              std::chrono::duration<double>(seconds));
+                                              std::chrono::duration<double>(*seconds));
     const pid_t writer = ::fork();
     if (writer == 0) {
         std::_Exit(runWriter(folder, deadline, expected));

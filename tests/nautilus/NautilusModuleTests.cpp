@@ -3,24 +3,19 @@
 // the type it lists; asked with file objects that play the file manager's, in a temporary home
 // with a store that plays the app's part and a URL receiver that plays the running app. No
 // display: the file manager's side is GLib's default main context, which the test iterates.
-#include "Platform/base/RunLoop.h"
-#include "Platform/base/URLComponents.h"
 #include "Platform/desktop/SessionFileManager.h"
-#include "Platform/system/URLReceiver.h"
 #include "Scrivcore/AnnotationStore.h"
 #include "Scrivcore/BadgeRefreshNotifier.h"
+#include "tests/support/AppStoreHome.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/NautilusFileManagerSide.h"
+#include "tests/support/ReceivingApp.h"
 #include "tests/support/TempHome.h"
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <mutex>
-#include <thread>
 
 namespace scrivlet {
 
@@ -31,76 +26,10 @@ using nautilus::iterateUntil;
 using nautilus::LoadedModule;
 using nautilus::ShownFile;
 
-// ---- The app's side ----------------------------------------------------------------------
-
-// The running app's end of URL delivery, on a thread of its own.
-class ReceivingApp {
-public:
-    ReceivingApp() {
-        thread_ = std::thread([this] {
-            RunLoop loop(makeRealRunLoopBackend());
-            std::error_code error;
-            auto receiver = URLReceiver::claim("scrivlet", error);
-            if (receiver) {
-                receiver->start(loop, [this](const std::vector<URL>& urls) {
-                    const std::lock_guard lock(mutex_);
-                    for (const URL& url : urls) {
-                        const auto components = URLComponents::fromURL(url);
-                        received_.push_back(components->host().value_or("") + " " +
-                                            components->firstValue("path").value_or(""));
-                    }
-                    changed_.notify_all();
-                });
-            }
-            {
-                const std::lock_guard lock(mutex_);
-                loop_ = &loop;
-                listening_ = receiver != nullptr;
-                changed_.notify_all();
-            }
-            loop.run();
-        });
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return loop_ != nullptr; });
-    }
-    ~ReceivingApp() {
-        loop_->stop();
-        thread_.join();
-    }
-    ReceivingApp(const ReceivingApp&) = delete;
-    ReceivingApp& operator=(const ReceivingApp&) = delete;
-
-    bool listening() {
-        const std::lock_guard lock(mutex_);
-        return listening_;
-    }
-    // Iterates the file manager's loop meanwhile: the module's commands leave from there.
-    std::vector<std::string> waitForURLs(std::size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        for (;;) {
-            {
-                const std::lock_guard lock(mutex_);
-                if (received_.size() >= count || std::chrono::steady_clock::now() > deadline) {
-                    return received_;
-                }
-            }
-            g_main_context_iteration(nullptr, FALSE);
-            std::this_thread::sleep_for(2ms);
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> received_;
-    RunLoop* loop_ = nullptr;
-    bool listening_ = false;
-    std::thread thread_;
-};
-
 // ---- The tests ---------------------------------------------------------------------------
 
-class NautilusModuleTest : public ::testing::Test {
+// The home is a base: it outlives the members that use it.
+class NautilusModuleTest : public ::testing::Test, public AppStoreHome {
 protected:
     // The module's host starts afresh for every test, in its home, as the file manager starts.
     void SetUp() override {
@@ -112,26 +41,6 @@ protected:
         nautilus::forgetLoadedFiles();
     }
 
-    AnnotationStore& appStore() {
-        if (!writer_) {
-            writer_ = std::make_unique<AnnotationStore>(AnnotationStore::defaultPath());
-        }
-        return *writer_;
-    }
-    std::string file(const std::string& name) {
-        return home_.makeFile("Documents/" + name, name).string();
-    }
-    std::string annotated(const std::string& name,
-                          Annotation::Status status = Annotation::Status::reviewed) {
-        const std::string path = file(name);
-        save(path, status);
-        return path;
-    }
-    void save(const std::string& path, Annotation::Status status) {
-        Annotation record = appStore().fetch(path).value_or(Annotation::forFile(path, Date()));
-        record.status = status;
-        appStore().save(record);
-    }
     static std::string uriOf(const std::string& path) {
         char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
         std::string text(uri);
@@ -159,17 +68,7 @@ protected:
         iterateUntil([] { return false; }, 100ms);
     }
 
-    std::size_t nsLogLinesWith(const std::string& fragment) const {
-        const auto lines = log_.messages("");
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-                return line.find(fragment) != std::string::npos;
-            }));
-    }
-
-    TempHome home_;
     LogCapture log_;
-    std::unique_ptr<AnnotationStore> writer_;
     LoadedModule& module_ = LoadedModule::open(SCRIVLET_NAUTILUS_MODULE);
 };
 
@@ -241,13 +140,15 @@ TEST_F(NautilusModuleTest, TheMenuOffersTheExtensionsItemsAndItsCommandsReachThe
     EXPECT_TRUE(module_.menuLabels({uriOf(plain), "sftp://server/a.txt"}).empty())
         << "the extension speaks of files on this machine only";
 
+    // The module's commands leave from the file manager's loop.
+    const auto iterate = [] { g_main_context_iteration(nullptr, FALSE); };
     module_.activateMenuItem(urisOf({third, report, plain}), 0);
     EXPECT_EQ(
-        app.waitForURLs(3),
+        app.waitForURLs(3, iterate),
         (std::vector<std::string>{"annotate " + third, "annotate " + report, "annotate " + plain}))
         << "one URL per file, in the file manager's order, each path intact";
     module_.activateMenuItem(urisOf({report}), 1);
-    const auto all = app.waitForURLs(4);
+    const auto all = app.waitForURLs(4, iterate);
     ASSERT_EQ(all.size(), 4u);
     EXPECT_EQ(all[3], "remove " + report);
 }
@@ -279,7 +180,7 @@ TEST_F(NautilusModuleTest, EachChangeOfSelectionTellsTheAppTheOneSelectedFileOrN
 TEST_F(NautilusModuleTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMenu) {
     // Reloaded over a store damaged beyond reading.
     const std::string report = annotated("report.txt", Annotation::Status::flagged);
-    writer_.reset();
+    closeAppStore();
     std::ofstream(AnnotationStore::defaultPath(), std::ios::binary | std::ios::trunc)
         << std::string(8192, 'x');
     TearDown();
@@ -292,7 +193,7 @@ TEST_F(NautilusModuleTest, AStoreThatCannotBeOpenedGivesNoEmblemsAndTheOneItemMe
     BadgeRefreshNotifier::notifyChange(report);
     ASSERT_TRUE(iterateUntil([&] { return shownReport.invalidated > 0; }));
     EXPECT_EQ(emblemsOfPath(report), Emblems{});
-    EXPECT_EQ(nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
+    EXPECT_EQ(log_.nsLogLinesWith("Scrivlet FinderSync: Failed to open DB: "), 1u)
         << "a store that could not be opened is not tried again";
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/LogCapture.h"
 
+#include <algorithm>
+
 namespace scrivlet {
 
 class LogCapture::Sink final : public LogSink {
@@ -53,6 +55,14 @@ bool LogCapture::contains(const std::string& fragment) const {
         }
     }
     return false;
+}
+
+std::size_t LogCapture::nsLogLinesWith(const std::string& fragment) const {
+    const auto lines = messages("");
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(fragment) != std::string::npos;
+        }));
 }
 
 void LogCapture::clear() {

@@ -2,6 +2,7 @@
 
 #include "Platform/base/Log.h"
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +25,8 @@ public:
     // Messages of every category of the unified log (no NSLog lines, no debug lines).
     std::vector<std::string> allMessages() const;
     bool contains(const std::string& fragment) const;
+    // How many NSLog lines (at the default level) hold `fragment`.
+    std::size_t nsLogLinesWith(const std::string& fragment) const;
     void clear();
 
 private:
