@@ -17,8 +17,10 @@ struct AtspiSelectionOptions {
     std::size_t cellCap = 20000;
     // How many questions about items are out at once.
     std::size_t inFlight = 64;
-    // A burst of events makes one rescan this long after its last event...
-    double coalesceSeconds = 0.025;
+    // A burst of events makes one rescan this long after its last event. None by default:
+    // the look runs on the reader's thread, which gives up a look as soon as a newer one is
+    // asked for, so waiting for a burst to end only delays the answer...
+    double coalesceSeconds = 0.0;
     // ...but never later than this after its first.
     double maxCoalesceSeconds = 0.1;
     // After a rescan for events, one more this much later: the file manager tells of a
