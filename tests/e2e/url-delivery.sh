@@ -152,7 +152,8 @@ mkfifo "$work/lock.in"
 sqlite3 "$db" <"$work/lock.in" >/dev/null &
 lock_pid=$!
 exec 3>"$work/lock.in"
-echo "BEGIN EXCLUSIVE;" >&3
+# The app may still be saving what it was just sent: the lock waits its turn.
+printf '.timeout 20000\nBEGIN EXCLUSIVE;\n' >&3
 store_is_locked() { ! sqlite3 "$db" "BEGIN IMMEDIATE; ROLLBACK;" 2>/dev/null; }
 wait_until store_is_locked || fail "the store never locked"
 status=0
