@@ -3,8 +3,10 @@
 # the accessibility bus on an X11 session of its own (headless): for folders of 200, 2,000 and
 # 10,000 items, the median and p99 over 50 key presses that each select one file (Left and
 # Right in turn, after Escape), and the longest the app's main thread was held meanwhile (the
-# app's stall meter, SCRIVLET_STALL_FILE).
-# Usage: bench/x11-folder-sizes.sh [BUILD_DIR] [SAMPLES] [SIZES...]
+# app's stall meter, SCRIVLET_STALL_FILE). Dolphin runs with the build's plug-ins, which count
+# its selection for the app; with WITHOUT_PLUGINS=1 it runs without them, and the app reads
+# every item's state instead.
+# Usage: [WITHOUT_PLUGINS=1] bench/x11-folder-sizes.sh [BUILD_DIR] [SAMPLES] [SIZES...]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(realpath "${1:-$root/build/default}")"
@@ -38,7 +40,11 @@ for size in "${sizes[@]}"; do
     mkdir -p "$folder"
     (cd "$folder" && seq -w 1 "$size" | sed 's/^/item/; s/$/.txt/' | xargs touch)
     middle="item$(seq -w 1 "$size" | sed -n "$((size / 2))p").txt"
-    start_file_manager "$folder"
+    if [ "${WITHOUT_PLUGINS:-0}" = 1 ]; then
+        start_file_manager "$folder"
+    else
+        QT_PLUGIN_PATH="$build/Scrivlet.app/Contents/PlugIns/qt5" start_file_manager "$folder"
+    fi
     : >"$work/stalls"
     SCRIVLET_STALL_FILE="$work/stalls" start_app
     xdotool windowactivate --sync "$dolphin_window"

@@ -2,6 +2,7 @@
 // a change signal when the app changed a file's record.
 #include "Platform/base/Log.h"
 #include "ScrivletFinderSync/dolphin/FileManagerExtensionHost.h"
+#include "ScrivletFinderSync/dolphin/ViewSelectionService.h"
 
 #include <KOverlayIconPlugin>
 #include <QFile>
@@ -40,6 +41,8 @@ public:
     explicit ScrivletOverlayIconPlugin(QObject* parent = nullptr) : KOverlayIconPlugin(parent) {
         // Nothing thrown may reach the file manager: without the host there are no emblems.
         try {
+            // Loaded with each view, before any selection in it: the first one publishes.
+            ViewSelectionService::publish();
             host_ = FileManagerExtensionHost::acquire(emblemPixels());
             observer_ = host_->addOverlaysObserver(
                 [this](const std::string& path, const std::vector<std::string>& overlays) {

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# The file manager's selection in large folders, read through AT-SPI from the real Dolphin in
-# a headless session of its own: a folder of 2,000 items, its items asked many at a time.
-# Keyboard navigation gives the one file, Ctrl+A and Escape give none, a shift-selection gives
-# none, a rubber band over one item gives it and over two far apart none, each through the
-# probe's report of every change; and it prints the longest the main thread was held by the
-# answer of a look (the probe's longest slice).
-# Usage: large-folder.sh PATH/TO/scrivlet-atspi-probe
+# The file manager's selection in large folders, read from the real Dolphin in a headless
+# session of its own: a folder of 2,000 items. Keyboard navigation gives the one file, Ctrl+A
+# and Escape give none, a shift-selection gives none, a rubber band over one item gives it and
+# over two far apart none, each through the probe's report of every change; and it prints the
+# longest the main thread was held by the answer of a look (the probe's longest slice).
+# Dolphin runs first with the build's plug-ins, which count its selection (no item is read
+# over the accessibility bus), then without them, when every item's state is read (the
+# keyboard and selection cases again).
+# Usage: large-folder.sh PATH/TO/scrivlet-atspi-probe [PLUG-IN FOLDER]
 # Skips (exit 77) when the session's programs are not installed.
 set -euo pipefail
 probe="$1"
+plugins="${2:+$(readlink -f "$2")}"
 work=$(mktemp -d)
 out="$work/probe.out"
 probe_pid=""
@@ -37,10 +40,37 @@ ShowFullPathInTitlebar=true
 RememberOpenedTabs=false
 RC
 
-start_file_manager "$HOME/large"
-"$probe" --pid "$dolphin_pid" --scans >"$out" 2>"$work/probe.err" &
-probe_pid=$!
-expect_selection none 15
+# Dolphin on the folder (with the plug-ins in $1 when given) and the probe following it; the
+# probe's reports go on in the same file.
+follow_file_manager() { # [plug-in folder]
+    end_processes KILL "$probe_pid" "$dolphin_pid"
+    if [ -n "${1:-}" ]; then
+        file_manager_preload=$(sanitizer_runtimes_of "$1/kf5/overlayicon/scrivlet_overlayicon.so")
+        QT_PLUGIN_PATH="$1" start_file_manager "$HOME/large"
+    else
+        file_manager_preload="" start_file_manager "$HOME/large"
+    fi
+    pass_from=$(($(wc -l <"$out") + 1))
+    "$probe" --pid "$dolphin_pid" --scans >>"$out" 2>"$work/probe.err" &
+    probe_pid=$!
+    expect_selection none 15
+}
+# Requires every look of this pass that found the view to have been counted as given: by the
+# file manager's plug-in, reading no item, or by reading the items.
+expect_counted_by() { # file-manager|items
+    tail -n "+$pass_from" "$out" | awk -v by="counted-by=$1" '$2 == "scan" && $3 != "cells=0" {
+        looks++; if ($8 != by || (by ~ /file-manager/ && $4 != "read=0")) wrong = $0 }
+        END { if (wrong != "") { print "a look read otherwise: " wrong; exit 1 }
+              if (looks == 0) { print "no look found the view"; exit 1 } }' ||
+        fail "the selection was not counted by $1"
+}
+
+: >"$out"
+if [ -n "$plugins" ]; then
+    follow_file_manager "$plugins"
+else
+    follow_file_manager
+fi
 
 check_folder() { # folder
     local folder="$1" names
@@ -145,3 +175,11 @@ expect_settled none
 echo "ok: 2,000 items: a rubber band over one item gives it, over several none"
 longest=$(awk '/ scan / { split($7, s, "="); if (s[2] > max) max = s[2] } END { printf "%.1f", max * 1000 }' "$out")
 echo "longest slice of a look at the view: $longest ms"
+if [ -n "$plugins" ]; then
+    expect_counted_by file-manager
+    echo "ok: the plug-in counted every selection; no item was read"
+    follow_file_manager
+    check_folder "$HOME/large"
+    expect_counted_by items
+    echo "ok: without the plug-in, every item read: keyboard, select-all, clear, shift-selection"
+fi

@@ -73,9 +73,10 @@ int main(int argc, char** argv) {
     if (printScans) {
         options.onScan = [](const atspi::ScanReport& report) {
             std::printf("%lld scan cells=%zu read=%zu seconds=%.6f cell-seconds=%.6f "
-                        "longest-slice=%.6f\n",
+                        "longest-slice=%.6f counted-by=%s\n",
                         wallMilliseconds(), report.cellsInView, report.cellsRead, report.seconds,
-                        report.cellSeconds, report.longestSliceSeconds);
+                        report.cellSeconds, report.longestSliceSeconds,
+                        report.countedByFileManager ? "file-manager" : "items");
             std::fflush(stdout);
         };
     }

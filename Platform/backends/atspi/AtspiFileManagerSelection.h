@@ -11,9 +11,10 @@
 namespace scrivlet::atspi {
 
 struct AtspiSelectionOptions {
-    // Views of more items than this get no answer: every item is read to confirm a single
-    // selection, and at about 0.2 ms an item (questions sent many at once) a larger view
-    // would take seconds to answer (on the reader's thread, but the answer would be late).
+    // Views of more items than this get no answer when the file manager's plug-in does not
+    // count the selection: every item is then read to confirm a single selection, and at
+    // about 0.2 ms an item (questions sent many at once) a larger view would take seconds to
+    // answer (on the reader's thread, but the answer would be late).
     std::size_t cellCap = 20000;
     // How many questions about items are out at once.
     std::size_t inFlight = 64;

@@ -122,6 +122,34 @@ std::optional<bool> SessionBus::callBoolean(const std::string& service, const st
     return answer != FALSE;
 }
 
+std::optional<std::pair<std::int32_t, std::string>>
+SessionBus::callNumberAndText(const std::string& service, const std::string& path,
+                              const std::string& interface, const std::string& method,
+                              std::uint32_t argument) {
+    Message request(dbus_message_new_method_call(service.c_str(), path.c_str(), interface.c_str(),
+                                                 method.c_str()));
+    const dbus_uint32_t number = argument;
+    if (!request || dbus_message_append_args(request.get(), DBUS_TYPE_UINT32, &number,
+                                             DBUS_TYPE_INVALID) == FALSE) {
+        return std::nullopt;
+    }
+    const Message reply = connection_->call(std::move(request));
+    if (!reply) {
+        return std::nullopt;
+    }
+    DBusError error;
+    dbus_error_init(&error);
+    dbus_int32_t count = 0;
+    const char* text = nullptr;
+    const bool read = dbus_message_get_args(reply.get(), &error, DBUS_TYPE_INT32, &count,
+                                            DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) != FALSE;
+    dbus_error_free(&error);
+    if (!read || text == nullptr) {
+        return std::nullopt;
+    }
+    return std::pair<std::int32_t, std::string>(count, text);
+}
+
 std::vector<std::string> SessionBus::childObjects(const std::string& service,
                                                   const std::string& path) {
     Message request(dbus_message_new_method_call(

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace scrivlet::atspi {
@@ -25,6 +27,11 @@ public:
     std::optional<bool> callBoolean(const std::string& service, const std::string& path,
                                     const std::string& interface, const std::string& method,
                                     const std::string& argument);
+    // Calls a method that takes one unsigned number and answers a number and a string.
+    std::optional<std::pair<std::int32_t, std::string>>
+    callNumberAndText(const std::string& service, const std::string& path,
+                      const std::string& interface, const std::string& method,
+                      std::uint32_t argument);
     // The names of the objects directly below `path`, read from its introspection data.
     std::vector<std::string> childObjects(const std::string& service, const std::string& path);
 

@@ -18,6 +18,9 @@ namespace {
 constexpr const char* applicationName = "Dolphin";
 constexpr const char* registryBus = "org.a11y.atspi.Registry";
 constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
+// Where the file manager's plug-in answers for its views' selections.
+constexpr const char* viewSelectionPath = "/com/scrivlet/Scrivlet/ViewSelection";
+constexpr const char* viewSelectionInterface = "com.scrivlet.Scrivlet.ViewSelection";
 // A window's tree holds a few hundred objects; the view and the location bar lie in its
 // first hundred or so, in the order walked. The rest is not worth the calls.
 constexpr int walkBudget = 400;
@@ -39,6 +42,21 @@ bool hasState(const std::optional<StateBits>& states, AtspiStateType state) {
 // Showing and not defunct: an object of the window as the user sees it.
 bool isShowing(const std::optional<StateBits>& states) {
     return hasState(states, ATSPI_STATE_SHOWING) && !hasState(states, ATSPI_STATE_DEFUNCT);
+}
+
+// The number an accessible object's path ends in, which is its id inside its process.
+std::optional<std::uint32_t> accessibleIdOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string digits = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (digits.empty() || digits.size() > 10 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const unsigned long long id = std::stoull(digits);
+    if (id > UINT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(id);
 }
 
 std::string percentEncodedPath(const std::string& path) {
@@ -456,10 +474,6 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
     }
     const auto cellCount = static_cast<std::size_t>(*count);
     answer.report.cellsInView = cellCount;
-    if (cellCount > request.cellCap) {
-        finish(std::nullopt);
-        return;
-    }
     FolderClues clues;
     clues.title = folderFromTitle(*title, applicationName);
     readLocationBar(clues);
@@ -482,6 +496,47 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
     }
     send(std::move(focus));
 
+    std::optional<std::string> name;
+    if (const std::optional<ViewSelectionCount> counted = countedByFileManager(request.pid)) {
+        answer.report.countedByFileManager = true;
+        if (counted->count == 1 && !counted->name.empty()) {
+            name = counted->name;
+        }
+    } else {
+        name =
+            onlySelectedByItemStates(request, cellCount, focusedIndex, superseded, answer.report);
+    }
+    const std::optional<std::string> folder =
+        name && !superseded() ? folderShown(request.pid, clues, *name) : std::nullopt;
+    finish(folder ? pathInFolder(*folder, *name) : std::nullopt);
+}
+
+// The view's own count of its selection, from the file manager's plug-in; nothing when no
+// plug-in answers for this view (not installed, an older copy, or the view unknown to it).
+std::optional<ViewSelectionCount> ViewReader::countedByFileManager(pid_t pid) {
+    const std::optional<std::uint32_t> view = accessibleIdOf(table_->path);
+    if (!sessionBus_ || !view) {
+        return std::nullopt;
+    }
+    const auto answer =
+        sessionBus_->callNumberAndText("org.kde.dolphin-" + std::to_string(pid), viewSelectionPath,
+                                       viewSelectionInterface, "SelectedItem", *view);
+    if (!answer || answer->first < 0) {
+        return std::nullopt;
+    }
+    return ViewSelectionCount{answer->first, answer->second};
+}
+
+// The name of the one selected item, read from every item's state over the accessibility bus
+// (several questions in flight, from the focused item outwards, stopping at a second selected
+// one); nothing when there is not exactly one, or the look was given up.
+std::optional<std::string>
+ViewReader::onlySelectedByItemStates(const LookRequest& request, std::size_t cellCount,
+                                     std::optional<std::size_t> focusedIndex,
+                                     const Superseded& superseded, ScanReport& report) {
+    if (cellCount > request.cellCap) {
+        return std::nullopt;
+    }
     // The items' paths are asked for once per view (one question, however many items) and
     // kept until its items change.
     if (cellPaths_.size() != cellCount) {
@@ -490,8 +545,7 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
         // A view whose items changed since it was counted is looked at again on the event
         // that tells of the change; until then it has no answer.
         if (!cells || cells->size() != cellCount) {
-            finish(std::nullopt);
-            return;
+            return std::nullopt;
         }
         for (const ObjectRef& cell : *cells) {
             cellPaths_.push_back(cell.path);
@@ -515,27 +569,21 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
                            abandoned = abandoned || superseded();
                            return !abandoned && !scan.isDone();
                        });
-    answer.report.cellSeconds = secondsSince(reading);
+    report.cellSeconds = secondsSince(reading);
     const CellScanResult& result = scan.result();
-    answer.report.cellsRead = result.cellsRead;
+    report.cellsRead = result.cellsRead;
     if (abandoned || !scan.isDone()) {
-        finish(std::nullopt);
-        return;
+        return std::nullopt;
     }
     if (result.count == SelectedCount::unknown) {
         cellPaths_.clear(); // an item gone: the paths are asked for again next time
     }
     if (result.count != SelectedCount::one || result.selectedIndex >= cellPaths_.size()) {
-        finish(std::nullopt);
-        return;
+        return std::nullopt;
     }
     // The name is read from the very object found selected, not from its place in the view,
     // which another item may have taken meanwhile.
-    const std::optional<std::string> name =
-        bus_->names({{application_->bus, cellPaths_[result.selectedIndex]}}).front();
-    const std::optional<std::string> folder =
-        name ? folderShown(request.pid, clues, *name) : std::nullopt;
-    finish(folder ? pathInFolder(*folder, *name) : std::nullopt);
+    return bus_->names({{application_->bus, cellPaths_[result.selectedIndex]}}).front();
 }
 
 } // namespace scrivlet::atspi

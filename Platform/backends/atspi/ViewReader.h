@@ -21,9 +21,16 @@ class SessionBus;
 struct ScanReport {
     std::size_t cellsInView = 0;
     std::size_t cellsRead = 0;
-    double seconds = 0;             // the whole look, from its start to its answer
-    double cellSeconds = 0;         // from the first question about an item to the answer
-    double longestSliceSeconds = 0; // the longest the main thread was held by the answer
+    double seconds = 0;                // the whole look, from its start to its answer
+    double cellSeconds = 0;            // from the first question about an item to the answer
+    double longestSliceSeconds = 0;    // the longest the main thread was held by the answer
+    bool countedByFileManager = false; // the file manager's plug-in counted the selection
+};
+
+// A view's selection as the file manager's plug-in counts it.
+struct ViewSelectionCount {
+    std::int32_t count = 0;
+    std::string name; // the selected item's, when the count is 1
 };
 
 // What the main thread asks of a look; later requests replace earlier ones not yet begun,
@@ -82,6 +89,12 @@ private:
     std::optional<bool> fileManagerShows(pid_t pid, const std::string& folder);
     std::optional<std::string> folderShown(pid_t pid, const FolderClues& clues,
                                            const std::string& name);
+    std::optional<ViewSelectionCount> countedByFileManager(pid_t pid);
+    std::optional<std::string> onlySelectedByItemStates(const LookRequest& request,
+                                                        std::size_t cellCount,
+                                                        std::optional<std::size_t> focusedIndex,
+                                                        const Superseded& superseded,
+                                                        ScanReport& report);
     void forgetApplication();
 
     std::unique_ptr<AccessibleBus> bus_;

@@ -1,0 +1,78 @@
+// The selection count the emblems plug-in answers the app with, read from a Qt item view's
+// accessible table as the file manager's view offers its own.
+#include "ScrivletFinderSync/dolphin/ViewSelectionService.h"
+
+#include <QAccessible>
+#include <QItemSelectionModel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+namespace scrivlet {
+namespace {
+
+class ViewSelectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        view_.setColumnCount(1);
+        view_.setRowCount(3);
+        view_.setSelectionMode(QAbstractItemView::ExtendedSelection);
+        const char* names[] = {"a.txt", "b c.txt", "d.txt"};
+        for (int row = 0; row < 3; ++row) {
+            view_.setItem(row, 0, new QTableWidgetItem(QString::fromUtf8(names[row])));
+        }
+        viewId_ = QAccessible::uniqueId(QAccessible::queryAccessibleInterface(&view_));
+    }
+
+    void select(std::initializer_list<int> rows) {
+        view_.clearSelection();
+        for (const int row : rows) {
+            view_.selectionModel()->select(view_.model()->index(row, 0),
+                                           QItemSelectionModel::Select);
+        }
+    }
+
+    QTableWidget view_;
+    QAccessible::Id viewId_ = 0;
+};
+
+TEST_F(ViewSelectionTest, OneSelectedItemIsNamedAndAnyOtherCountGivesNoName) {
+    select({1});
+    ViewSelection selection = viewSelection(viewId_);
+    EXPECT_EQ(selection.count, 1);
+    EXPECT_EQ(selection.name, QStringLiteral("b c.txt"));
+
+    select({0, 2});
+    selection = viewSelection(viewId_);
+    EXPECT_EQ(selection.count, 2);
+    EXPECT_TRUE(selection.name.isEmpty());
+
+    select({});
+    selection = viewSelection(viewId_);
+    EXPECT_EQ(selection.count, 0);
+    EXPECT_TRUE(selection.name.isEmpty());
+}
+
+TEST_F(ViewSelectionTest, AnIdThatNamesNoViewIsAnsweredAsUnknown) {
+    QPushButton button(QStringLiteral("not a view"));
+    const QAccessible::Id buttonId =
+        QAccessible::uniqueId(QAccessible::queryAccessibleInterface(&button));
+    EXPECT_EQ(viewSelection(buttonId).count, -1);
+    QAccessible::deleteAccessibleInterface(buttonId);
+    EXPECT_EQ(viewSelection(buttonId).count, -1); // gone since
+    EXPECT_EQ(viewSelection(viewId_ + 1000).count, -1);
+}
+
+TEST_F(ViewSelectionTest, TheBusMethodAnswersTheCountAndTheName) {
+    ViewSelectionService service;
+    select({2});
+    QString name = QStringLiteral("stale");
+    EXPECT_EQ(service.SelectedItem(viewId_, name), 1);
+    EXPECT_EQ(name, QStringLiteral("d.txt"));
+    select({0, 1});
+    EXPECT_EQ(service.SelectedItem(viewId_, name), 2);
+    EXPECT_TRUE(name.isEmpty());
+}
+
+} // namespace
+} // namespace scrivlet
