@@ -42,7 +42,7 @@ public:
         // Nothing thrown may reach the file manager: without the host there are no emblems.
         try {
             // Loaded with each view, before any selection in it: the first one publishes.
-            ViewSelectionService::publish();
+            publishViewSelection();
             host_ = FileManagerExtensionHost::acquire(emblemPixels());
             observer_ = host_->addOverlaysObserver(
                 [this](const std::string& path, const std::vector<std::string>& overlays) {

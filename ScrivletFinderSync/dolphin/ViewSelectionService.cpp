@@ -4,11 +4,37 @@
 #include <QAccessibleInterface>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QObject>
+#include <QString>
 #include <QThread>
 
 namespace scrivlet {
 
-ViewSelection viewSelection(quint32 accessibleId) {
+namespace {
+
+constexpr const char* objectPath = "/com/scrivlet/Scrivlet/ViewSelection";
+
+// The object on the bus; its one slot is the method.
+class ViewSelectionService final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.scrivlet.Scrivlet.ViewSelection")
+
+public:
+    explicit ViewSelectionService(QObject* parent) : QObject(parent) {}
+
+public Q_SLOTS:
+    // The count of selected items in the view (-1 when the id names none), and in `name` the
+    // selected item's name when the count is 1.
+    int SelectedItem(uint view, QString& name) {
+        const ViewSelection selection = viewSelection(view);
+        name = QString::fromStdString(selection.name);
+        return selection.count;
+    }
+};
+
+} // namespace
+
+ViewSelection viewSelection(std::uint32_t accessibleId) {
     ViewSelection selection;
     QAccessibleInterface* view = QAccessible::accessibleInterface(accessibleId);
     QAccessibleTableInterface* table =
@@ -25,12 +51,12 @@ ViewSelection viewSelection(quint32 accessibleId) {
             selection.count = -1;
             return selection;
         }
-        selection.name = cells.front()->text(QAccessible::Name);
+        selection.name = cells.front()->text(QAccessible::Name).toStdString();
     }
     return selection;
 }
 
-void ViewSelectionService::publish() {
+void publishViewSelection() {
     QCoreApplication* application = QCoreApplication::instance();
     if (application == nullptr || QThread::currentThread() != application->thread()) {
         return;
@@ -48,12 +74,6 @@ void ViewSelectionService::publish() {
     }
 }
 
-ViewSelectionService::ViewSelectionService(QObject* parent) : QObject(parent) {}
-
-int ViewSelectionService::SelectedItem(uint view, QString& name) {
-    const ViewSelection selection = viewSelection(view);
-    name = selection.name;
-    return selection.count;
-}
-
 } // namespace scrivlet
+
+#include "ViewSelectionService.moc"
