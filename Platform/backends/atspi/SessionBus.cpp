@@ -14,6 +14,17 @@ struct MessageDeleter {
 };
 using Message = std::unique_ptr<DBusMessage, MessageDeleter>;
 
+// Reads a reply's arguments, given as type and address pairs.
+template <typename... TypesAndAddresses>
+bool readReply(const Message& reply, TypesAndAddresses... typesAndAddresses) {
+    DBusError error;
+    dbus_error_init(&error);
+    const bool read = dbus_message_get_args(reply.get(), &error, typesAndAddresses...,
+                                            DBUS_TYPE_INVALID) != FALSE;
+    dbus_error_free(&error);
+    return read;
+}
+
 } // namespace
 
 struct SessionBus::Connection {
@@ -35,6 +46,20 @@ struct SessionBus::Connection {
             bus, request.get(), callTimeoutMilliseconds, &error);
         dbus_error_free(&error);
         return Message(reply);
+    }
+
+    // A method that takes one argument of a basic type (`value` points to it); nothing when
+    // the call failed.
+    Message callWithOne(const std::string& service, const std::string& path,
+                        const std::string& interface, const std::string& method, int type,
+                        const void* value) {
+        Message request(dbus_message_new_method_call(service.c_str(), path.c_str(),
+                                                     interface.c_str(), method.c_str()));
+        if (!request ||
+            dbus_message_append_args(request.get(), type, value, DBUS_TYPE_INVALID) == FALSE) {
+            return nullptr;
+        }
+        return call(std::move(request));
     }
 };
 
@@ -96,27 +121,11 @@ bool SessionBus::setBooleanProperty(const std::string& service, const std::strin
 std::optional<bool> SessionBus::callBoolean(const std::string& service, const std::string& path,
                                             const std::string& interface, const std::string& method,
                                             const std::string& argument) {
-    Message request(dbus_message_new_method_call(service.c_str(), path.c_str(), interface.c_str(),
-                                                 method.c_str()));
-    if (!request) {
-        return std::nullopt;
-    }
     const char* text = argument.c_str();
-    if (dbus_message_append_args(request.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) ==
-        FALSE) {
-        return std::nullopt;
-    }
-    const Message reply = connection_->call(std::move(request));
-    if (!reply) {
-        return std::nullopt;
-    }
-    DBusError error;
-    dbus_error_init(&error);
+    const Message reply =
+        connection_->callWithOne(service, path, interface, method, DBUS_TYPE_STRING, &text);
     dbus_bool_t answer = FALSE;
-    const bool read = dbus_message_get_args(reply.get(), &error, DBUS_TYPE_BOOLEAN, &answer,
-                                            DBUS_TYPE_INVALID) != FALSE;
-    dbus_error_free(&error);
-    if (!read) {
+    if (!reply || !readReply(reply, DBUS_TYPE_BOOLEAN, &answer)) {
         return std::nullopt;
     }
     return answer != FALSE;
@@ -126,25 +135,13 @@ std::optional<std::pair<std::int32_t, std::string>>
 SessionBus::callNumberAndText(const std::string& service, const std::string& path,
                               const std::string& interface, const std::string& method,
                               std::uint32_t argument) {
-    Message request(dbus_message_new_method_call(service.c_str(), path.c_str(), interface.c_str(),
-                                                 method.c_str()));
     const dbus_uint32_t number = argument;
-    if (!request || dbus_message_append_args(request.get(), DBUS_TYPE_UINT32, &number,
-                                             DBUS_TYPE_INVALID) == FALSE) {
-        return std::nullopt;
-    }
-    const Message reply = connection_->call(std::move(request));
-    if (!reply) {
-        return std::nullopt;
-    }
-    DBusError error;
-    dbus_error_init(&error);
+    const Message reply =
+        connection_->callWithOne(service, path, interface, method, DBUS_TYPE_UINT32, &number);
     dbus_int32_t count = 0;
     const char* text = nullptr;
-    const bool read = dbus_message_get_args(reply.get(), &error, DBUS_TYPE_INT32, &count,
-                                            DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) != FALSE;
-    dbus_error_free(&error);
-    if (!read || text == nullptr) {
+    if (!reply || !readReply(reply, DBUS_TYPE_INT32, &count, DBUS_TYPE_STRING, &text) ||
+        text == nullptr) {
         return std::nullopt;
     }
     return std::pair<std::int32_t, std::string>(count, text);
@@ -155,16 +152,8 @@ std::vector<std::string> SessionBus::childObjects(const std::string& service,
     Message request(dbus_message_new_method_call(
         service.c_str(), path.c_str(), "org.freedesktop.DBus.Introspectable", "Introspect"));
     const Message reply = connection_->call(std::move(request));
-    if (!reply) {
-        return {};
-    }
-    DBusError error;
-    dbus_error_init(&error);
     const char* xml = nullptr;
-    const bool read = dbus_message_get_args(reply.get(), &error, DBUS_TYPE_STRING, &xml,
-                                            DBUS_TYPE_INVALID) != FALSE;
-    dbus_error_free(&error);
-    if (!read || xml == nullptr) {
+    if (!reply || !readReply(reply, DBUS_TYPE_STRING, &xml) || xml == nullptr) {
         return {};
     }
     return introspectedChildren(xml);
