@@ -51,12 +51,12 @@ as_user "$seed" clear-badge "$home/Archive/plan.txt"
 
 run_app_until_ready
 arrow=$(printf '\xe2\x86\x92')
-app_lines | grep -qxF "Resolved moved file: $home/Documents/Drafts/plan.txt $arrow $home/Archive/plan.txt" ||
+app_lines | grep -xF "Resolved moved file: $home/Documents/Drafts/plan.txt $arrow $home/Archive/plan.txt" >/dev/null ||
     fail "the move is not in the log"
-app_lines | grep -qxF "Resolved moved file: $home/Documents/report.txt $arrow $home/Documents/report-final.txt" ||
+app_lines | grep -xF "Resolved moved file: $home/Documents/report.txt $arrow $home/Documents/report-final.txt" >/dev/null ||
     fail "the rename is not in the log"
-app_lines | grep -qxF "Refreshed stale bookmark for report-final.txt" || fail "no bookmark refresh"
-app_lines | grep -qxF "Synced badge xattrs for 2 annotations" || fail "no badge sync line"
+app_lines | grep -xF "Refreshed stale bookmark for report-final.txt" >/dev/null || fail "no bookmark refresh"
+app_lines | grep -xF "Synced badge xattrs for 2 annotations" >/dev/null || fail "no badge sync line"
 echo "ok: the log names both moves"
 
 [ "$(as_user "$seed" show "$home/Archive/plan.txt")" = annotated ] || fail "moved record missing"
@@ -71,6 +71,6 @@ echo "ok: both badges are right"
 
 # A third start finds nothing to do.
 run_app_until_ready
-app_lines | grep -q "^Resolved\|^Refreshed\|^Stale" && fail "a settled store was changed again"
+app_lines | grep "^Resolved\|^Refreshed\|^Stale" >/dev/null && fail "a settled store was changed again"
 echo "ok: nothing moves at the next start"
 echo "4 passed, 0 failed"

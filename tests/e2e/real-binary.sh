@@ -83,7 +83,7 @@ echo "ok: starting URL queued and processed, clean end on SIGINT"
 start_app
 wait_for_line "Ready. Listening for Finder events and URL scheme requests."
 drive() { in_sandbox "$desktop" "$@"; }
-menu_ready() { drive open-menu 2>/dev/null | grep -q "Quit Scrivlet  \[Command-q\]"; }
+menu_ready() { drive open-menu 2>/dev/null | grep "Quit Scrivlet  \[Command-q\]" >/dev/null; }
 deadline=$((SECONDS + 30))
 until menu_ready; do
     [ "$SECONDS" -lt "$deadline" ] || fail "the menu does not offer Quit"
@@ -100,8 +100,8 @@ printf 'not a database\n%.0s' $(seq 1 300) >"$store"
 cp "$store" "$work/store.before"
 start_app
 wait_app || fail "exit status $? after a damaged store"
-app_lines | grep -q "^FATAL: Failed to open database: " || fail "no FATAL line"
-app_lines | grep -q "Menu bar icon set up" && fail "went on after the FATAL line"
+app_lines | grep "^FATAL: Failed to open database: " >/dev/null || fail "no FATAL line"
+app_lines | grep "Menu bar icon set up" >/dev/null && fail "went on after the FATAL line"
 cmp -s "$store" "$work/store.before" || fail "the damaged store was modified"
 echo "ok: damaged store refused and left unchanged"
 rm -f "$store"*
@@ -117,7 +117,7 @@ for round in $(seq 1 20); do
     # Settled once one copy has ended and the other is ready, past any reason to end.
     deadline=$((SECONDS + 30))
     until { ! kill -0 "$pid" 2>/dev/null || ! kill -0 "$second" 2>/dev/null; } &&
-        cat "$work/log.a" "$work/log.b" | grep -qF "Ready. Listening"; do
+        cat "$work/log.a" "$work/log.b" | grep -F "Ready. Listening" >/dev/null; do
         [ "$SECONDS" -lt "$deadline" ] || break
         sleep 0.05
     done

@@ -69,7 +69,7 @@ app_lines() { sed -n 's/.*com\.scrivlet:app //p' "$work/log"; }
 start_app
 logged "Scrivlet: AX Observer started for Finder (PID $dolphin_pid)" ||
     fail "the app did not find Dolphin ($dolphin_pid) at launch"
-app_lines | grep -qx "AX selection tracker started" || fail "the tracker did not start"
+app_lines | grep -x "AX selection tracker started" >/dev/null || fail "the tracker did not start"
 logged "Started the accessibility bus, accessibility on" ||
     fail "the app did not start the accessibility bus"
 wait_for "Dolphin's accessible tree" accessible_tree_published "$dolphin_pid"

@@ -39,7 +39,7 @@ step() { # name: prints the time since the start before each step
 installed_packages() {
     local package
     for package in "${packages[@]}"; do
-        if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed\|config-files"; then
+        if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep "ok installed\|config-files" >/dev/null; then
             echo "$package"
         fi
     done

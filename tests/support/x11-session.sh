@@ -128,7 +128,7 @@ wait_for() {
     done
 }
 
-window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep "window id" >/dev/null; }
 # Runs, or fails at once with what it said when it ended before taking the screen.
 window_manager_up() {
     window_manager_runs && return 0
@@ -139,7 +139,7 @@ window_manager_up() {
 
 bus_name_owned() { # name: succeeds when someone owns it on the session bus
     dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
-        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q "boolean true"
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep "boolean true" >/dev/null
 }
 
 active_window_of() { # pid: succeeds when that process owns the active window

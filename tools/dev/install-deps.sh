@@ -26,7 +26,7 @@ test_locales=(en_US.UTF-8 de_DE.UTF-8)
 ensure_locales() {
     local wanted=()
     for name in "${test_locales[@]}"; do
-        locale -a 2>/dev/null | grep -qix "${name/UTF-8/utf8}" || wanted+=("$name")
+        locale -a 2>/dev/null | grep -ix "${name/UTF-8/utf8}" >/dev/null || wanted+=("$name")
     done
     [ ${#wanted[@]} -eq 0 ] && return 0
     echo "Generating locales: ${wanted[*]}"
@@ -38,7 +38,7 @@ ensure_locales() {
 
 missing=()
 for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep "install ok installed" >/dev/null; then
         missing+=("$package")
     fi
 done

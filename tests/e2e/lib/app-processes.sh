@@ -6,7 +6,7 @@
 app_pids() {
     for proc in /proc/[0-9]*; do
         [ "$(readlink "$proc/exe" 2>/dev/null)" = "$app" ] || continue
-        tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$work/run" &&
+        tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -xF "XDG_RUNTIME_DIR=$work/run" >/dev/null &&
             echo "${proc#/proc/}"
     done
     return 0
