@@ -8,7 +8,9 @@ namespace scrivlet {
 // How many items a file view has selected, and the name it shows for the item when there is
 // exactly one.
 struct ViewSelection {
-    int count = -1;   // -1: no view of this process has that accessible id
+    // -1: no view of this process has that accessible id, or the view listed other than
+    // the one item it counted (the app then reads the items itself)
+    int count = -1;
     std::string name; // UTF-8
 };
 

@@ -20,5 +20,21 @@ TEST(IntrospectionTest, TheDirectChildNodesAreNamed) {
     EXPECT_TRUE(introspectedChildren("<node name=\"a/b\"/>").empty());
 }
 
+// A plug-in not installed (or an older one) sends the reader to the items; a busy one does
+// not, since reading the items would wait on the same busy process.
+TEST(CallErrorTest, OnlyAMissingMethodMeansNotOffered) {
+    for (const char* absent :
+         {"org.freedesktop.DBus.Error.ServiceUnknown", "org.freedesktop.DBus.Error.NameHasNoOwner",
+          "org.freedesktop.DBus.Error.UnknownObject", "org.freedesktop.DBus.Error.UnknownInterface",
+          "org.freedesktop.DBus.Error.UnknownMethod", "org.freedesktop.DBus.Error.InvalidArgs"}) {
+        EXPECT_TRUE(meansNotOffered(absent)) << absent;
+    }
+    for (const char* busy :
+         {"org.freedesktop.DBus.Error.NoReply", "org.freedesktop.DBus.Error.Timeout",
+          "org.freedesktop.DBus.Error.Disconnected", ""}) {
+        EXPECT_FALSE(meansNotOffered(busy)) << busy;
+    }
+}
+
 } // namespace
 } // namespace scrivlet::atspi

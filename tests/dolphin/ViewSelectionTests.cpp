@@ -59,9 +59,18 @@ TEST_F(ViewSelectionTest, AnIdThatNamesNoViewIsAnsweredAsUnknown) {
     const QAccessible::Id buttonId =
         QAccessible::uniqueId(QAccessible::queryAccessibleInterface(&button));
     EXPECT_EQ(viewSelection(buttonId).count, -1);
-    QAccessible::deleteAccessibleInterface(buttonId);
-    EXPECT_EQ(viewSelection(buttonId).count, -1); // gone since
     EXPECT_EQ(viewSelection(viewId_ + 1000).count, -1);
+
+    // A view closed since the app found it.
+    QAccessible::Id closedId = 0;
+    {
+        QTableWidget closed(1, 1);
+        closed.setItem(0, 0, new QTableWidgetItem(QStringLiteral("gone.txt")));
+        closed.selectAll();
+        closedId = QAccessible::uniqueId(QAccessible::queryAccessibleInterface(&closed));
+        ASSERT_EQ(viewSelection(closedId).count, 1);
+    }
+    EXPECT_EQ(viewSelection(closedId).count, -1);
 }
 
 } // namespace

@@ -27,6 +27,18 @@ long long wallMilliseconds() {
         .count();
 }
 
+const char* countedBy(atspi::ScanReport::CountedBy who) {
+    switch (who) {
+    case atspi::ScanReport::CountedBy::fileManager:
+        return "file-manager";
+    case atspi::ScanReport::CountedBy::items:
+        return "items";
+    case atspi::ScanReport::CountedBy::nobody:
+        break;
+    }
+    return "nobody";
+}
+
 std::optional<pid_t> findFileManager() {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
@@ -76,7 +88,7 @@ int main(int argc, char** argv) {
                         "longest-slice=%.6f counted-by=%s\n",
                         wallMilliseconds(), report.cellsInView, report.cellsRead, report.seconds,
                         report.cellSeconds, report.longestSliceSeconds,
-                        report.countedByFileManager ? "file-manager" : "items");
+                        countedBy(report.countedBy));
             std::fflush(stdout);
         };
     }

@@ -1,5 +1,7 @@
 #include "Platform/backends/atspi/SessionBus.h"
 
+#include <algorithm>
+#include <array>
 #include <dbus/dbus.h>
 
 namespace scrivlet::atspi {
@@ -36,14 +38,22 @@ struct SessionBus::Connection {
         }
     }
 
+    // The error the last call ended in; empty when it was answered.
+    std::string lastError;
+
     Message call(Message request) {
+        lastError.clear();
         if (!request) {
+            lastError = DBUS_ERROR_NO_MEMORY;
             return nullptr;
         }
         DBusError error;
         dbus_error_init(&error);
         DBusMessage* reply = dbus_connection_send_with_reply_and_block(
             bus, request.get(), callTimeoutMilliseconds, &error);
+        if (reply == nullptr) {
+            lastError = dbus_error_is_set(&error) != FALSE ? error.name : DBUS_ERROR_FAILED;
+        }
         dbus_error_free(&error);
         return Message(reply);
     }
@@ -57,6 +67,7 @@ struct SessionBus::Connection {
                                                      interface.c_str(), method.c_str()));
         if (!request ||
             dbus_message_append_args(request.get(), type, value, DBUS_TYPE_INVALID) == FALSE) {
+            lastError = DBUS_ERROR_NO_MEMORY;
             return nullptr;
         }
         return call(std::move(request));
@@ -131,20 +142,29 @@ std::optional<bool> SessionBus::callBoolean(const std::string& service, const st
     return answer != FALSE;
 }
 
-std::optional<std::pair<std::int32_t, std::string>>
-SessionBus::callNumberAndText(const std::string& service, const std::string& path,
-                              const std::string& interface, const std::string& method,
-                              std::uint32_t argument) {
+NumberAndText SessionBus::callNumberAndText(const std::string& service, const std::string& path,
+                                            const std::string& interface, const std::string& method,
+                                            std::uint32_t argument) {
     const dbus_uint32_t number = argument;
     const Message reply =
         connection_->callWithOne(service, path, interface, method, DBUS_TYPE_UINT32, &number);
+    NumberAndText answer;
+    if (!reply) {
+        answer.outcome = meansNotOffered(connection_->lastError)
+                             ? NumberAndText::Outcome::notOffered
+                             : NumberAndText::Outcome::noAnswer;
+        return answer;
+    }
     dbus_int32_t count = 0;
     const char* text = nullptr;
-    if (!reply || !readReply(reply, DBUS_TYPE_INT32, &count, DBUS_TYPE_STRING, &text) ||
-        text == nullptr) {
-        return std::nullopt;
+    if (!readReply(reply, DBUS_TYPE_INT32, &count, DBUS_TYPE_STRING, &text) || text == nullptr) {
+        answer.outcome = NumberAndText::Outcome::notOffered; // another method of that name
+        return answer;
     }
-    return std::pair<std::int32_t, std::string>(count, text);
+    answer.outcome = NumberAndText::Outcome::answered;
+    answer.number = count;
+    answer.text = text;
+    return answer;
 }
 
 std::vector<std::string> SessionBus::childObjects(const std::string& service,
@@ -157,6 +177,13 @@ std::vector<std::string> SessionBus::childObjects(const std::string& service,
         return {};
     }
     return introspectedChildren(xml);
+}
+
+bool meansNotOffered(const std::string& errorName) {
+    static constexpr std::array<const char*, 6> absent = {
+        DBUS_ERROR_SERVICE_UNKNOWN,   DBUS_ERROR_NAME_HAS_NO_OWNER, DBUS_ERROR_UNKNOWN_OBJECT,
+        DBUS_ERROR_UNKNOWN_INTERFACE, DBUS_ERROR_UNKNOWN_METHOD,    DBUS_ERROR_INVALID_ARGS};
+    return std::find(absent.begin(), absent.end(), errorName) != absent.end();
 }
 
 std::vector<std::string> introspectedChildren(const std::string& xml) {

@@ -496,35 +496,68 @@ void ViewReader::look(const LookRequest& request, const Send& send, const Supers
     }
     send(std::move(focus));
 
-    std::optional<std::string> name;
-    if (const std::optional<ViewSelectionCount> counted = countedByFileManager(request.pid)) {
-        answer.report.countedByFileManager = true;
-        if (counted->count == 1 && !counted->name.empty()) {
-            name = counted->name;
-        }
-    } else {
-        name =
-            onlySelectedByItemStates(request, cellCount, focusedIndex, superseded, answer.report);
-    }
+    const std::optional<std::string> name =
+        onlySelected(request, cellCount, focusedIndex, superseded, answer.report);
+    // The folder was read before the selection: a title changed since (another folder shown)
+    // leaves the two unmatched, and the event that tells of it brings a look of its own.
+    const bool sameTitle = name && !superseded() && bus_->names({*frame}).front() == title;
     const std::optional<std::string> folder =
-        name && !superseded() ? folderShown(request.pid, clues, *name) : std::nullopt;
+        sameTitle ? folderShown(request.pid, clues, *name) : std::nullopt;
     finish(folder ? pathInFolder(*folder, *name) : std::nullopt);
 }
 
-// The view's own count of its selection, from the file manager's plug-in; nothing when no
-// plug-in answers for this view (not installed, an older copy, or the view unknown to it).
-std::optional<ViewSelectionCount> ViewReader::countedByFileManager(pid_t pid) {
+// The name of the one selected item: counted by the file manager's plug-in where it answers,
+// else found by reading every item; nothing when there is not exactly one, or no answer.
+std::optional<std::string> ViewReader::onlySelected(const LookRequest& request,
+                                                    std::size_t cellCount,
+                                                    std::optional<std::size_t> focusedIndex,
+                                                    const Superseded& superseded,
+                                                    ScanReport& report) {
+    if (superseded()) {
+        return std::nullopt;
+    }
+    const ViewSelectionCount counted = countedByFileManager(request.pid);
+    switch (counted.said) {
+    case ViewSelectionCount::Said::counted:
+        report.countedBy = ScanReport::CountedBy::fileManager;
+        return counted.count == 1 && !counted.name.empty() ? std::optional(counted.name)
+                                                           : std::nullopt;
+    case ViewSelectionCount::Said::silent:
+        // Reading the items would wait on the same busy process, one item at a time.
+        return std::nullopt;
+    case ViewSelectionCount::Said::absent:
+        break;
+    }
+    report.countedBy = ScanReport::CountedBy::items;
+    return onlySelectedByItemStates(request, cellCount, focusedIndex, superseded, report);
+}
+
+// The view's own count of its selection, from the file manager's plug-in.
+ViewSelectionCount ViewReader::countedByFileManager(pid_t pid) {
+    ViewSelectionCount counted;
     const std::optional<std::uint32_t> view = accessibleIdOf(table_->path);
     if (!sessionBus_ || !view) {
-        return std::nullopt;
+        return counted;
     }
-    const auto answer =
+    const NumberAndText answer =
         sessionBus_->callNumberAndText("org.kde.dolphin-" + std::to_string(pid), viewSelectionPath,
                                        viewSelectionInterface, "SelectedItem", *view);
-    if (!answer || answer->first < 0) {
-        return std::nullopt;
+    switch (answer.outcome) {
+    case NumberAndText::Outcome::answered:
+        // A negative count: an older plug-in, or a view it does not know.
+        if (answer.number >= 0) {
+            counted.said = ViewSelectionCount::Said::counted;
+            counted.count = answer.number;
+            counted.name = answer.text;
+        }
+        break;
+    case NumberAndText::Outcome::noAnswer:
+        counted.said = ViewSelectionCount::Said::silent;
+        break;
+    case NumberAndText::Outcome::notOffered:
+        break;
     }
-    return ViewSelectionCount{answer->first, answer->second};
+    return counted;
 }
 
 // The name of the one selected item, read from every item's state over the accessibility bus

@@ -21,14 +21,23 @@ class SessionBus;
 struct ScanReport {
     std::size_t cellsInView = 0;
     std::size_t cellsRead = 0;
-    double seconds = 0;                // the whole look, from its start to its answer
-    double cellSeconds = 0;            // from the first question about an item to the answer
-    double longestSliceSeconds = 0;    // the longest the main thread was held by the answer
-    bool countedByFileManager = false; // the file manager's plug-in counted the selection
+    double seconds = 0;             // the whole look, from its start to its answer
+    double cellSeconds = 0;         // from the first question about an item to the answer
+    double longestSliceSeconds = 0; // the longest the main thread was held by the answer
+    // Who counted the selected items: the file manager's plug-in, the reader reading every
+    // item's state, or nobody (the look ended before, or the plug-in did not answer in time).
+    enum class CountedBy { nobody, fileManager, items };
+    CountedBy countedBy = CountedBy::nobody;
 };
 
 // A view's selection as the file manager's plug-in counts it.
 struct ViewSelectionCount {
+    enum class Said {
+        counted,
+        absent, // no plug-in answers for this view: the items are read instead
+        silent  // the plug-in is there but did not answer in time: no answer this look
+    };
+    Said said = Said::absent;
     std::int32_t count = 0;
     std::string name; // the selected item's, when the count is 1
 };
@@ -89,7 +98,10 @@ private:
     std::optional<bool> fileManagerShows(pid_t pid, const std::string& folder);
     std::optional<std::string> folderShown(pid_t pid, const FolderClues& clues,
                                            const std::string& name);
-    std::optional<ViewSelectionCount> countedByFileManager(pid_t pid);
+    ViewSelectionCount countedByFileManager(pid_t pid);
+    std::optional<std::string> onlySelected(const LookRequest& request, std::size_t cellCount,
+                                            std::optional<std::size_t> focusedIndex,
+                                            const Superseded& superseded, ScanReport& report);
     std::optional<std::string> onlySelectedByItemStates(const LookRequest& request,
                                                         std::size_t cellCount,
                                                         std::optional<std::size_t> focusedIndex,
