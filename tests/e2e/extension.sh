@@ -70,7 +70,7 @@ quit_app() { # through its menu, as a user would
     { in_home "$desktop" open-menu >/dev/null && in_home "$desktop" choose "Quit Scrivlet" >/dev/null; } ||
         fail "could not quit the app from its menu"
     wait_until test ! -S "$socket" || fail "the app did not end"
-    wait_until test -z "$(app_pids)" || fail "the app process did not end"
+    wait_for_apps_to_end 30 || fail "the app process did not end"
 }
 start_host() { # with --watch, reading commands from a pipe that fd 3 writes
     rm -f "$work/host.in"

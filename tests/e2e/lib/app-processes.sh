@@ -11,3 +11,22 @@ app_pids() {
     done
     return 0
 }
+
+# Waits, by the clock, until no app of this test's home runs; when one still does after the
+# budget, prints what its threads are doing (their state, and their stacks when gdb is there)
+# and fails. An app under the sanitizers takes longer to end (the leak check runs at exit).
+wait_for_apps_to_end() { # seconds
+    local deadline=$((SECONDS + $1)) pid
+    while [ -n "$(app_pids)" ]; do
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            for pid in $(app_pids); do
+                echo "--- app $pid still running: $(grep '^State:' "/proc/$pid/status" 2>/dev/null)"
+                if command -v gdb >/dev/null; then
+                    timeout 30 gdb -p "$pid" -batch -ex "thread apply all bt" 2>/dev/null | grep '^#\|^Thread'
+                fi
+            done
+            return 1
+        fi
+        sleep 0.05
+    done
+}
